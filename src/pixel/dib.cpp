@@ -93,6 +93,8 @@ bool CDibCore::allocate(int32_t w, int32_t h, bool bottomUp, bool keepBlockOfSam
 
 bool TChannel::Resize(int32_t w, int32_t h) {
   Free();
+  // An empty buffer is no allocation failure: nothing to trace.
+  if (w <= 0 || h <= 0) return false;
   if (allocate(w, h, true, false)) return true;
   ui().Trace("TChannel::Resize: caught an exception!\\n");
   return false;
@@ -181,6 +183,10 @@ TMTC::TMTC(const uint32_t* src, int32_t w, int32_t h, ptrdiff_t srcStridePixels)
 
 bool TMTC::Resize(int32_t w, int32_t h) {
   if (IsAllocated() && w == width && h == height) return true;
+  if (w <= 0 || h <= 0) {
+    Free();
+    return false;
+  }
   if (allocate(w, h, false, true)) return true;
   ui().Trace("TMTC::Resize: caught an exception!\\n");
   return false;
@@ -388,7 +394,8 @@ void ReduceBox(const TTC& src, Area srcArea, TMTC& dst, Area dstArea) {
   const int32_t W = srcArea.width, H = srcArea.height, w = dstArea.width, h = dstArea.height;
   const int64_t stepX = int64_t(W) * 1024 / w, stepY = int64_t(H) * 1024 / h;
   const int32_t boxW = W / w + 1, boxH = H / h + 1;
-  const int32_t count = boxW * boxH;
+  // 64-bit sums: a big picture into a tiny preview holds millions of samples per box.
+  const uint64_t count = uint64_t(boxW) * uint64_t(boxH);
   for (int32_t j = 0; j < h; ++j) {
     int32_t dy = dstArea.y + j;
     if (dy < 0 || dy >= dst.height) continue;
@@ -397,7 +404,7 @@ void ReduceBox(const TTC& src, Area srcArea, TMTC& dst, Area dstArea) {
       int32_t dx = dstArea.x + i;
       if (dx < 0 || dx >= dst.width) continue;
       int32_t sx0 = srcArea.x + int32_t((stepX * i) >> 10);
-      uint32_t r = 0, g = 0, b = 0;
+      uint64_t r = 0, g = 0, b = 0;
       for (int32_t bj = 0; bj < boxH; ++bj) {
         int32_t sy = std::clamp(sy0 + bj, 0, src.height - 1);
         const uint32_t* row = src.Row(sy);
@@ -409,7 +416,7 @@ void ReduceBox(const TTC& src, Area srcArea, TMTC& dst, Area dstArea) {
         }
       }
       uint32_t& d = dst.Row(dy)[dx];
-      d = blendRGB(d, makePixel(0, r / count, g / count, b / count), 255);
+      d = blendRGB(d, makePixel(0, uint32_t(r / count), uint32_t(g / count), uint32_t(b / count)), 255);
     }
   }
 }
