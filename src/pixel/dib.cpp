@@ -8,7 +8,7 @@
 
 namespace vl {
 
-int32_t pelsPerMeter(int dpi) { return truncToInt(dpi * 100 / 2.54); }
+int32_t pelsPerMeter(int dpi) { return truncToInt(dpi * 100.0 / 2.54); }
 
 int dpiFromHeader(uint32_t headerSize, int32_t xPelsPerMeter) {
   if (headerSize != 40 && headerSize != 108 && headerSize != 124) return 0;
