@@ -41,7 +41,7 @@ inline void put(uint8_t& p, int t, uint8_t v) {
 int strengthByte(float s) {
   if (!(s > 0.0f)) return 0;  // NaN too
   if (s >= 1.0f) return 255;
-  return truncToInt(double(s) * 255.0);
+  return truncToInt(s * 255.0f);
 }
 
 template <bool Soft, CoverMode M>
@@ -57,9 +57,15 @@ void discAnyMode(TChannel& ch, float cx, float cy, float r, float strength, uint
   const int s = strengthByte(strength);
   if (s == 0) return;
   switch (mode) {
-    case CoverMode::Blend: disc<Soft, CoverMode::Blend>(ch, cx, cy, r, s, v); break;
-    case CoverMode::Maximum: disc<Soft, CoverMode::Maximum>(ch, cx, cy, r, s, v); break;
-    case CoverMode::Set: disc<Soft, CoverMode::Set>(ch, cx, cy, r, s, v); break;
+    case CoverMode::Blend:
+      disc<Soft, CoverMode::Blend>(ch, cx, cy, r, s, v);
+      break;
+    case CoverMode::Maximum:
+      disc<Soft, CoverMode::Maximum>(ch, cx, cy, r, s, v);
+      break;
+    case CoverMode::Set:
+      disc<Soft, CoverMode::Set>(ch, cx, cy, r, s, v);
+      break;
   }
 }
 
@@ -124,9 +130,15 @@ void walkSpan(const Span& s, uint8_t v, At at) {
 template <class At>
 void walkSpanAnyMode(const Span& s, uint8_t v, CoverMode mode, At at) {
   switch (mode) {
-    case CoverMode::Blend: walkSpan<CoverMode::Blend>(s, v, at); break;
-    case CoverMode::Maximum: walkSpan<CoverMode::Maximum>(s, v, at); break;
-    case CoverMode::Set: walkSpan<CoverMode::Set>(s, v, at); break;
+    case CoverMode::Blend:
+      walkSpan<CoverMode::Blend>(s, v, at);
+      break;
+    case CoverMode::Maximum:
+      walkSpan<CoverMode::Maximum>(s, v, at);
+      break;
+    case CoverMode::Set:
+      walkSpan<CoverMode::Set>(s, v, at);
+      break;
   }
 }
 
@@ -150,7 +162,8 @@ void stampSpanH(TChannel& ch, int32_t y, double a, double b, uint8_t value, Cove
 void stampSpanV(TChannel& ch, int32_t x, double a, double b, uint8_t value, CoverMode mode) {
   Span s;
   if (!ch.IsAllocated() || x < 0 || x >= ch.width || !makeSpan(a, b, ch.height, s)) return;
-  walkSpanAnyMode(s, value, mode, [px = ch.pixels, rows = ch.rows, x](int32_t y) -> uint8_t& { return px[rows[y] + x]; });
+  walkSpanAnyMode(s, value, mode,
+                  [px = ch.pixels, rows = ch.rows, x](int32_t y) -> uint8_t& { return px[rows[y] + x]; });
 }
 
 // ---- Polygon coverage ----
@@ -207,16 +220,15 @@ int32_t buildPass(const Point* v, int32_t n, bool rows, PassEdge* out) {
     e.pullIn = rows ? flat : !flat;
     e.index = k;
   }
-  std::sort(out, out + count, [](const PassEdge& a, const PassEdge& b) {
-    return a.lo < b.lo || (a.lo == b.lo && a.index < b.index);
-  });
+  std::sort(out, out + count,
+            [](const PassEdge& a, const PassEdge& b) { return a.lo < b.lo || (a.lo == b.lo && a.index < b.index); });
   return count;
 }
 
 // Sweeps lines first … last (rows or columns); write(line, a, b) gets each span.
 template <class Write>
-void sweep(PassEdge* edges, int32_t count, int32_t first, int32_t last, double limit, int32_t* active,
-           Crossing* cross, Write write) {
+void sweep(PassEdge* edges, int32_t count, int32_t first, int32_t last, double limit, int32_t* active, Crossing* cross,
+           Write write) {
   int32_t next = 0, nActive = 0;
   for (int32_t line = first; line <= last; ++line) {
     const double base = line;
@@ -239,9 +251,8 @@ void sweep(PassEdge* edges, int32_t count, int32_t first, int32_t last, double l
     }
     nActive = keep;
     // Same order as a stable sort by position of the crossings in edge order.
-    std::sort(cross, cross + nCross, [](const Crossing& a, const Crossing& b) {
-      return a.w < b.w || (a.w == b.w && a.index < b.index);
-    });
+    std::sort(cross, cross + nCross,
+              [](const Crossing& a, const Crossing& b) { return a.w < b.w || (a.w == b.w && a.index < b.index); });
     for (int32_t i = 0; i + 1 < nCross; i += 2) {
       double a = std::max(0.0, cross[i].w);
       double b = std::min(limit, cross[i + 1].w);
@@ -307,7 +318,8 @@ bool polygonCoverage(TChannel& ch, const Point* pts, int32_t count) {
   });
   sweep(colEdges, nCol, x0, x1, ch.height, active, cross, [&](int32_t x, double a, double b) {
     if (!makeSpan(a, b, ch.height, s)) return;
-    walkSpan<CoverMode::Maximum>(s, 255, [px = ch.pixels, rows = ch.rows, x](int32_t y) -> uint8_t& { return px[rows[y] + x]; });
+    walkSpan<CoverMode::Maximum>(
+        s, 255, [px = ch.pixels, rows = ch.rows, x](int32_t y) -> uint8_t& { return px[rows[y] + x]; });
   });
   return true;
 }

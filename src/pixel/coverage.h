@@ -21,7 +21,8 @@ enum class CoverMode { Blend, Maximum, Set };
 
 // Disc of radius r (pixels) centred at (cx, cy); pixel (x, y) is the cell
 // [x, x+1) × [y, y+1). Cells whose corners are all inside get 255, all
-// outside nothing, the rest count their 5 × 5 sub-points inside (n × 255 ÷ 25);
+// outside nothing, the rest count their 5 × 5 sub-points (the centres of the
+// sub-cells) strictly inside (n × 255 ÷ 25);
 // radii of 3 or less count every cell. The coverage is scaled by the strength
 // (0 … 1, as trunc(strength × 255)) and written with `mode` and `value`.
 // r ≤ 0 or any non-finite argument draws nothing.
@@ -162,14 +163,14 @@ bool markOutline(TChannel& ch, Fn&& fn) {
   for (int32_t y = 0; y < h; ++y) {
     uint8_t* row = ch.Row(y);
     std::memcpy(cur.get(), row, size_t(w));
-    const uint8_t* above = prev.get();  // original row y − 1
+    const uint8_t* above = prev.get();                           // original row y − 1
     const uint8_t* below = y + 1 < h ? ch.Row(y + 1) : nullptr;  // not yet visited
     const uint8_t* c = cur.get();
     const bool borderRow = y == 0 || y == h - 1;
     for (int32_t x = 0; x < w; ++x) {
       if (c[x] == 0) continue;
-      const bool edge = borderRow || x == 0 || x == w - 1 || c[x - 1] == 0 || c[x + 1] == 0 || above[x] == 0 ||
-                        below[x] == 0;
+      const bool edge =
+          borderRow || x == 0 || x == w - 1 || c[x - 1] == 0 || c[x + 1] == 0 || above[x] == 0 || below[x] == 0;
       fn(row[x], edge ? 1 : 0);
     }
     std::swap(prev, cur);

@@ -1,5 +1,3 @@
-#include "pixel/coverage.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,6 +5,7 @@
 #include <limits>
 #include <vector>
 
+#include "pixel/coverage.h"
 #include "pixel/random_state.h"
 
 namespace vl {
@@ -49,9 +48,8 @@ struct DiscCase {
   float cx, cy, r;
 };
 const DiscCase kDiscs[] = {
-    {10.5f, 10.5f, 0.5f}, {10.0f, 10.0f, 1.0f},  {10.3f, 9.7f, 2.9f},  {10.3f, 9.7f, 3.0f},
-    {10.3f, 9.7f, 3.01f}, {12.21f, 11.9f, 7.3f}, {20.0f, 20.0f, 16.0f}, {-3.4f, 30.2f, 9.6f},
-    {38.9f, -1.2f, 6.1f},
+    {10.5f, 10.5f, 0.5f},  {10.0f, 10.0f, 1.0f},  {10.3f, 9.7f, 2.9f},  {10.3f, 9.7f, 3.0f},  {10.3f, 9.7f, 3.01f},
+    {12.21f, 11.9f, 7.3f}, {20.0f, 20.0f, 16.0f}, {-3.4f, 30.2f, 9.6f}, {38.9f, -1.2f, 6.1f},
 };
 
 TEST(CoverageDisc, MatchesSubPointCountEverywhere) {
@@ -152,9 +150,8 @@ TEST(CoverageDisc, SoftFadesToTheRim) {
 TEST(CoverageDisc, UnusableArgumentsDrawNothing) {
   const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
   const float bad[][4] = {
-      {10, 10, 0, 1},   {10, 10, -3, 1},   {10, 10, nan, 1}, {10, 10, inf, 1},  {nan, 10, 5, 1},
-      {10, inf, 5, 1},  {10, 10, 5, 0},    {10, 10, 5, nan}, {1e9f, 10, 5, 1},  {-1e9f, -1e9f, 5, 1},
-      {10, 3e9f, 1e6f, 1},
+      {10, 10, 0, 1}, {10, 10, -3, 1},  {10, 10, nan, 1}, {10, 10, inf, 1},     {nan, 10, 5, 1},     {10, inf, 5, 1},
+      {10, 10, 5, 0}, {10, 10, 5, nan}, {1e9f, 10, 5, 1}, {-1e9f, -1e9f, 5, 1}, {10, 3e9f, 1e6f, 1},
   };
   for (const auto& b : bad) {
     Chan c(20, 20, 7);
@@ -184,12 +181,9 @@ struct SpanCase {
 const SpanCase kSpans[] = {
     // End fractions count the sub-positions strictly inside: a start at ¾ covers
     // 47/64, an end at ½ 32/64, a start at ½ 31/64.
-    {2.25, 5.5, {0, 0, 187, 255, 255, 127, 0, 0}},
-    {1.0, 3.0, {0, 251, 255, 0, 0, 0, 0, 0}},
-    {3.25, 3.75, {0, 0, 0, 123, 0, 0, 0, 0}},
-    {-5.0, 2.5, {255, 255, 127, 0, 0, 0, 0, 0}},
-    {6.5, 1e12, {0, 0, 0, 0, 0, 0, 123, 255}},
-    {4.0, 4.0, {0, 0, 0, 0, 0, 0, 0, 0}},
+    {2.25, 5.5, {0, 0, 187, 255, 255, 127, 0, 0}}, {1.0, 3.0, {0, 251, 255, 0, 0, 0, 0, 0}},
+    {3.25, 3.75, {0, 0, 0, 123, 0, 0, 0, 0}},      {-5.0, 2.5, {255, 255, 127, 0, 0, 0, 0, 0}},
+    {6.5, 1e12, {0, 0, 0, 0, 0, 0, 123, 255}},     {4.0, 4.0, {0, 0, 0, 0, 0, 0, 0, 0}},
     {5.0, 2.0, {0, 0, 0, 0, 0, 0, 0, 0}},
 };
 
@@ -254,11 +248,17 @@ TEST(CoveragePolygon, AxisAlignedSquares) {
     int32_t x0, y0, x1, y1;
   } cases[] = {
       {{{10, 10}, {20, 10}, {20, 20}, {10, 20}, {10, 10}}, 10, 10, 20, 20},
-      {{{10, 10}, {10, 20}, {20, 20}, {20, 10}, {10, 10}}, 10, 10, 20, 20},  // other winding
+      {{{10, 10}, {10, 20}, {20, 20}, {20, 10}, {10, 10}}, 10, 10, 20, 20},                      // other winding
       {{{10, 10}, {10, 10}, {20, 10}, {20, 20}, {20, 20}, {10, 20}, {10, 10}}, 10, 10, 20, 20},  // repeats
-      {{{-1000000000, -1000000000}, {1000000000, -1000000000}, {1000000000, 1000000000}, {-1000000000, 1000000000},
+      {{{-1000000000, -1000000000},
+        {1000000000, -1000000000},
+        {1000000000, 1000000000},
+        {-1000000000, 1000000000},
         {-1000000000, -1000000000}},
-       0, 0, 30, 24},
+       0,
+       0,
+       30,
+       24},
       {{{lo, lo}, {hi, lo}, {hi, hi}, {lo, hi}, {lo, lo}}, 0, 0, 30, 24},
       {{{25, 20}, {40, 20}, {40, 40}, {25, 40}, {25, 20}}, 25, 20, 30, 24},  // cut by the right and bottom edges
   };
@@ -276,10 +276,10 @@ TEST(CoveragePolygon, DegenerateDrawsNothing) {
       {{3, 3}, {9, 9}, {3, 3}},
       {{3, 3}, {3, 3}, {9, 9}, {9, 9}, {3, 3}},  // two corners after clean-up
       {{5, 5}, {5, 5}, {5, 5}, {5, 5}},
-      {{0, 5}, {10, 5}, {5, 5}, {0, 5}},   // flat along a row
-      {{5, 0}, {5, 10}, {5, 4}, {5, 0}},   // flat along a column
-      {{1, 1}, {9, 9}, {4, 4}, {1, 1}},    // diagonal line
-      {{1, 2}, {13, 6}, {7, 4}, {1, 2}},   // shallow line
+      {{0, 5}, {10, 5}, {5, 5}, {0, 5}},                 // flat along a row
+      {{5, 0}, {5, 10}, {5, 4}, {5, 0}},                 // flat along a column
+      {{1, 1}, {9, 9}, {4, 4}, {1, 1}},                  // diagonal line
+      {{1, 2}, {13, 6}, {7, 4}, {1, 2}},                 // shallow line
       {{100, 100}, {140, 100}, {140, 150}, {100, 100}},  // off the channel
       {{-50, -50}, {-10, -50}, {-10, -5}, {-50, -50}},
   };
@@ -373,18 +373,10 @@ TEST(CoverageOutline, MarksBorderAndPixelsNextToZero) {
   // Channel rows, top first. The hole's four neighbours each see it in one
   // direction only; 'e' marks the expected edges.
   const char* shape[] = {
-      "######",
-      "######",
-      "##.###",
-      "######",
-      "######",
+      "######", "######", "##.###", "######", "######",
   };
   const char* edges[] = {
-      "eeeeee",
-      "e#e##e",
-      "ee.e#e",
-      "e#e##e",
-      "eeeeee",
+      "eeeeee", "e#e##e", "ee.e#e", "e#e##e", "eeeeee",
   };
   Chan c(6, 5);
   for (int32_t y = 0; y < 5; ++y)
