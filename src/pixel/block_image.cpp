@@ -87,7 +87,11 @@ bool CBlockImage::build(int32_t w, int32_t h) {
   return true;
 }
 
-bool CBlockImage::Recreate(int32_t w, int32_t h) { return build(w, h); }
+bool CBlockImage::Recreate(int32_t w, int32_t h) {
+  const bool ok = build(w, h);
+  OnTilesChanged();  // the old tiles' occupied region is gone with them
+  return ok;
+}
 
 TileDesc* CBlockImage::Tile(int32_t column, int32_t row, bool allocate) {
   if (!valid || column < 0 || row < 0 || column >= tilesAcross || row >= tilesDown) return nullptr;
@@ -143,14 +147,15 @@ bool CBlockImage::CopyTiles(const CBlockImage& other) {
 bool CBlockImage::CopyTilesArea(const CBlockImage& other, Point dst, Area src) {
   if (!valid || !other.valid || other.tileSize != tileSize || other.bytesPerPixel != bytesPerPixel) return false;
   if (((dst.x | dst.y) & tileMask) != 0) return false;
-  // Widen the area to whole tiles.
-  int32_t c0 = std::max(0, src.x >> tileShift), r0 = std::max(0, src.y >> tileShift);
-  int32_t c1 = std::min(other.tilesAcross, (src.right() + tileMask) >> tileShift);
-  int32_t r1 = std::min(other.tilesDown, (src.bottom() + tileMask) >> tileShift);
-  int32_t dc = dst.x >> tileShift, dr = dst.y >> tileShift;
+  // Widen the area to whole tiles; tiles left of or above the source keep
+  // their place, so the rest still lands where the area puts it.
+  const int32_t c0 = src.x >> tileShift, r0 = src.y >> tileShift;
+  const int32_t c1 = int32_t(std::min<int64_t>(other.tilesAcross, (int64_t(src.x) + src.width + tileMask) >> tileShift));
+  const int32_t r1 = int32_t(std::min<int64_t>(other.tilesDown, (int64_t(src.y) + src.height + tileMask) >> tileShift));
+  const int32_t dc = dst.x >> tileShift, dr = dst.y >> tileShift;
   bool ok = true;
-  for (int32_t r = r0; r < r1; ++r)
-    for (int32_t c = c0; c < c1; ++c) {
+  for (int32_t r = std::max(0, r0); r < r1; ++r)
+    for (int32_t c = std::max(0, c0); c < c1; ++c) {
       TileDesc* d = Tile(c - c0 + dc, r - r0 + dr, false);
       if (!d) continue;
       const TileDesc& s = other.tiles[c + r * other.tilesAcross];
@@ -542,7 +547,8 @@ void CBlockVMTC::RenderReduced(TMTC& buf, Area bufArea, Area src) const {
   const int32_t stepX = int32_t(int64_t(src.width) * 1024 / bufArea.width);
   const int32_t stepY = int32_t(int64_t(src.height) * 1024 / bufArea.height);
   const int32_t boxW = src.width / bufArea.width + 1, boxH = src.height / bufArea.height + 1;
-  const uint32_t count = uint32_t(boxW * boxH);
+  // Large reductions sum more samples than 32 bits hold.
+  const uint64_t count = uint64_t(boxW) * uint64_t(boxH);
   for (int32_t j = 0; j < bufArea.height; ++j) {
     const int32_t dy = bufArea.y + j;
     if (dy < 0 || dy >= buf.height) continue;
@@ -551,7 +557,7 @@ void CBlockVMTC::RenderReduced(TMTC& buf, Area bufArea, Area src) const {
       const int32_t dx = bufArea.x + i;
       if (dx < 0 || dx >= buf.width) continue;
       const int32_t sx = src.x + int32_t((int64_t(stepX) * i) >> 10);
-      uint32_t sum[4] = {0, 0, 0, 0};
+      uint64_t sum[4] = {0, 0, 0, 0};
       for (int32_t b = 0; b < boxH; ++b)
         for (int32_t a = 0; a < boxW; ++a) {
           uint32_t p = PixelClamped(sx + a, sy + b);
@@ -560,7 +566,8 @@ void CBlockVMTC::RenderReduced(TMTC& buf, Area bufArea, Area src) const {
           sum[2] += (p >> 16) & 0xFF;
           sum[3] += p >> 24;
         }
-      buf.Row(dy)[dx] = ((sum[3] / count) << 24) | ((sum[2] / count) << 16) | ((sum[1] / count) << 8) | (sum[0] / count);
+      buf.Row(dy)[dx] = uint32_t(((sum[3] / count) << 24) | ((sum[2] / count) << 16) | ((sum[1] / count) << 8) |
+                                 (sum[0] / count));
     }
   }
 }
@@ -622,13 +629,13 @@ namespace {
 bool clipRow(int32_t w, int32_t h, int32_t y, int32_t& x0, int32_t& count, int32_t& skip) {
   skip = 0;
   if (y < 0 || y >= h || count <= 0) return false;
-  if (x0 < 0) {
-    skip = -x0;
-    count -= skip;
-    x0 = 0;
-  }
-  count = std::min(count, w - x0);
-  return count > 0;
+  // In 64 bits: offsets and counts come from files.
+  const int64_t first = std::max<int64_t>(x0, 0), last = std::min<int64_t>(int64_t(x0) + count, w);
+  if (last <= first) return false;
+  skip = int32_t(first - x0);
+  x0 = int32_t(first);
+  count = int32_t(last - first);
+  return true;
 }
 
 }  // namespace
@@ -880,7 +887,8 @@ void CBlockVCH::RenderReduced(TMTC& buf, Area bufArea, Area src) const {
   const int32_t stepX = int32_t(int64_t(src.width) * 1024 / bufArea.width);
   const int32_t stepY = int32_t(int64_t(src.height) * 1024 / bufArea.height);
   const int32_t boxW = src.width / bufArea.width + 1, boxH = src.height / bufArea.height + 1;
-  const uint32_t count = uint32_t(boxW * boxH);
+  // Large reductions sum more samples than 32 bits hold.
+  const uint64_t count = uint64_t(boxW) * uint64_t(boxH);
   for (int32_t j = 0; j < bufArea.height; ++j) {
     const int32_t dy = bufArea.y + j;
     if (dy < 0 || dy >= buf.height) continue;
@@ -889,10 +897,10 @@ void CBlockVCH::RenderReduced(TMTC& buf, Area bufArea, Area src) const {
       const int32_t dx = bufArea.x + i;
       if (dx < 0 || dx >= buf.width) continue;
       const int32_t sx = src.x + int32_t((int64_t(stepX) * i) >> 10);
-      uint32_t sum = 0;
+      uint64_t sum = 0;
       for (int32_t b = 0; b < boxH; ++b)
         for (int32_t a = 0; a < boxW; ++a) sum += PixelClamped(sx + a, sy + b);
-      const uint32_t v = sum / count;
+      const uint32_t v = uint32_t(sum / count);
       uint32_t& d = buf.Row(dy)[dx];
       d = (d & 0xFF000000u) | (v << 16) | (v << 8) | v;
     }

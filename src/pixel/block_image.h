@@ -67,6 +67,11 @@ class CBlockImage {
   bool Walk(Area a, Fn&& fn);
   template <class Fn>
   bool Walk(Area a, Fn&& fn) const;
+  // Visits `a` one pixel row at a time, left to right across the tiles, so a
+  // row-major buffer on the other side is walked in memory order:
+  // fn(const TileDesc&, int32_t tileX, int32_t tileY, int32_t count, Point imagePos).
+  template <class Fn>
+  void WalkRows(Area a, Fn&& fn) const;
 
   int32_t width = 0, height = 0;
   int32_t tileSize = 0;   // tile width and height, also the row pitch in pixels
@@ -116,6 +121,21 @@ bool CBlockImage::Walk(Area a, Fn&& fn) const {
   });
 }
 
+template <class Fn>
+void CBlockImage::WalkRows(Area a, Fn&& fn) const {
+  if (!valid || !ClipArea(a)) return;
+  const int32_t c0 = a.x >> tileShift, c1 = (a.right() - 1) >> tileShift;
+  for (int32_t y = a.y; y < a.bottom(); ++y) {
+    const TileDesc* row = &tiles[(y >> tileShift) * tilesAcross];
+    const int32_t ty = y & tileMask;
+    for (int32_t c = c0; c <= c1; ++c) {
+      const int32_t tx = c << tileShift;
+      const int32_t x0 = std::max(a.x, tx), x1 = std::min(a.right(), tx + tileSize);
+      fn(row[c], x0 - tx, ty, x1 - x0, Point{x0, y});
+    }
+  }
+}
+
 // Visits the overlap of source area `src` of `s` placed at `dst` in `d`, in
 // pieces that each lie inside one source tile and one destination tile:
 // fn(TileDesc& dstTile, Area dstLocal, const TileDesc& srcTile, Point srcLocal) → bool.
@@ -125,7 +145,7 @@ bool WalkPair(CBlockImage& d, Point dst, const CBlockImage& s, Area src, Fn&& fn
   return s.Walk(src, [&](const TileDesc& st, const Area& sl, Point sp) {
     const int32_t ox = dst.x + (sp.x - src.x) - sl.x, oy = dst.y + (sp.y - src.y) - sl.y;
     return d.Walk(Area(sl.x + ox, sl.y + oy, sl.width, sl.height), [&](TileDesc& dt, const Area& dl, Point dp) {
-      return fn(dt, dl, st, Point{dp.x - ox - st.x, dp.y - oy - st.y});
+      return fn(dt, dl, st, Point{dp.x - ox, dp.y - oy});
     });
   });
 }
@@ -144,6 +164,7 @@ struct SCrossMerge {
   bool startFromSource = false;
   PixelFn lower = inkNormal;
   PixelFn upper = inkNormal;
+  PixelFn pairMerge = nullptr;  // a whole merge function, for pairs that have one
   CrossMergeFn merge = nullptr;
 };
 

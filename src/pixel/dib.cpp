@@ -17,18 +17,23 @@ int dpiFromHeader(uint32_t headerSize, int32_t xPelsPerMeter) {
 
 bool clipCopy(Point& dst, Area& src, Size srcSize, Size dstSize) {
   if (src.empty()) return false;
+  // 64 bits throughout: points and areas may come from files and packets.
+  int64_t sx = src.x, sy = src.y, w = src.width, h = src.height, dx = dst.x, dy = dst.y;
   // Source against its own buffer.
-  if (src.x >= srcSize.width || src.y >= srcSize.height || src.right() <= 0 || src.bottom() <= 0) return false;
-  if (src.x < 0) { dst.x -= src.x; src.width += src.x; src.x = 0; }
-  if (src.y < 0) { dst.y -= src.y; src.height += src.y; src.y = 0; }
-  src.width = std::min(src.width, srcSize.width - src.x);
-  src.height = std::min(src.height, srcSize.height - src.y);
+  if (sx >= srcSize.width || sy >= srcSize.height || sx + w <= 0 || sy + h <= 0) return false;
+  if (sx < 0) { dx -= sx; w += sx; sx = 0; }
+  if (sy < 0) { dy -= sy; h += sy; sy = 0; }
+  w = std::min<int64_t>(w, srcSize.width - sx);
+  h = std::min<int64_t>(h, srcSize.height - sy);
   // The rectangle (dst, src size) against the destination.
-  if (dst.x < 0) { src.x -= dst.x; src.width += dst.x; dst.x = 0; }
-  if (dst.y < 0) { src.y -= dst.y; src.height += dst.y; dst.y = 0; }
-  src.width = std::min(src.width, dstSize.width - dst.x);
-  src.height = std::min(src.height, dstSize.height - dst.y);
-  return src.width > 0 && src.height > 0;
+  if (dx < 0) { sx -= dx; w += dx; dx = 0; }
+  if (dy < 0) { sy -= dy; h += dy; dy = 0; }
+  w = std::min<int64_t>(w, dstSize.width - dx);
+  h = std::min<int64_t>(h, dstSize.height - dy);
+  if (w <= 0 || h <= 0) return false;
+  src = Area(int32_t(sx), int32_t(sy), int32_t(w), int32_t(h));
+  dst = Point{int32_t(dx), int32_t(dy)};
+  return true;
 }
 
 // ---- CDibCore ----

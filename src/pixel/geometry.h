@@ -48,10 +48,13 @@ inline Bounds unite(const Bounds& a, const Bounds& b) {
 }
 
 // Intersection of an area with (0, 0, size); false when nothing is left.
+// Works in 64 bits: areas from files and packets may be absurd.
 inline bool clipArea(Area& a, Size s) {
-  Bounds b = intersect(a.bounds(), {0, 0, s.width, s.height});
-  if (b.empty()) return false;
-  a = Area(b);
+  const int64_t l = std::max<int64_t>(a.x, 0), t = std::max<int64_t>(a.y, 0);
+  const int64_t r = std::min<int64_t>(int64_t(a.x) + a.width, s.width);
+  const int64_t b = std::min<int64_t>(int64_t(a.y) + a.height, s.height);
+  if (r <= l || b <= t) return false;
+  a = Area(int32_t(l), int32_t(t), int32_t(r - l), int32_t(b - t));
   return true;
 }
 
