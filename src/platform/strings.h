@@ -9,6 +9,46 @@ enum class TextId {
   UnexpectedError,     // "예상치 못한 오류발생 !"
   TileOutOfMemory,     // tile allocation failed
   TileFreeFailed,      // tile release failed
+  // Blend mode names, in mode order.
+  ModeMultiply,
+  ModeAdd,
+  ModeSubtract,
+  ModeNormal,
+  ModeScreen,
+  ModeOverlay,
+  ModeHardLight,
+  ModeSoftLight,
+  ModeDifference,
+  ModeExclusion,
+  ModeDarker,
+  ModeLighter,
+  ModeBurn,
+  ModeDodge,
+  ModeHue,
+  ModeSaturation,
+  ModeColour,
+  ModeLuminosity,
+  ModeNegaSubtract,
+  ModeLinearLight,
+  ModeVividLight,
+  ModePinLight,
+  // Layers.
+  LayerDefaultName,    // followed by a number
+  BadLayerIndex,
+  LayerInitFailed,
+  LayerMergeFailed,
+  UndoStepFailed,
+  NewLayerCaption,
+  NewLayerCreate,
+  NewLayerCancel,
+  NewLayerName,
+  NewLayerMode,
+  NewLayerColour,
+  ColourBlack,
+  ColourWhite,
+  ColourHalfTone,
+  KeepTransparency,
+  SettingsDamaged,     // settings file damaged, defaults used
   Count
 };
 

@@ -1,0 +1,20 @@
+#pragma once
+// Row kernels of the commonest modes in SSE2 (every x86-64 has it), each the
+// exact twin of its scalar template: the tests compare them pixel for pixel.
+#include <cstdint>
+
+namespace vl {
+
+// Normal (standard) mode: blendRGB at opacity × source alpha ÷ 255.
+void composeRowNormalSimd(uint32_t* dst, const uint32_t* src, int32_t n, int opacity);
+// Multiply mode: the multiply ink at opacity × source alpha ÷ 255.
+void composeRowMultiplySimd(uint32_t* dst, const uint32_t* src, int32_t n, int opacity);
+// One colour over a row in the normal mode.
+void composeFillNormalSimd(uint32_t* dst, uint32_t colour, int32_t n, int opacity);
+
+// The scalar versions, for comparison.
+void composeRowNormalScalar(uint32_t* dst, const uint32_t* src, int32_t n, int opacity);
+void composeRowMultiplyScalar(uint32_t* dst, const uint32_t* src, int32_t n, int opacity);
+void composeFillNormalScalar(uint32_t* dst, uint32_t colour, int32_t n, int opacity);
+
+}  // namespace vl
