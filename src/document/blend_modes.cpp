@@ -436,6 +436,12 @@ void composeImage(TMTC& composite, Point dst, const CBlockVMTC& image, Area src,
   });
 }
 
+void composeBuffer(TMTC& composite, Point dst, const TMTC& buf, Area src, const ComposeParams& p) {
+  if (!composite.IsAllocated() || !buf.IsAllocated() || !clipCopy(dst, src, buf.size(), composite.size())) return;
+  for (int32_t j = 0; j < src.height; ++j)
+    composeRow(p, composite.Row(dst.y + j) + dst.x, buf.Row(src.y + j) + src.x, src.width);
+}
+
 LayerBlend layerBlend(int mode, int opacity) {
   const SLayerParam* lp = LayerParam(mode);
   return {lp ? lp->sourceAlpha : kLayerParams[kModeNormal].sourceAlpha, std::clamp(opacity, 0, 255)};

@@ -96,6 +96,9 @@ void composeFill(const ComposeParams& p, uint32_t* dst, uint32_t colour, int32_t
 // transparent uniform tiles not at all.
 void composeImage(TMTC& composite, Point dst, const CBlockVMTC& image, Area src, const ComposeParams& p);
 
+// The same from a plain buffer (the flow image while a stroke runs).
+void composeBuffer(TMTC& composite, Point dst, const TMTC& buf, Area src, const ComposeParams& p);
+
 // Blend of one layer for block-image composition (merge visible).
 LayerBlend layerBlend(int mode, int opacity);
 

@@ -542,18 +542,21 @@ uint32_t CBlockVMTC::PixelClamped(int32_t x, int32_t y) const {
   return Pixel(std::clamp(x, 0, width - 1), std::clamp(y, 0, height - 1));
 }
 
-void CBlockVMTC::RenderReduced(TMTC& buf, Area bufArea, Area src) const {
+void CBlockVMTC::RenderReduced(TMTC& buf, Area bufArea, Area src, const Area* only) const {
   if (!valid || !buf.IsAllocated() || bufArea.empty() || src.empty()) return;
+  Area target = bufArea;
+  if (only) target = Area(intersect(target.bounds(), only->bounds()));
+  if (target.empty()) return;
   const int32_t stepX = int32_t(int64_t(src.width) * 1024 / bufArea.width);
   const int32_t stepY = int32_t(int64_t(src.height) * 1024 / bufArea.height);
   const int32_t boxW = src.width / bufArea.width + 1, boxH = src.height / bufArea.height + 1;
   // Large reductions sum more samples than 32 bits hold.
   const uint64_t count = uint64_t(boxW) * uint64_t(boxH);
-  for (int32_t j = 0; j < bufArea.height; ++j) {
+  for (int32_t j = target.y - bufArea.y; j < target.bottom() - bufArea.y; ++j) {
     const int32_t dy = bufArea.y + j;
     if (dy < 0 || dy >= buf.height) continue;
     const int32_t sy = src.y + int32_t((int64_t(stepY) * j) >> 10);
-    for (int32_t i = 0; i < bufArea.width; ++i) {
+    for (int32_t i = target.x - bufArea.x; i < target.right() - bufArea.x; ++i) {
       const int32_t dx = bufArea.x + i;
       if (dx < 0 || dx >= buf.width) continue;
       const int32_t sx = src.x + int32_t((int64_t(stepX) * i) >> 10);

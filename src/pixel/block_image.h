@@ -235,7 +235,9 @@ class CBlockVMTC : public CBlockImage {
   int LuminanceAt(int32_t x, int32_t y) const { return luminance(PixelClamped(x, y)); }
 
   // Box-average reduction of `src` into `bufArea` of a buffer (thumbnails), all four bytes.
-  void RenderReduced(TMTC& buf, Area bufArea, Area src) const;
+  // With `only` given, just the buffer pixels inside it are rendered, exactly
+  // as a whole rendering would give them.
+  void RenderReduced(TMTC& buf, Area bufArea, Area src, const Area* only = nullptr) const;
   // The whole image into another size with a 4 × 4 point average; target compacted.
   bool Resample4x4(CBlockVMTC& target) const;
   // Tile bounds holding any non-zero alpha; empty when there are none.

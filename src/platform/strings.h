@@ -49,6 +49,26 @@ enum class TextId {
   ColourHalfTone,
   KeepTransparency,
   SettingsDamaged,     // settings file damaged, defaults used
+  // New canvas dialog.
+  NewCanvasCaption,
+  NewCanvasTab1,
+  NewCanvasTab2,
+  NewCanvasTab3,
+  NewCanvasTab4,
+  NewCanvasTab5,
+  NewCanvasTabClipboard,
+  UnitPixel,
+  UnitInch,
+  UnitCm,
+  UnitPixelsPerInch,
+  NumberUnreadable,
+  NumberNegative,
+  ValueRequired,       // %s: a field name
+  NameWidth,
+  NameHeight,
+  NameResolution,
+  ValueOutOfRangeShown,  // name, value, lowest, highest
+  ValueOutOfRange,     // name, lowest, highest
   Count
 };
 

@@ -1,0 +1,388 @@
+#include "document/paper.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "document/blend_modes.h"
+#include "platform/clock.h"
+#include "platform/ui_services.h"
+
+namespace vl {
+namespace {
+
+constexpr double kZoomFactors[] = {0.06001, 0.1, 0.15, 0.25, 0.333, 0.5, 0.666, 0.75, 1.0,
+                                   1.25,    1.5, 1.75, 2.0,  2.5,   3.0, 4.0,   6.0,  8.0};
+// Integer stretch of each level; the shrinking ones only serve as a fallback
+// until the smoothed renderers take over.
+constexpr int kZoomRatios[][2] = {{6, 100}, {1, 10}, {3, 20}, {1, 4}, {1, 3}, {1, 2}, {2, 3}, {3, 4}, {1, 1},
+                                  {5, 4},   {3, 2},  {7, 4},  {2, 1}, {5, 2}, {3, 1}, {4, 1}, {6, 1}, {8, 1}};
+
+// Wait cursor for the length of a scope.
+struct WaitCursor {
+  WaitCursor() { ui().BeginWait(); }
+  ~WaitCursor() { ui().EndWait(); }
+};
+
+}  // namespace
+
+double zoomFactorOf(int level) {
+  if (level < kMinZoomLevel || level > kMaxZoomLevel) return 1.0;
+  return kZoomFactors[level - kMinZoomLevel];
+}
+
+void zoomRatioOf(int level, int& num, int& den) {
+  if (level < kMinZoomLevel || level > kMaxZoomLevel) level = 0;
+  num = kZoomRatios[level - kMinZoomLevel][0];
+  den = kZoomRatios[level - kMinZoomLevel][1];
+}
+
+TPaper::TPaper(CanvasView* v) : view(v) {
+  // The managers that undo, masks and events bring join the layer manager here.
+}
+
+bool TPaper::newPaper(TFlowImage& flow, const std::string& paperName, int32_t res, int32_t h, int32_t w) {
+  // Sizes come from files and packets too.
+  if (w < 1 || h < 1 || w > kMaxPaperSide || h > kMaxPaperSide) return false;
+  WaitCursor wait;
+  name = paperName;
+  resolution = res;
+  width = w;
+  height = h;
+  layers.Clear();
+  layers.SetPaperSize(w, h);
+  if (!compositeImage.Resize(w, h)) return false;
+  compositeImage.Fill(0xFF000000u | paperColor);
+  const int mode = drawGeneration == DrawGeneration::Legacy ? kModeMultiply : kModeNormal;
+  if (layers.InsertNew(0, w, h, 1, 255, mode, drawGeneration == DrawGeneration::Legacy) < 0) return false;
+  layers.NameLayer(0, 1);
+  resetFlow(flow);
+  setCurrentLayer(flow, 0);
+  clearLayerPixels(0);
+  loadLayerToFlow(flow, 0, true);
+  recomposeRect(Area(0, 0, w, h), true);
+  initialised = 1;
+  invalidateCanvas();
+  return true;
+}
+
+int64_t TPaper::memoryUsage(int64_t* layerBytes, int64_t* undoBytes) const {
+  const int64_t layerTotal = layers.MemoryUsed();
+  const int64_t undoTotal = drawGeneration == DrawGeneration::Legacy ? layers.OwnUndoMemory() : 0;
+  if (layerBytes) *layerBytes = layerTotal;
+  if (undoBytes) *undoBytes = undoTotal;
+  const int64_t viewBytes = viewImage.IsAllocated() ? viewImage.ByteSize() : 0;
+  return int64_t(width) * height * 9 + layerTotal + viewBytes + undoTotal;
+}
+
+std::string TPaper::captionText() const {
+  const int percent = int(zoomFactor() * 100);
+  char tail[96];
+  std::snprintf(tail, sizeof tail, "\" w%d x h%d : %d%%", width, height, percent);
+  return std::string(eventProtected ? "<LOCKED>" : "") + " \"" + name + tail;
+}
+
+// ---- flow binding ----
+
+bool TPaper::loadLayerToFlow(TFlowImage& flow, int32_t layer, bool force) {
+  CLayerData* l = layers.At(layer);
+  if (!l || !l->pixels) return false;
+  CBlockVMTC& image = *l->pixels;
+  bool reloaded = false;
+  auto copyIn = [&] {
+    // Pixels beyond the layer image read as transparent white, never as
+    // what an earlier layer left there.
+    flow.colour.Fill(CBlockVMTC::kDefaultUniform);
+    image.ReadInto(flow.colour, {0, 0}, false, 255, Area(image.size()));
+    flow.coverage.Fill(0);
+  };
+  if (flow.colour.width < image.width || flow.colour.height < image.height || !flow.colour.IsAllocated()) {
+    const int32_t w = std::max(flow.colour.width, image.width), h = std::max(flow.colour.height, image.height);
+    if (!flow.colour.Resize(w, h) || !flow.coverage.Resize(w, h)) {
+      ui().Warning(text(TextId::OutOfMemory));
+      return false;
+    }
+    copyIn();
+    reloaded = true;
+  } else if (force || flow.boundLayer != layer) {
+    image.Compact();
+    copyIn();
+    reloaded = true;
+  }
+  flow.boundLayer = layer;
+  flow.offsetX = l->offsetX;
+  flow.offsetY = l->offsetY;
+  flow.paperWidth = width;
+  flow.paperHeight = height;
+  return reloaded;
+}
+
+void TPaper::resetFlow(TFlowImage& flow) {
+  int32_t w = std::max(width, 1), h = std::max(height, 1);
+  for (int32_t i = 0; i < layers.Count(); ++i) {
+    const Size s = layers.At(i)->ImageSize();
+    w = std::max(w, s.width);
+    h = std::max(h, s.height);
+  }
+  if (flow.colour.width != w || flow.colour.height != h) flow.colour.Resize(w, h);
+  flow.colour.Fill(CBlockVMTC::kDefaultUniform);
+  if (flow.coverage.width != w || flow.coverage.height != h) flow.coverage.Resize(w, h);
+  flow.coverage.Fill(0);
+  flow.offsetX = flow.offsetY = 0;
+  flow.paperWidth = width;
+  flow.paperHeight = height;
+}
+
+void TPaper::commitFlowRect(TFlowImage& flow, int32_t layer, bool commit, Area rect) {
+  CLayerData* l = layers.At(layer);
+  // A stroke that ended where it began has an empty rectangle: nothing to do.
+  if (!l || !l->pixels || !flow.colour.IsAllocated() || !flow.colour.ClipArea(rect)) {
+    flow.coverage.Fill(0);
+    return;
+  }
+  if (commit) {
+    l->pixels->WriteFrom(flow.colour, {rect.x, rect.y}, 255, rect);
+    l->pixels->Compact();
+  } else {
+    l->pixels->ReadInto(flow.colour, {rect.x, rect.y}, false, 255, rect);
+  }
+  flow.coverage.Fill(0);
+}
+
+void TPaper::commitFlow(TFlowImage& flow, int32_t layer, bool commit) {
+  CLayerData* l = layers.At(layer);
+  if (l && l->pixels && flow.colour.IsAllocated()) {
+    const Area all(0, 0, std::min(flow.colour.width, l->pixels->width), std::min(flow.colour.height, l->pixels->height));
+    if (commit) {
+      l->pixels->WriteFrom(flow.colour, {0, 0}, 255, all);
+    } else {
+      l->pixels->ReadInto(flow.colour, {0, 0}, false, 255, all);
+    }
+  }
+  flow.coverage.Fill(0);
+}
+
+// ---- composition ----
+
+void TPaper::recomposeRect(Area rect, bool overlay) {
+  if (!compositeImage.IsAllocated() || !clipArea(rect, {width, height})) return;
+  compositeImage.FillMasked(rect, paperColor, 0x00FFFFFFu);
+  const bool legacy = drawGeneration == DrawGeneration::Legacy;
+  for (int32_t i = 0; i < layers.Count(); ++i) {
+    const CLayerData& l = *layers.At(i);
+    if (!l.visible || l.opacity == 0 || !l.pixels) continue;
+    // Every composition draws from a copy, so the same rectangle always gets
+    // the same dissolve pattern.
+    RandomState random = reseedDissolve ? RandomState(int32_t(appClock().Milliseconds()), 0, 255) : l.random;
+    ComposeParams p;
+    p.mode = l.Mode();
+    p.opacity = l.opacity;
+    p.dissolve = l.dissolve != 0;
+    p.dissolveAmount = l.dissolveAmount;
+    p.random = &random;
+    p.legacy = legacy;
+    const Area src(rect.x + l.offsetX, rect.y + l.offsetY, rect.width, rect.height);
+    if (i == strokeLayer && strokeFlow && strokeFlow->colour.IsAllocated()) {
+      composeBuffer(compositeImage, {rect.x, rect.y}, strokeFlow->colour, src, p);
+    } else {
+      composeImage(compositeImage, {rect.x, rect.y}, *l.pixels, src, p);
+    }
+  }
+  if (overlay && gridShown) drawGrid(rect);
+}
+
+void TPaper::recomposeAll(bool overlay) {
+  recomposeRect(Area(0, 0, width, height), overlay);
+  invalidateCanvas();
+}
+
+void TPaper::refreshLayerContent(int32_t layer, bool thumbnail) {
+  const CLayerData* l = layers.At(layer);
+  if (!l || !l->pixels) return;
+  for (int i = 0; i < l->pixels->OccupiedCount(); ++i) {
+    const Bounds& b = l->pixels->Occupied()[i];
+    Area r(b.left - l->offsetX, b.top - l->offsetY, b.right - b.left, b.bottom - b.top);
+    if (!clipArea(r, {width, height})) continue;
+    recomposeRect(r, true);
+    if (thumbnail) updateLayerThumb(false, layer, r);
+  }
+}
+
+void TPaper::updateLayerThumb(bool skipThumb, int32_t layer, Area rect) {
+  CLayerData* l = layers.At(layer);
+  if (skipThumb || !l || !l->pixels || !l->thumbnail.IsAllocated() || width <= 0 || height <= 0) return;
+  const TMTC& t = l->thumbnail;
+  // The rectangle in thumbnail pixels, one pixel wider and higher so partly
+  // covered thumbnail pixels are included.
+  const Area part(int32_t(int64_t(rect.x) * t.width / width), int32_t(int64_t(rect.y) * t.height / height),
+                  int32_t(int64_t(rect.width) * t.width / width) + 1, int32_t(int64_t(rect.height) * t.height / height) + 1);
+  l->pixels->RenderReduced(l->thumbnail, l->thumbnail.area(), Area(l->offsetX, l->offsetY, width, height), &part);
+}
+
+void TPaper::drawGrid(Area rect) {
+  const int32_t sx = std::max(2, gridSpacingX), sy = std::max(2, gridSpacingY);
+  const uint32_t ink = 0xD0D0D0;
+  for (int32_t x = rect.x + (sx - rect.x % sx) % sx; x < rect.right(); x += sx)
+    compositeImage.Apply(Area(x, rect.y, 1, rect.height), inkMultiply, ink, 255);
+  for (int32_t y = rect.y + (sy - rect.y % sy) % sy; y < rect.bottom(); y += sy)
+    compositeImage.Apply(Area(rect.x, y, rect.width, 1), inkMultiply, ink, 255);
+}
+
+void TPaper::invalidateCanvas() {
+  if (view) view->InvalidateAll();
+}
+
+void TPaper::invalidatePaperRect(Area rect) {
+  if (!view || rect.empty()) return;
+  if (rotated()) {
+    view->InvalidateAll();
+    return;
+  }
+  double x0, y0, x1, y1;
+  paperToScreen(rect.x, rect.y, x0, y0);
+  paperToScreen(rect.right(), rect.bottom(), x1, y1);
+  const int32_t l = int32_t(std::floor(x0)) - 1, t = int32_t(std::floor(y0)) - 1;
+  view->Invalidate({l, t, int32_t(std::ceil(x1)) + 1 - l, int32_t(std::ceil(y1)) + 1 - t});
+}
+
+void TPaper::presentDirect(Area r, int num, int den) {
+  if (!view) return;
+  const Surface s{compositeImage.Bits(), compositeImage.width, compositeImage.height, compositeImage.BytesPerLine(), true};
+  const double z = zoomFactor();
+  const int32_t dx = windowOffsetX + r.x * num / den - int32_t(viewOriginX * z);
+  const int32_t dy = windowOffsetY + r.y * num / den - int32_t(viewOriginY * z);
+  view->Present(s, {r.x, r.y, r.width, r.height}, dx, dy, num, den);
+}
+
+void TPaper::drawToWindow(int32_t left, int32_t bottom, int32_t right, int32_t top) {
+  Area r(Bounds{std::max(0, left), std::max(0, top), std::min(width, right), std::min(height, bottom)});
+  if (r.empty() || !compositeImage.IsAllocated()) return;
+  int num, den;
+  zoomRatioOf(zoomLevel, num, den);
+  if (directPaintAllowed() && !rotated()) {
+    presentDirect(r, num, den);
+  } else {
+    renderView(r);
+  }
+}
+
+bool TPaper::directPaintAllowed() const {
+  if (zoomLevel < 0) return false;
+  // Levels 1, 2, 3 and 5 are not whole multiples and need smoothing when it is asked for.
+  const bool wholeRatio = zoomLevel == 0 || zoomLevel == 4 || zoomLevel >= 6;
+  return !zoomAntialias || wholeRatio;
+}
+
+void TPaper::renderView(Area r) {
+  // The smoothed and rotated renderers come with display scaling; until
+  // then every view is shown by the nearest stretch of the composite.
+  int num, den;
+  zoomRatioOf(zoomLevel, num, den);
+  presentDirect(r, num, den);
+}
+
+bool TPaper::setCurrentLayer(TFlowImage& flow, int32_t layer) {
+  if (!layers.IsValid(layer)) return false;
+  layers.SetCurrent(layer);
+  if (!loadLayerToFlow(flow, layer, false)) commitFlow(flow, layer, false);
+  return true;
+}
+
+void TPaper::refreshLayerRect(TFlowImage& flow, int32_t layer, bool commit, Area rect) {
+  commitFlowRect(flow, layer, commit, rect);
+  const CLayerData* l = layers.At(layer);
+  if (!l) return;
+  Area paperRect(rect.x - l->offsetX, rect.y - l->offsetY, rect.width, rect.height);
+  recomposeRect(paperRect, true);
+  updateLayerThumb(false, layer, paperRect);
+  invalidateCanvas();
+}
+
+bool TPaper::clearLayerPixels(int32_t layer) {
+  CLayerData* l = layers.At(layer);
+  if (!l || !l->pixels) return false;
+  const uint32_t a = drawGeneration == DrawGeneration::Legacy ? 0xFF000000u : 0;
+  const uint32_t colour = a | NeutralColour(l->Mode());
+  l->pixels->SetAll(colour);
+  l->pixels->Compact();
+  if (l->thumbnail.IsAllocated()) l->thumbnail.Fill(colour);
+  return true;
+}
+
+// ---- view ----
+
+void TPaper::setZoomLevel(int level) { zoomLevel = std::clamp(level, kMinZoomLevel, kMaxZoomLevel); }
+
+bool TPaper::zoomIn() {
+  if (!canZoomIn()) return false;
+  ++zoomLevel;
+  return true;
+}
+
+bool TPaper::zoomOut() {
+  if (!canZoomOut()) return false;
+  --zoomLevel;
+  return true;
+}
+
+void TPaper::setRotationRadians(float radians) {
+  rotationAngle = radians;
+  rotationDegrees = radians * 180.0f / 3.14159265358979f;
+  rotationSine = std::sin(radians);
+  rotationCosine = std::cos(radians);
+}
+
+void TPaper::setRotationDegrees(float degrees) {
+  rotationDegrees = degrees;
+  rotationAngle = degrees * 3.14159265358979f / 180.0f;
+  rotationSine = std::sin(rotationAngle);
+  rotationCosine = std::cos(rotationAngle);
+}
+
+void TPaper::screenToPaper(double sx, double sy, double& px, double& py) const {
+  const double z = zoomFactor();
+  if (!rotated()) {
+    px = (sx - windowOffsetX) / z + viewOriginX;
+    py = (sy - windowOffsetY) / z + viewOriginY;
+    return;
+  }
+  const int32_t W = view ? view->ClientWidth() : 0, H = view ? view->ClientHeight() : 0;
+  const double dx = (sx - W / 2) / z, dy = (sy - H / 2) / z;
+  px = rotationCentreX + rotationCosine * dx - rotationSine * dy;
+  py = rotationCentreY + rotationSine * dx + rotationCosine * dy;
+}
+
+void TPaper::paperToScreen(double px, double py, double& sx, double& sy) const {
+  const double z = zoomFactor();
+  if (!rotated()) {
+    sx = z * (px - viewOriginX) + windowOffsetX;
+    sy = z * (py - viewOriginY) + windowOffsetY;
+    return;
+  }
+  const int32_t W = view ? view->ClientWidth() : 0, H = view ? view->ClientHeight() : 0;
+  const double ex = px - rotationCentreX, ey = py - rotationCentreY;
+  sx = z * (rotationCosine * ex + rotationSine * ey) + W / 2;
+  sy = z * (-rotationSine * ex + rotationCosine * ey) + H / 2;
+}
+
+Point TPaper::screenToPaper(Point s) const {
+  double x, y;
+  screenToPaper(s.x, s.y, x, y);
+  return {truncToInt(x), truncToInt(y)};
+}
+
+Point TPaper::paperToScreen(Point p) const {
+  double x, y;
+  paperToScreen(p.x, p.y, x, y);
+  return {truncToInt(x + 0.01), truncToInt(y + 0.01)};
+}
+
+void TPaper::setGrid(bool shown, int32_t spacingX, bool redraw, int32_t spacingY) {
+  gridShown = shown;
+  gridSpacingX = std::max(2, spacingX);
+  gridSpacingY = std::max(2, spacingY);
+  if (redraw) recomposeAll(true);
+  invalidateCanvas();
+}
+
+}  // namespace vl

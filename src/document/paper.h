@@ -1,0 +1,145 @@
+#pragma once
+// The document: its layers, the composite that the canvas shows, the view
+// state and the working copy of the current layer that tools draw into.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "document/layer_manager.h"
+#include "pixel/dib.h"
+#include "pixel/geometry.h"
+#include "platform/view.h"
+
+namespace vl {
+
+class TPaper;
+
+enum class DrawGeneration { Current, Legacy };
+
+inline constexpr int kMinZoomLevel = -8;
+inline constexpr int kMaxZoomLevel = 9;
+inline constexpr int32_t kMaxPaperSide = 10000;
+
+// Factor of a zoom level; 1.0 outside −8 … 9.
+double zoomFactorOf(int level);
+// Integer stretch num ÷ den of a zoom level.
+void zoomRatioOf(int level, int& num, int& den);
+
+// A working copy of the current layer that tools draw into, with a record of
+// what the stroke touched. One per canvas window.
+class TFlowImage {
+ public:
+  explicit TFlowImage(TPaper& p) : paper(p) {}
+  TPaper& paper;
+  TMTC colour;
+  TChannel coverage;
+  int32_t boundLayer = -1;
+  int32_t offsetX = 0, offsetY = 0;  // paper (0, 0) lies here in the buffer
+  int32_t paperWidth = 0, paperHeight = 0;
+};
+
+class TPaper {
+ public:
+  explicit TPaper(CanvasView* view = nullptr);
+  TPaper(const TPaper&) = delete;
+  TPaper& operator=(const TPaper&) = delete;
+
+  // An empty paper of that size with one standard layer; false for sizes
+  // outside 1 … 10000 or when memory runs out.
+  bool newPaper(TFlowImage& flow, const std::string& name, int32_t resolution, int32_t height, int32_t width);
+
+  // Queries.
+  int32_t layerCount() const { return layers.Count(); }
+  int32_t topLayerIndex() const { return layers.TopIndex(); }
+  int32_t currentLayerIndex() const { return layers.Current(); }
+  CLayerData* layerAt(int32_t index) const { return layers.At(index); }
+  CLayerData* currentLayer() const { return layers.At(layers.Current()); }
+  double zoomFactor() const { return zoomFactorOf(zoomLevel); }
+  // Bytes in use: composite and working buffers, layers, view, masks and undo.
+  int64_t memoryUsage(int64_t* layerBytes = nullptr, int64_t* undoBytes = nullptr) const;
+  std::string captionText() const;
+
+  // Flow binding.
+  bool loadLayerToFlow(TFlowImage& flow, int32_t layer, bool force);
+  void resetFlow(TFlowImage& flow);
+  void commitFlowRect(TFlowImage& flow, int32_t layer, bool commit, Area rect);
+  void commitFlow(TFlowImage& flow, int32_t layer, bool commit);
+
+  // Composition and display.
+  void recomposeRect(Area rect, bool overlay);
+  void recomposeAll(bool overlay);
+  void refreshLayerContent(int32_t layer, bool thumbnail);
+  void updateLayerThumb(bool skipThumb, int32_t layer, Area rect);
+  void drawToWindow(int32_t left, int32_t bottom, int32_t right, int32_t top);
+  // Whether the composite may be stretched to the window without smoothing.
+  bool directPaintAllowed() const;
+  // Rebuilds the view image for a paper rectangle and shows it.
+  void renderView(Area r);
+  void invalidateCanvas();
+  // Invalidates the window over a paper rectangle.
+  void invalidatePaperRect(Area rect);
+  bool setCurrentLayer(TFlowImage& flow, int32_t layer);
+  void refreshLayerRect(TFlowImage& flow, int32_t layer, bool commit, Area rect);
+  // Clears a layer to its neutral colour (alpha 0, or 255 in the legacy generation).
+  bool clearLayerPixels(int32_t layer);
+
+  // View and zoom.
+  void setZoomLevel(int level);
+  bool canZoomIn() const { return zoomLevel < kMaxZoomLevel; }
+  bool canZoomOut() const { return zoomLevel >= kMinZoomLevel + 1; }
+  bool zoomIn();
+  bool zoomOut();
+  void setWindowOffset(int32_t x, int32_t y) { windowOffsetX = x, windowOffsetY = y; }
+  void setViewOrigin(int32_t x, int32_t y) { viewOriginX = x, viewOriginY = y; }
+  void setRotationDegrees(float degrees);
+  void setRotationRadians(float radians);
+  void setRotationCentre(float x, float y) { rotationCentreX = x, rotationCentreY = y; }
+  bool rotated() const { return rotationAngle != 0.0f; }
+  void screenToPaper(double sx, double sy, double& px, double& py) const;
+  void paperToScreen(double px, double py, double& sx, double& sy) const;
+  Point screenToPaper(Point s) const;
+  Point paperToScreen(Point p) const;
+  void setGrid(bool shown, int32_t spacingX, bool redraw, int32_t spacingY);
+
+  // Document.
+  std::string name;
+  DrawGeneration drawGeneration = DrawGeneration::Current;
+  CanvasView* view = nullptr;  // the owning window's canvas, not owned
+  uint32_t paperColor = 0xFFFFFF;
+  int32_t resolution = 0;
+  int32_t width = 0, height = 0;
+  uint8_t selectionVisible = 0;
+  uint8_t selectionEnabled = 0;
+  uint8_t eventProtected = 0;
+  uint8_t initialised = 0;
+  uint8_t gridShown = 0;
+  int32_t gridSpacingX = 25, gridSpacingY = 25;
+
+  // View state.
+  int32_t windowOffsetX = 0, windowOffsetY = 0;
+  int32_t viewOriginX = 0, viewOriginY = 0;
+  int32_t zoomLevel = 0;
+  float rotationAngle = 0.0f;
+  float rotationCentreX = 0.0f, rotationCentreY = 0.0f;
+  float rotationDegrees = 0.0f;
+  float rotationSine = 0.0f, rotationCosine = 1.0f;
+  // The window's smooth-zoom setting.
+  bool zoomAntialias = false;
+
+  TTC compositeImage;
+  TTC viewImage;
+  TMTC previewImage;
+  CLayerMngr layers{24};
+
+  // While a stroke runs on this layer, its pixels come from this flow image.
+  int32_t strokeLayer = -1;
+  const TFlowImage* strokeFlow = nullptr;
+  // Recompose while drawing with a freshly seeded dissolve pattern.
+  bool reseedDissolve = false;
+
+ private:
+  void drawGrid(Area rect);
+  void presentDirect(Area r, int num, int den);
+};
+
+}  // namespace vl

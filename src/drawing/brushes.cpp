@@ -1,0 +1,136 @@
+// What one dab of each brush kind does. The pen writes coverage only; the
+// flow colour is rebuilt from it once per segment, so overlapping dabs never
+// darken a stroke beyond its opacity.
+#include <algorithm>
+#include <cmath>
+
+#include "document/blend_modes.h"
+#include "document/paper.h"
+#include "drawing/stroke.h"
+
+namespace vl {
+namespace {
+
+// A span from left to right on one row (or column) of the coverage channel.
+template <bool Rows>
+void coverageSpan(TStroke& s, TChannel& ch, float left, float right, int32_t g, float w) {
+  const int32_t limitLine = Rows ? ch.height : ch.width, limitAlong = Rows ? ch.width : ch.height;
+  if (w == 0 || g < 0 || g >= limitLine) return;
+  auto put = [&](int32_t p, int v) {
+    if (p < 0 || p >= limitAlong) return;
+    if (Rows) {
+      s.chain.WriteCoverage(ch, p, g, v);
+    } else {
+      s.chain.WriteCoverage(ch, g, p, v);
+    }
+  };
+  const float fl = std::floor(left), cr = std::ceil(right);
+  const int64_t first = int64_t(fl), count = int64_t(cr) - first;
+  if (count <= 0) return;
+  if (count == 1) {
+    put(int32_t(first), int(w * (right - left) * 255));
+    return;
+  }
+  // Clipping keeps the inner pixels' full value: a span cut at the border
+  // starts there at full strength.
+  const int64_t last = first + count - 1;
+  const int full = int(w * 255);
+  const int64_t from = std::max<int64_t>(first, 0), to = std::min<int64_t>(last, limitAlong - 1);
+  for (int64_t p = from; p <= to; ++p) {
+    const int v = p == first ? int(w * (fl + 1 - left) * 255) : p == last ? int(w * (1 - (cr - right)) * 255) : full;
+    put(int32_t(p), v);
+  }
+}
+
+// A disc of radius r drawn as one-dimensional antialiased spans, row by row
+// (or column by column with x and y exchanged).
+template <bool Rows>
+void spanDisc(TStroke& s, TChannel& ch, float x, float y, float r, float w) {
+  const float along = Rows ? x : y, across = Rows ? y : x;
+  if (r < 0.5f) {
+    coverageSpan<Rows>(s, ch, along - r, along + r, int32_t(std::floor(across)), w / 2);
+    return;
+  }
+  const int32_t limit = Rows ? ch.height : ch.width;
+  const float lo = std::floor(across - r), hi = std::ceil(across + r) - 1;
+  const int32_t o0 = std::max(int32_t(lo), int32_t(-1)), o1 = std::min(int32_t(hi), limit);
+  for (int32_t o = o0; o <= o1; ++o) {
+    float weight = w;
+    if (float(o) == lo) {
+      weight = w * (lo + 1 - (across - r));
+    } else if (float(o) == hi) {
+      weight = w * ((across + r) - hi);
+    }
+    const float d = float(o) - across;
+    const float radicand = r * r - d * d;
+    if (radicand <= 0) continue;
+    const float h = std::sqrt(radicand);
+    coverageSpan<Rows>(s, ch, along - h, along + h, o, weight);
+  }
+}
+
+// Two-dimensionally antialiased disc at fifth-pixel resolution, for the first dabs.
+void fifthDisc(TStroke& s, TChannel& ch, float x, float y, float size, int full) {
+  const int32_t u = int32_t(5 * x), v = int32_t(5 * y);
+  const int64_t t = int64_t(int32_t(5 * size)) * int32_t(5 * size);
+  const int32_t bx0 = std::max(int32_t(x - size), 0), bx1 = std::min(int32_t(x + size), ch.width - 1);
+  const int32_t by0 = std::max(int32_t(y - size), 0), by1 = std::min(int32_t(y + size), ch.height - 1);
+  auto inside = [t](int64_t cx, int64_t cy) { return cx * cx + cy * cy < t; };
+  for (int32_t py = by0; py <= by1; ++py)
+    for (int32_t px = bx0; px <= bx1; ++px) {
+      const int64_t cx = 5 * int64_t(px) - u, cy = 5 * int64_t(py) - v;
+      const int corners = inside(cx, cy) + inside(cx + 5, cy) + inside(cx, cy + 5) + inside(cx + 5, cy + 5);
+      if (size > 3) {
+        if (corners == 4) {
+          s.chain.WriteCoverage(ch, px, py, full);
+          continue;
+        }
+        if (corners == 0) continue;
+      }
+      int count = 0;
+      for (int i = 0; i < 5; ++i)
+        for (int j = 0; j < 5; ++j) count += inside(cx + j, cy + i);
+      if (count) s.chain.WriteCoverage(ch, px, py, full * count / 25);
+    }
+}
+
+void penDab(TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x) {
+  TChannel& ch = flow.coverage;
+  if (!ch.IsAllocated() || !(size > 0) || size > 1e5f) return;
+  if (size < 3) {
+    spanDisc<true>(s, ch, x, y, size, alpha);
+    spanDisc<false>(s, ch, x, y, size, alpha);
+  } else if (s.dabCount < 5) {
+    fifthDisc(s, ch, x, y, size, int(alpha * 255));
+  } else if (s.direction == 1) {
+    spanDisc<false>(s, ch, x, y, size, alpha);  // travel along x: columns across it
+  } else {
+    spanDisc<true>(s, ch, x, y, size, alpha);
+  }
+}
+
+}  // namespace
+
+void paintDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x) {
+  switch (s.kind) {
+    case kBrushPen: penDab(flow, s, size, alpha, y, x); break;
+    default: break;  // each further kind plugs in here
+  }
+}
+
+void rebuildCoverage(TPaper& paper, TFlowImage& flow, TStroke& s, Area rect) {
+  if (!brushTraits(s.kind).coverage) return;
+  const CLayerData* layer = paper.layerAt(s.layerIndex);
+  if (!layer || !layer->pixels || !flow.colour.IsAllocated() || !flow.colour.ClipArea(rect)) return;
+  // Start again from the layer's own pixels, then lay the coverage over them.
+  layer->pixels->ReadInto(flow.colour, {rect.x, rect.y}, false, 255, rect);
+  const int O = s.EffectiveOpacity255(paper.drawGeneration == DrawGeneration::Legacy);
+  const auto& mulO = MUL[std::clamp(O, 0, 255)];
+  for (int32_t y = rect.y; y < rect.bottom(); ++y) {
+    const uint8_t* c = flow.coverage.Row(y);
+    for (int32_t x = rect.x; x < rect.right(); ++x)
+      if (c[x]) s.chain.WriteColour(flow.colour, x, y, mulO[c[x]], s.colour);
+  }
+}
+
+}  // namespace vl

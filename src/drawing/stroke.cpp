@@ -1,0 +1,323 @@
+#include "drawing/stroke.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "document/paper.h"
+
+namespace vl {
+namespace {
+
+// The fixed fractions are the decimal literals the drawings were made with:
+// ceil(0.1666667f × 12) is 3 where (1.0f / 6) × 12 would give 2.
+constexpr BrushTraits kTraits[kBrushKindCount] = {
+    {0.1666667f, -1.0f, 8, 2, true},   // pen
+    {0.0833333f, 0.333f, 0, 0, false}, // wc
+    {0.25f, 1.0f, 0, 0, false},        // blur
+    {0.25f, 1.0f, 4, 3, false},        // eraser
+    {0.25f, 1.0f, 0, 0, true},         // blur2
+    {0.0f, -1.0f, 0, 0, false},        // airbrush
+    {0.0f, -1.0f, 0, 0, false},        // rubpen
+    {0.0f, -1.0f, 0, 0, false},        // darken
+    {0.0f, -1.0f, 0, 0, false},        // lighten
+};
+
+template <class T>
+void store(TStroke& s, T& field, T value) {
+  if (field != value) {
+    field = value;
+    s.changed = true;
+  }
+}
+
+// NaN never reaches a setting: it takes the lower limit.
+float clampSetting(float v, float lo, float hi) { return std::isnan(v) ? lo : std::clamp(v, lo, hi); }
+
+int floorEven(float v) { return int(std::floor(v)) & ~1; }
+
+}  // namespace
+
+const BrushTraits& brushTraits(int kind) { return kTraits[std::clamp(kind, 0, kBrushKindCount - 1)]; }
+
+Area boundsToArea(float minX, float maxX, float minY, float maxY) {
+  // An end right after a begin leaves the bounds inside out: nothing to refresh.
+  if (!(minX <= maxX) || !(minY <= maxY)) return {};
+  minX = std::clamp(minX, -1e6f, 1e6f);
+  maxX = std::clamp(maxX, -1e6f, 1e6f);
+  minY = std::clamp(minY, -1e6f, 1e6f);
+  maxY = std::clamp(maxY, -1e6f, 1e6f);
+  const int x0 = floorEven(minX), y0 = floorEven(minY);
+  const int x1 = (int(std::ceil(maxX)) + 1) & ~1, y1 = (int(std::ceil(maxY)) + 1) & ~1;
+  return Area(x0, y0, x1 - x0, y1 - y0);
+}
+
+void TStroke::SetKind(int k) { store(*this, kind, uint8_t(std::clamp(k, 0, kBrushKindCount - 1))); }
+void TStroke::SetColour(uint32_t c) { store(*this, colour, c & 0x00FFFFFFu); }
+void TStroke::SetWidth(float v) { store(*this, width, clampSetting(v, 0.1f, 200.0f)); }
+void TStroke::SetMinSize(float v) { store(*this, minSize, clampSetting(v, 0.0f, 100.0f)); }
+void TStroke::SetGamma(float v) { store(*this, gamma, clampSetting(v, 0.01f, 6.0f)); }
+void TStroke::SetOpacity(float v) { store(*this, opacity, clampSetting(v, 0.01f, 1.0f)); }
+void TStroke::SetSpacing(float v) { store(*this, spacing, clampSetting(v, 0.02f, 2.0f)); }
+void TStroke::SetEffect(float v) { store(*this, effect, clampSetting(v, 0.0f, 100.0f)); }
+void TStroke::SetEnv(float v) { store(*this, env, clampSetting(v, 0.0f, 100.0f)); }
+void TStroke::SetSpeed(float v) { store(*this, speed, clampSetting(v, 0.0f, 100.0f)); }
+void TStroke::SetSizeByPressure(bool v) { store(*this, sizeByPressure, v); }
+void TStroke::SetOpacityByPressure(bool v) { store(*this, opacityByPressure, v); }
+void TStroke::SetSoftEdge(bool v) { store(*this, softEdge, v); }
+void TStroke::SetUseTone(bool v) {
+  store(*this, useTone, v);
+  chain.Build(false, useTone, useGradation, lockAlpha);
+}
+void TStroke::SetUseGradation(bool v) {
+  store(*this, useGradation, v);
+  chain.Build(false, useTone, useGradation, lockAlpha);
+}
+
+void TStroke::ResetDefaults(int k) {
+  SetKind(k);
+  minSize = 0;
+  width = 0.1f;
+  effect = env = speed = 0;
+  sizeByPressure = opacityByPressure = softEdge = false;
+  gamma = 1;
+  useTone = useGradation = false;
+  opacity = 1;
+  spacing = 0.5f;
+  switch (kind) {
+    case kBrushPen: minSize = 75, width = 1, sizeByPressure = opacityByPressure = true; break;
+    case kBrushWatercolour:
+      minSize = 33.3f, width = 16, effect = 65, env = 40, speed = 30, sizeByPressure = opacityByPressure = true;
+      break;
+    case kBrushBlur: minSize = 100, width = 12, effect = 10; break;
+    case kBrushEraser: minSize = 100, width = 12, opacityByPressure = softEdge = true; break;
+    case kBrushBlur2: break;
+    case kBrushAirbrush:
+      minSize = 60, width = 30, spacing = 0.15f, opacity = 0.1f, sizeByPressure = opacityByPressure = true;
+      break;
+    case kBrushSmudge: minSize = 60, width = 15, spacing = 0.04f, opacity = 0.6f, opacityByPressure = true; break;
+    case kBrushDarken:
+    case kBrushLighten:
+      minSize = 60, width = 25, effect = 50, spacing = 0.15f, opacity = 0.2f, sizeByPressure = opacityByPressure = true;
+      break;
+  }
+  changed = true;
+  chain.Build(false, useTone, useGradation, lockAlpha);
+}
+
+float TStroke::EffectiveSpacing() const {
+  const float fixed = brushTraits(kind).spacingFraction;
+  return std::max(fixed > 0 ? fixed : spacing, 0.02f);
+}
+
+float TStroke::MinSizeFraction() const {
+  const float fixed = brushTraits(kind).minSizeFraction;
+  if (fixed >= 0 && compatLevel <= 0) return fixed;
+  return minSize / 100;
+}
+
+void TStroke::ResetForBegin(float x, float y, uint32_t neutral) {
+  dabCount = 0;
+  stepCount = 0;
+  travel = 0;
+  neutralColour = neutral;
+  strokeMinX = segMinX = 65535;
+  strokeMaxX = segMaxX = -65535;
+  strokeMinY = segMinY = 65535;
+  strokeMaxY = segMaxY = -65535;
+  for (StrokePoint& p : history) p = {x, y, 0};
+  direction = -1;
+}
+
+void TStroke::PushPoint(const StrokePoint& p) {
+  for (int i = 7; i > 0; --i) history[i] = history[i - 1];
+  history[0] = p;
+  if (!noSmoothing) {
+    history[1].x = (history[0].x + history[2].x) / 2;
+    history[1].y = (history[0].y + history[2].y) / 2;
+    history[1].pressure = (history[0].pressure + history[2].pressure) / 2;
+  }
+}
+
+void TStroke::UpdateSegmentBounds(float offsetX, float offsetY) {
+  const float r = width + 2;
+  const float x1 = history[1].x + offsetX, y1 = history[1].y + offsetY;
+  const float x2 = history[2].x + offsetX, y2 = history[2].y + offsetY;
+  segMinX = std::min(x1 - r, x2 - r);
+  segMaxX = std::max(x1 + r, x2 + r);
+  segMinY = std::min(y1 - r, y2 - r);
+  segMaxY = std::max(y1 + r, y2 + r);
+  strokeMinX = std::min(strokeMinX, segMinX);
+  strokeMaxX = std::max(strokeMaxX, segMaxX);
+  strokeMinY = std::min(strokeMinY, segMinY);
+  strokeMaxY = std::max(strokeMaxY, segMaxY);
+}
+
+// ---- the walk ----
+
+void drawSegmentCurrent(TPaper& paper, TFlowImage& flow, TStroke& s) {
+  if (s.kind >= kBrushKindCount) return;
+  const BrushTraits& traits = brushTraits(s.kind);
+  const CLayerData* layer = paper.layerAt(s.layerIndex);
+  const float ox = layer ? float(layer->offsetX) : 0.0f, oy = layer ? float(layer->offsetY) : 0.0f;
+  const float x1 = s.history[1].x + ox, y1 = s.history[1].y + oy;
+  const float x2 = s.history[2].x + ox, y2 = s.history[2].y + oy;
+  const float p1 = std::pow(s.history[1].pressure, s.gamma);
+  const float p2 = std::pow(s.history[2].pressure, s.gamma);
+  const float dx = x1 - x2, dy = y1 - y2, dp = p1 - p2;
+  const float L = std::max(std::fabs(dx), std::fabs(dy));
+  if (L == 0 || std::isnan(L) || L > 1e6f) return;
+  float sx, sy, sp;
+  int8_t direction;
+  if (L < 1) {
+    sx = dx, sy = dy, sp = dp;
+    direction = std::fabs(dx) >= std::fabs(dy);
+  } else if (std::fabs(dx) >= std::fabs(dy)) {
+    direction = 1;
+    const float a = std::fabs(dx);
+    sx = dx / a, sy = dy / a, sp = dp / a;
+  } else {
+    direction = 0;
+    const float a = std::fabs(dy);
+    sx = dx / a, sy = dy / a, sp = dp / a;
+  }
+  int n = int(std::ceil(L));
+  float X = x2 + 0.5f, Y = y2 + 0.5f, P = p2;
+  const float perStepTravel = std::sqrt(dx * dx + dy * dy) / L * 4;
+  float minW, rangeW;
+  if (s.sizeByPressure) {
+    const float f = s.MinSizeFraction();
+    minW = s.width * f;
+    rangeW = s.width - minW;
+  } else {
+    minW = s.width;
+    rangeW = 0;
+  }
+  const float wStart = minW + rangeW * p2, wEnd = minW + rangeW * p1;
+  int k = int(std::ceil(s.EffectiveSpacing() * s.width));
+  if (wStart < traits.thinLimit || wEnd < traits.thinLimit) k = 1;
+  k = std::max(k, 1);
+  if (wStart < traits.halfStepLimit || wEnd < traits.halfStepLimit) {
+    n *= 2;
+    sx /= 2, sy /= 2, sp /= 2;
+  }
+  for (int i = 0; i < n; ++i) {
+    const float alpha = s.opacityByPressure ? P : 1.0f;
+    const float size = minW + rangeW * P;
+    if (s.stepCount % k == 0) {
+      paintDab(paper, flow, s, size, alpha, Y, X);
+      ++s.dabCount;
+    }
+    X += sx, Y += sy, P += sp;
+    // The pen reads the direction stored by the step before its dab.
+    s.direction = direction;
+    s.walkX = X, s.walkY = Y;
+    P = std::clamp(P, 0.0f, 1.0f);
+    ++s.stepCount;
+    s.travel += perStepTravel * P;
+  }
+}
+
+namespace {
+
+float legacySize(const TStroke& s, float p) {
+  if (!s.sizeByPressure) return s.width;
+  if (s.kind == kBrushWatercolour) return p * (2.0f / 3 * s.width) + s.width / 3;
+  const float minW = s.width * s.minSize / 100;
+  return minW + p * (s.width - minW);
+}
+
+// The oldest drawings' pen: a disc, and for thin pens a line across the travel.
+void legacyPenDab(TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x) {
+  const int value = int(alpha * 255);
+  TChannel& ch = flow.coverage;
+  auto put = [&](int32_t px, int32_t py, int v) { s.chain.WriteCoverage(ch, px, py, v); };
+  if (size > 1) {
+    const int32_t x0 = int32_t(std::floor(x - size)), x1 = int32_t(std::ceil(x + size));
+    const int32_t y0 = int32_t(std::floor(y - size)), y1 = int32_t(std::ceil(y + size));
+    const float r2 = size * size * 25;
+    for (int32_t py = std::max(y0, 0); py <= std::min(y1, ch.height - 1); ++py)
+      for (int32_t px = std::max(x0, 0); px <= std::min(x1, ch.width - 1); ++px) {
+        int count = 0;
+        for (int j = 0; j < 5; ++j)
+          for (int i = 0; i < 5; ++i) {
+            const float fx = (px * 5 + i + 0.5f) - x * 5, fy = (py * 5 + j + 0.5f) - y * 5;
+            count += fx * fx + fy * fy < r2;
+          }
+        if (count) put(px, py, value * count / 25);
+      }
+  }
+  if (size < 8) {
+    const int32_t n = int32_t(size);
+    for (int32_t i = -n; i <= n; ++i) {
+      if (s.direction == 1) {
+        put(int32_t(x), int32_t(y) + i, value);
+      } else {
+        put(int32_t(x) + i, int32_t(y), value);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void drawSegmentLegacy(TPaper& paper, TFlowImage& flow, TStroke& s) {
+  if (s.kind >= kBrushKindCount) return;
+  const float x1 = s.history[1].x, y1 = s.history[1].y, x2 = s.history[2].x, y2 = s.history[2].y;
+  float p1 = s.history[1].pressure, p2 = s.history[2].pressure;
+  if (s.gamma != 0) {
+    p1 = std::clamp(std::pow(p1, s.gamma), 0.0f, 1.0f);
+    p2 = std::clamp(std::pow(p2, s.gamma), 0.0f, 1.0f);
+  }
+  const float dx = x1 - x2, dy = y1 - y2, dp = p1 - p2;
+  const float L = std::max(std::fabs(dx), std::fabs(dy));
+  if (L == 0 || std::isnan(L) || L > 1e6f) return;
+  float sx, sy, sp;
+  int8_t direction;
+  if (L < 1) {
+    sx = dx, sy = dy, sp = dp;
+    direction = std::fabs(dx) >= std::fabs(dy);
+  } else {
+    const float a = std::fabs(dx) >= std::fabs(dy) ? std::fabs(dx) : std::fabs(dy);
+    direction = std::fabs(dx) >= std::fabs(dy);
+    sx = dx / a, sy = dy / a, sp = dp / a;
+  }
+  int n = int(std::ceil(L));
+  const float wStart = legacySize(s, p2), wEnd = legacySize(s, p1);
+  int k = 1;
+  bool half = false;
+  switch (s.kind) {
+    case kBrushPen:
+      k = std::min(int(wStart / 8), int(wEnd / 8)) + 1;
+      half = s.sizeByPressure ? (wStart < 2 || wEnd < 2) : s.width < 2;
+      break;
+    case kBrushWatercolour: k = int(s.width / 12) + 1; break;
+    case kBrushEraser:
+      k = std::min(int(wStart / 4), int(wEnd / 4)) + 1;
+      half = s.width < 3;
+      break;
+    case kBrushBlur:
+    case kBrushBlur2: k = int(s.width / 4) + 1; break;
+    default: k = 1; break;
+  }
+  if (half) {
+    n *= 2;
+    sx /= 2, sy /= 2, sp /= 2;
+  }
+  float X = x2 + 0.5f, Y = y2 + 0.5f, P = p2;
+  for (int i = 0; i < n; ++i) {
+    const float alpha = s.opacityByPressure ? P : 1.0f;
+    const float size = legacySize(s, P);
+    if (s.stepCount % k == 0) {
+      // The other kinds of the oldest drawings arrive with their brushes.
+      if (s.kind == kBrushPen) legacyPenDab(flow, s, size, alpha, Y, X);
+      ++s.dabCount;
+    }
+    X += sx, Y += sy, P += sp;
+    s.direction = direction;
+    s.walkX = X, s.walkY = Y;
+    P = std::clamp(P, 0.0f, 1.0f);
+    ++s.stepCount;
+  }
+}
+
+}  // namespace vl

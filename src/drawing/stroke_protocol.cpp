@@ -1,0 +1,114 @@
+#include "drawing/stroke_protocol.h"
+
+#include <cmath>
+
+#include "document/blend_modes.h"
+
+namespace vl {
+namespace {
+
+void begin(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& session, float pressure, float y, float x,
+           bool offsetForKind) {
+  const CLayerData* layer = paper.layerAt(s.layerIndex);
+  paper.loadLayerToFlow(flow, s.layerIndex, false);
+  s.ResetForBegin(x, y, layer ? NeutralColour(layer->Mode()) : NeutralColour(kModeNormal));
+  s.lockAlpha = layer && layer->maskLock;
+  s.chain.Build(false, s.useTone, s.useGradation, s.lockAlpha);
+  // The kinds' begin actions (watercolour's first sample, smudge's tips)
+  // take layer coordinates when offsetForKind is set.
+  (void)pressure;
+  (void)offsetForKind;
+  paper.strokeLayer = s.layerIndex;
+  paper.strokeFlow = &flow;
+  paper.reseedDissolve = true;
+  session.inProgress = true;
+  session.pointCount = 0;
+}
+
+}  // namespace
+
+void BeginStroke(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& session, bool record, float pressure,
+                 float y, float x) {
+  begin(paper, flow, s, session, pressure, y, x, false);
+}
+
+void BeginStrokeOffset(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& session, bool record,
+                       float pressure, float y, float x) {
+  begin(paper, flow, s, session, pressure, y, x, true);
+}
+
+void AddStrokePoint(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& session, bool record, float pressure,
+                    float y, float x) {
+  if (!session.inProgress) return;
+  ++session.pointCount;
+  s.PushPoint({x, y, pressure});
+  const CLayerData* layer = paper.layerAt(s.layerIndex);
+  s.UpdateSegmentBounds(layer ? float(layer->offsetX) : 0.0f, layer ? float(layer->offsetY) : 0.0f);
+  if (paper.drawGeneration == DrawGeneration::Legacy) {
+    drawSegmentLegacy(paper, flow, s);
+  } else {
+    drawSegmentCurrent(paper, flow, s);
+  }
+  RefreshStrokeRect(paper, flow, s.SegmentArea(), s);
+}
+
+void RefreshStrokeRect(TPaper& paper, TFlowImage& flow, Area rect, TStroke& s) {
+  if (rect.empty()) return;
+  rebuildCoverage(paper, flow, s, rect);
+  const CLayerData* layer = paper.layerAt(s.layerIndex);
+  const Area paperRect(rect.x - (layer ? layer->offsetX : 0), rect.y - (layer ? layer->offsetY : 0), rect.width,
+                       rect.height);
+  paper.recomposeRect(paperRect, true);
+  paper.invalidatePaperRect(paperRect);
+}
+
+Area EndStroke(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& session, bool record) {
+  const Area rect = s.StrokeArea();
+  const CLayerData* layer = paper.layerAt(s.layerIndex);
+  // The mark is cleared whatever happens below.
+  session.inProgress = false;
+  paper.strokeLayer = -1;
+  paper.strokeFlow = nullptr;
+  paper.reseedDissolve = false;
+  if (!layer) return {};
+  // An empty stroke still leaves the coverage clean for the next one.
+  paper.commitFlowRect(flow, s.layerIndex, true, rect);
+  if (rect.empty()) return {};
+  Area paperRect(rect.x - layer->offsetX, rect.y - layer->offsetY, rect.width, rect.height);
+  // Recomposed from the layer's stored dissolve state, so no clock-seeded
+  // pattern stays on screen.
+  paper.recomposeRect(paperRect, true);
+  paper.updateLayerThumb(false, s.layerIndex, paperRect);
+  paper.invalidatePaperRect(paperRect);
+  return paperRect;
+}
+
+bool StrokeInput::Move(TPaper& paper, TFlowImage& flow, TStroke& s, float x, float y, float pressure,
+                       bool modifiersHeld, bool replaying) {
+  if ((replaying && !s.forced) || modifiersHeld) return false;
+  if (!session.inProgress) {
+    s.layerIndex = paper.currentLayerIndex();
+    BeginStrokeOffset(paper, flow, s, session, true, pressure, y, x);
+    return true;
+  }
+  if (session.pointCount >= kMaxStrokePoints) {
+    EndStroke(paper, flow, s, session, true);
+    return false;
+  }
+  if (session.pointCount >= 2) {
+    const float threshold = paper.zoomLevel == -2 ? 4.0f : paper.zoomLevel == -1 ? 3.0f : 2.0f;
+    const float dx = x - s.history[0].x, dy = y - s.history[0].y;
+    if (std::sqrt(dx * dx + dy * dy) <= threshold) return false;
+  }
+  AddStrokePoint(paper, flow, s, session, true, pressure, y, x);
+  return true;
+}
+
+Area StrokeInput::Release(TPaper& paper, TFlowImage& flow, TStroke& s, float x, float y, bool replaying) {
+  if (replaying && !s.forced) return {};
+  if (!session.inProgress) return {};
+  AddStrokePoint(paper, flow, s, session, true, 0.0f, y, x);
+  return EndStroke(paper, flow, s, session, true);
+}
+
+}  // namespace vl
