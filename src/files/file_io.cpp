@@ -54,55 +54,6 @@ FileError readWholeFile(const std::string& path, uint64_t maxBytes, Block& data,
   return FileError::None;
 }
 
-bool AtomicFileWriter::Open(const std::string& path) {
-  Discard();
-  if (path.empty()) return false;
-  static std::atomic<unsigned> counter{0};
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) {
-    temp.clear();
-    return false;
-  }
-  struct stat old;
-  if (::stat(path.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);
-  file = ::fdopen(fd, "wb");
-  if (!file) {
-    ::close(fd);
-    ::unlink(temp.c_str());
-    temp.clear();
-    return false;
-  }
-  target = path;
-  return true;
-}
-
-bool AtomicFileWriter::Commit() {
-  if (!file) return false;
-  bool ok = std::fflush(file) == 0 && !std::ferror(file) && ::fsync(::fileno(file)) == 0;
-  ok = std::fclose(file) == 0 && ok;
-  file = nullptr;
-  ok = ok && std::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  temp.clear();
-  target.clear();
-  return ok;
-}
-
-void AtomicFileWriter::Discard() {
-  if (file) {
-    std::fclose(file);
-    file = nullptr;
-  }
-  if (!temp.empty()) ::unlink(temp.c_str());
-  temp.clear();
-  target.clear();
-}
-
 bool ByteBuffer::Reserve(size_t n) {
   if (n <= capacity - size && data) return true;
   if (n > kMaxBlockBytes - size) return false;
@@ -124,11 +75,5 @@ bool ByteBuffer::Append(const uint8_t* bytes, size_t n) {
   return true;
 }
 
-bool writeFileAtomically(const std::string& path, const uint8_t* data, size_t size) {
-  AtomicFileWriter out;
-  if (!out.Open(path)) return false;
-  if (size > 0 && std::fwrite(data, 1, size, out.Stream()) != size) return false;
-  return out.Commit();
-}
 
 }  // namespace vl

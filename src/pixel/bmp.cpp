@@ -1,5 +1,7 @@
 #include "pixel/bmp.h"
 
+#include "platform/atomic_file.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -81,16 +83,6 @@ struct FdCloser {
   }
 };
 
-bool writeAll(int fd, const uint8_t* p, size_t n) {
-  while (n > 0) {
-    ssize_t w = ::write(fd, p, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    p += w;
-    n -= size_t(w);
-  }
-  return true;
-}
 
 bool readAll(int fd, uint8_t* p, size_t n) {
   while (n > 0) {
@@ -226,29 +218,7 @@ bool saveBmpFile(const std::string& path, const TMTC& src, int dpi) {
   std::vector<uint8_t> bytes;
   if (path.empty() || writeBmp(src, dpi, bytes) != BmpError::None) return false;
 
-  // A fresh name beside the target, so the rename stays on one file system.
-  static std::atomic<unsigned> counter{0};
-  std::string temp;
-  FdCloser file;
-  for (int attempt = 0; attempt < 100 && file.fd < 0; ++attempt) {
-    temp = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-    file.fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (file.fd < 0 && errno != EEXIST) return false;
-  }
-  if (file.fd < 0) return false;
-
-  // A replaced file keeps its permissions.
-  struct stat old;
-  if (::stat(path.c_str(), &old) == 0) ::fchmod(file.fd, old.st_mode & 07777);
-
-  bool ok = writeAll(file.fd, bytes.data(), bytes.size()) && ::fsync(file.fd) == 0;
-  ok = ::close(file.fd) == 0 && ok;
-  file.fd = -1;
-  if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  return true;
+  return writeFileAtomically(path, bytes.data(), bytes.size());
 }
 
 BmpError loadBmpFile(const std::string& path, TMTC& dst, int* dpi) {

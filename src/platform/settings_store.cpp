@@ -1,5 +1,7 @@
 #include "platform/settings_store.h"
 
+#include "platform/atomic_file.h"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -235,19 +237,6 @@ bool sameValue(const SettingsValue& a, const SettingsValue& b) {
   return a == b;
 }
 
-// Writes all of `data` to `fd`.
-bool writeAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= size_t(n);
-  }
-  return true;
-}
 
 std::string parentFolder(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -255,51 +244,7 @@ std::string parentFolder(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Replaces `path` by a file holding what `fill` writes to the descriptor:
-// a temporary file in the same folder, flushed, then renamed over the target.
-template <class Fill>
-bool replaceFile(const std::string& path, Fill fill) {
-  std::string temp = path + ".tmpXXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return false;
-  bool ok = fill(fd) && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
-  if (!ok) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  // The rename itself reaches the disk with the folder.
-  const int dir = ::open(parentFolder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-  return true;
-}
-
 // Keeps a copy of a damaged file beside it; the file itself stays.
-void keepBackup(const std::string& path) {
-  const int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return;
-  struct stat st;
-  if (::fstat(in, &st) == 0 && S_ISREG(st.st_mode)) {
-    replaceFile(path + ".damaged", [in](int out) {
-      char buf[65536];
-      for (;;) {
-        const ssize_t n = ::read(in, buf, sizeof buf);
-        if (n == 0) return true;
-        if (n < 0) {
-          if (errno == EINTR) continue;
-          return false;
-        }
-        if (!writeAll(out, buf, size_t(n))) return false;
-      }
-    });
-  }
-  ::close(in);
-}
-
 enum class ReadResult { Ok, Missing, Failed };
 
 ReadResult readSettingsFile(const std::string& path, std::string& text) {
@@ -330,6 +275,22 @@ ReadResult readSettingsFile(const std::string& path, std::string& text) {
   ::close(fd);
   return result;
 }
+
+void keepBackup(const std::string& path) {
+  std::FILE* in = std::fopen(path.c_str(), "rb");
+  if (!in) return;
+  struct stat st;
+  AtomicFileWriter out;
+  if (::fstat(::fileno(in), &st) == 0 && S_ISREG(st.st_mode) && out.Open(path + ".damaged", 0600)) {
+    char buf[65536];
+    size_t n;
+    bool ok = true;
+    while (ok && (n = std::fread(buf, 1, sizeof buf, in)) > 0) ok = std::fwrite(buf, 1, n, out.Stream()) == n;
+    if (ok && !std::ferror(in)) out.Commit();
+  }
+  std::fclose(in);
+}
+
 
 std::string homeFolder() {
   if (const char* home = std::getenv("HOME"); home && *home) return home;
@@ -517,7 +478,7 @@ bool MemorySettingsStore::parse(std::string_view text) {
 }
 
 SettingsLoad FileSettingsStore::load() {
-  SettingsLoad result;
+  SettingsLoad result = SettingsLoad::Unreadable;
   try {
     std::string contents;
     switch (readSettingsFile(filePath, contents)) {
@@ -548,7 +509,7 @@ bool FileSettingsStore::save() const {
     std::error_code ec;
     std::filesystem::create_directories(parentFolder(filePath), ec);
     const std::string text = serialize();
-    return replaceFile(filePath, [&text](int fd) { return writeAll(fd, text.data(), text.size()); });
+    return writeFileAtomically(filePath, text.data(), text.size(), 0600);
   } catch (const std::bad_alloc&) {
     return false;
   }
