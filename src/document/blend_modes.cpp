@@ -408,6 +408,15 @@ void composeImage(TMTC& composite, Point dst, const CBlockVMTC& image, Area src,
   const ComposeRowFn rowFn = direct ? lp->composeRow : nullptr;
   const ComposeFillFn fillFn = direct ? lp->composeFill : nullptr;
   const int opacity = p.opacity;
+  // Only the occupied region holds anything to compose: elsewhere every tile
+  // is transparent and uniform.
+  if (!p.legacy) {
+    const Bounds occupied = intersect(image.OccupiedUnion(), src.bounds());
+    if (occupied.empty()) return;
+    dst.x += occupied.left - src.x;
+    dst.y += occupied.top - src.y;
+    src = Area(occupied);
+  }
   // Row by row, so the composite is written in memory order. The legacy inks
   // ignore alpha, so only the current generation skips transparent tiles.
   const int32_t ox = dst.x - src.x, oy = dst.y - src.y;

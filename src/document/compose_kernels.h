@@ -1,6 +1,7 @@
 #pragma once
-// Row kernels of the commonest modes in SSE2 (every x86-64 has it), each the
-// exact twin of its scalar template: the tests compare them pixel for pixel.
+// Row kernels of the commonest modes in SSE2 (every x86-64 has it), and in
+// AVX2 where the processor has it, each the exact twin of its scalar
+// template: the tests compare them pixel for pixel.
 #include <cstdint>
 
 namespace vl {
@@ -9,6 +10,10 @@ namespace vl {
 void composeRowNormalSimd(uint32_t* dst, const uint32_t* src, int32_t n, int opacity);
 // Multiply mode: the multiply ink at opacity × source alpha ÷ 255.
 void composeRowMultiplySimd(uint32_t* dst, const uint32_t* src, int32_t n, int opacity);
+// The SSE2 versions alone, whatever the processor has (tests compare both widths).
+void composeRowNormalSse2(uint32_t* dst, const uint32_t* src, int32_t n, int opacity);
+void composeRowMultiplySse2(uint32_t* dst, const uint32_t* src, int32_t n, int opacity);
+
 // One colour over a row in the normal mode.
 void composeFillNormalSimd(uint32_t* dst, uint32_t colour, int32_t n, int opacity);
 

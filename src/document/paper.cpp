@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <new>
+#include <vector>
 
 #include "document/blend_modes.h"
 #include "platform/clock.h"
@@ -144,6 +146,8 @@ void TPaper::commitFlowRect(TFlowImage& flow, int32_t layer, bool commit, Area r
     l->pixels->WriteFrom(flow.colour, {rect.x, rect.y}, 255, rect);
     l->pixels->Compact();
   } else {
+    // Beyond the layer image the buffer goes back to transparent white.
+    flow.colour.FillMasked(rect, CBlockVMTC::kDefaultUniform, 0xFFFFFFFFu);
     l->pixels->ReadInto(flow.colour, {rect.x, rect.y}, false, 255, rect);
   }
   flow.coverage.Fill(0);
@@ -166,26 +170,52 @@ void TPaper::commitFlow(TFlowImage& flow, int32_t layer, bool commit) {
 
 void TPaper::recomposeRect(Area rect, bool overlay) {
   if (!compositeImage.IsAllocated() || !clipArea(rect, {width, height})) return;
-  compositeImage.FillMasked(rect, paperColor, 0x00FFFFFFu);
   const bool legacy = drawGeneration == DrawGeneration::Legacy;
+  // The layers that show, each with its own copy of the dissolve state, so
+  // the same rectangle always gets the same pattern and the stored state
+  // never advances.
+  struct Visible {
+    const CLayerData* layer;
+    bool fromFlow;
+    ComposeParams params;
+  };
+  std::vector<Visible> visible;
+  std::vector<RandomState> randoms;
+  try {
+    visible.reserve(size_t(layers.Count()));
+    randoms.reserve(size_t(layers.Count()));
+  } catch (const std::bad_alloc&) {
+    ui().Warning(text(TextId::OutOfMemory));
+    return;
+  }
   for (int32_t i = 0; i < layers.Count(); ++i) {
     const CLayerData& l = *layers.At(i);
     if (!l.visible || l.opacity == 0 || !l.pixels) continue;
-    // Every composition draws from a copy, so the same rectangle always gets
-    // the same dissolve pattern.
-    RandomState random = reseedDissolve ? RandomState(int32_t(appClock().Milliseconds()), 0, 255) : l.random;
+    randoms.push_back(reseedDissolve ? RandomState(int32_t(appClock().Milliseconds()), 0, 255) : l.random);
     ComposeParams p;
     p.mode = l.Mode();
     p.opacity = l.opacity;
     p.dissolve = l.dissolve != 0;
     p.dissolveAmount = l.dissolveAmount;
-    p.random = &random;
+    p.random = &randoms.back();
     p.legacy = legacy;
-    const Area src(rect.x + l.offsetX, rect.y + l.offsetY, rect.width, rect.height);
-    if (i == strokeLayer && strokeFlow && strokeFlow->colour.IsAllocated()) {
-      composeBuffer(compositeImage, {rect.x, rect.y}, strokeFlow->colour, src, p);
-    } else {
-      composeImage(compositeImage, {rect.x, rect.y}, *l.pixels, src, p);
+    visible.push_back({&l, i == strokeLayer && strokeFlow && strokeFlow->colour.IsAllocated(), p});
+  }
+  // Band by band, so the composite stays in the cache while every layer is
+  // laid over it. Each layer still meets its rows top to bottom, so its
+  // dissolve draws come in the same order as without bands.
+  constexpr int32_t kBand = 32;
+  for (int32_t y = rect.y; y < rect.bottom(); y += kBand) {
+    const Area band(rect.x, y, rect.width, std::min(kBand, rect.bottom() - y));
+    compositeImage.FillMasked(band, paperColor, 0x00FFFFFFu);
+    for (const Visible& v : visible) {
+      const CLayerData& l = *v.layer;
+      const Area src(band.x + l.offsetX, band.y + l.offsetY, band.width, band.height);
+      if (v.fromFlow) {
+        composeBuffer(compositeImage, {band.x, band.y}, strokeFlow->colour, src, v.params);
+      } else {
+        composeImage(compositeImage, {band.x, band.y}, *l.pixels, src, v.params);
+      }
     }
   }
   if (overlay && gridShown) drawGrid(rect);
@@ -212,10 +242,18 @@ void TPaper::updateLayerThumb(bool skipThumb, int32_t layer, Area rect) {
   CLayerData* l = layers.At(layer);
   if (skipThumb || !l || !l->pixels || !l->thumbnail.IsAllocated() || width <= 0 || height <= 0) return;
   const TMTC& t = l->thumbnail;
-  // The rectangle in thumbnail pixels, one pixel wider and higher so partly
-  // covered thumbnail pixels are included.
-  const Area part(int32_t(int64_t(rect.x) * t.width / width), int32_t(int64_t(rect.y) * t.height / height),
-                  int32_t(int64_t(rect.width) * t.width / width) + 1, int32_t(int64_t(rect.height) * t.height / height) + 1);
+  // The thumbnail pixels whose averaging boxes reach into rect. A box is one
+  // pixel wider than the step and its start is rounded down, so a changed
+  // pixel can reach one thumbnail pixel to the left and two past the scaled
+  // right edge; scaling each side alone and adding one misses some of them.
+  auto scaled = [](int64_t v, int32_t n, int32_t total, int32_t margin) {
+    const int64_t s = v * n;
+    const int64_t q = (s >= 0 ? s : s - total + 1) / total;  // rounded down
+    return int32_t(std::clamp<int64_t>(q + margin, -1, int64_t(n) + 1));
+  };
+  const Area part(Bounds{scaled(rect.x, t.width, width, -1), scaled(rect.y, t.height, height, -1),
+                         scaled(int64_t(rect.x) + rect.width, t.width, width, 3),
+                         scaled(int64_t(rect.y) + rect.height, t.height, height, 3)});
   l->pixels->RenderReduced(l->thumbnail, l->thumbnail.area(), Area(l->offsetX, l->offsetY, width, height), &part);
 }
 

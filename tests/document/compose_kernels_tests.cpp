@@ -24,7 +24,9 @@ TEST(ComposeKernels, SimdRowsMatchScalarRows) {
     const char* name;
     Kernel simd, scalar;
   } kernels[] = {{"normal", composeRowNormalSimd, composeRowNormalScalar},
-                 {"multiply", composeRowMultiplySimd, composeRowMultiplyScalar}};
+                 {"normal sse2", composeRowNormalSse2, composeRowNormalScalar},
+                 {"multiply", composeRowMultiplySimd, composeRowMultiplyScalar},
+                 {"multiply sse2", composeRowMultiplySse2, composeRowMultiplyScalar}};
   for (const auto& k : kernels)
     for (int32_t n = 0; n < 70; ++n)
       for (int opacity : {0, 1, 77, 128, 254, 255}) {
