@@ -69,6 +69,43 @@ enum class TextId {
   NameResolution,
   ValueOutOfRangeShown,  // name, value, lowest, highest
   ValueOutOfRange,     // name, lowest, highest
+  // Start-up and the main window.
+  WarningCaption,
+  UnknownSwitch,
+  BadSwitchNumber,  // %s: the whole argument
+  PaletteMode,  // %s: product name
+  CannotOpenFile,
+  OpenFailed,  // path, error code
+  MenuFile,
+  MenuEdit,
+  MenuSelection,
+  MenuFilter,
+  MenuEvent,
+  MenuView,
+  MenuWindow,
+  MenuHelp,
+  CmdFileNew,
+  HintFileNew,
+  CmdFileOpen,
+  HintFileOpen,
+  CmdFileClose,
+  HintFileClose,
+  CmdCloseApp,
+  HintCloseApp,
+  CmdViewZoomIn,
+  HintViewZoomIn,
+  CmdViewZoomOut,
+  HintViewZoomOut,
+  CmdViewZoomCancel,
+  HintViewZoomCancel,
+  CmdWindowCascade,
+  HintWindowCascade,
+  CmdWindowTileVertical,
+  HintWindowTileVertical,
+  CmdWindowTileHorizontal,
+  HintWindowTileHorizontal,
+  CmdWindowMinimizeAll,
+  HintWindowMinimizeAll,
   Count
 };
 

@@ -1,0 +1,78 @@
+#include "shell/cli/completion.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "pixel/text_util.h"
+
+namespace vl {
+
+std::string_view markerExtension(int code) {
+  if (code == kFileFailed) return ".bad";
+  if (code == kFileProtected) return ".prt";
+  return {};
+}
+
+std::string outputFolderFor(std::string_view source, std::string_view outputFolder) {
+  if (!outputFolder.empty()) return std::string(outputFolder);
+  const size_t slash = source.rfind('/');
+  if (slash == std::string_view::npos) return ".";
+  if (slash == 0) return "/";
+  return std::string(source.substr(0, slash));
+}
+
+std::string markerFilePath(std::string_view source, std::string_view outputFolder, std::string_view extension) {
+  return joinPath(outputFolderFor(source, outputFolder), fileTitle(source) + std::string(extension));
+}
+
+bool writeMarkerFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  return ::close(fd) == 0;
+}
+
+namespace {
+
+// The whole line, or false.
+bool writeAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= size_t(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+int CCompletionReport::report(int code, std::string_view source) {
+  if (done) return reportedCode;
+  done = true;
+  reportedCode = code;
+
+  const std::string_view extension = markerExtension(code);
+  if (!extension.empty() && !source.empty() && !marker) {
+    const std::string path = markerFilePath(source, outputFolder, extension);
+    marker = writeMarkerFile(path);
+    if (!marker) std::fprintf(stderr, "velluminar: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+  }
+
+  char line[16];
+  const int length = std::snprintf(line, sizeof line, "%d\n", code);
+  if (stdOut) {
+    std::fputs(line, stdOut);
+    std::fflush(stdOut);
+  }
+  if (channel >= 0 && !writeAll(channel, line, size_t(length)))
+    std::fprintf(stderr, "velluminar: cannot report to descriptor %d: %s\n", channel, std::strerror(errno));
+  return code;
+}
+
+}  // namespace vl

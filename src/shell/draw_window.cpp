@@ -1,0 +1,275 @@
+#include "shell/draw_window.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMdiArea>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QRegion>
+#include <QScreen>
+#include <QScrollBar>
+#include <QWheelEvent>
+#include <cmath>
+
+#include "pixel/pixel_math.h"
+#include "shell/cli/canvas_scroll.h"
+#include "shell/qt_ui.h"
+
+namespace vl {
+
+TDrawWindow::TDrawWindow(QWidget* parent)
+    : QAbstractScrollArea(parent),
+      paperObj(std::make_unique<TPaper>(this)),
+      flowObj(std::make_unique<TFlowImage>(*paperObj)) {
+  // Every pixel of the client area is painted by paintEvent.
+  viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+  viewport()->setAutoFillBackground(false);
+  // The margin around the paper keeps both bars in use at every size.
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  setFocusPolicy(Qt::StrongFocus);
+  setFrameShape(QFrame::NoFrame);
+}
+
+TDrawWindow::~TDrawWindow() { paperObj->view = nullptr; }
+
+bool TDrawWindow::newPaper(const std::string& name, int32_t resolution, int32_t height, int32_t width) {
+  if (!paperObj->newPaper(*flowObj, name, resolution, height, width)) return false;
+  centrePending = true;
+  updateScrollBars();
+  centreOn(width / 2, height / 2);
+  updateCaption();
+  return true;
+}
+
+int32_t TDrawWindow::margin() const {
+  const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
+  return s ? s->availableGeometry().width() / 2 : 0;
+}
+
+void TDrawWindow::updateScrollBars() {
+  const TPaper& p = *paperObj;
+  const double z = p.zoomFactor();
+  const int32_t m = margin();
+  const ScrollRange h = scrollRange(p.width, z, m, viewport()->width());
+  const ScrollRange v = scrollRange(p.height, z, m, viewport()->height());
+  settingBars = true;
+  horizontalScrollBar()->setRange(0, h.lastPosition());
+  horizontalScrollBar()->setPageStep(h.page);
+  horizontalScrollBar()->setSingleStep(h.smallStep);
+  verticalScrollBar()->setRange(0, v.lastPosition());
+  verticalScrollBar()->setPageStep(v.page);
+  verticalScrollBar()->setSingleStep(v.smallStep);
+  settingBars = false;
+}
+
+void TDrawWindow::applyScroll() {
+  TPaper& p = *paperObj;
+  const double z = p.zoomFactor();
+  const int32_t m = margin();
+  const ScrollMapping h = scrollMapping(horizontalScrollBar()->value(), p.width, z, m, viewport()->width());
+  const ScrollMapping v = scrollMapping(verticalScrollBar()->value(), p.height, z, m, viewport()->height());
+  p.setWindowOffset(h.windowOffset, v.windowOffset);
+  p.setViewOrigin(h.viewOrigin, v.viewOrigin);
+  viewport()->update();
+}
+
+void TDrawWindow::centreOn(double x, double y) {
+  const TPaper& p = *paperObj;
+  const double z = p.zoomFactor();
+  const int32_t m = margin();
+  settingBars = true;
+  horizontalScrollBar()->setValue(scrollPositionCentring(x, p.width, z, m, viewport()->width()));
+  verticalScrollBar()->setValue(scrollPositionCentring(y, p.height, z, m, viewport()->height()));
+  settingBars = false;
+  applyScroll();
+}
+
+void TDrawWindow::zoomAboutCentre(int newLevel) {
+  TPaper& p = *paperObj;
+  double cx, cy;
+  p.screenToPaper(ClientWidth() / 2, ClientHeight() / 2, cx, cy);
+  p.setZoomLevel(newLevel);
+  centrePending = false;
+  updateScrollBars();
+  centreOn(cx, cy);
+  updateCaption();
+  InvalidateAll();
+}
+
+bool TDrawWindow::zoomIn() {
+  if (!paperObj->initialised || !paperObj->canZoomIn()) return false;
+  zoomAboutCentre(paperObj->zoomLevel + 1);
+  return true;
+}
+
+bool TDrawWindow::zoomOut() {
+  if (!paperObj->initialised || !paperObj->canZoomOut()) return false;
+  zoomAboutCentre(paperObj->zoomLevel - 1);
+  return true;
+}
+
+void TDrawWindow::zoomCancel() {
+  TPaper& p = *paperObj;
+  if (!p.initialised) return;
+  p.setZoomLevel(0);
+  centrePending = false;
+  updateScrollBars();
+  centreOn(p.width / 2, p.height / 2);
+  updateCaption();
+  InvalidateAll();
+}
+
+void TDrawWindow::updateCaption() { setWindowTitle(toQt(paperObj->captionText())); }
+
+QSize TDrawWindow::preferredClientSize() const {
+  const TPaper& p = *paperObj;
+  const double z = p.zoomFactor();
+  return {truncToInt(p.width * z) + 80, truncToInt(p.height * z) + 80};
+}
+
+// ---- CanvasView ----
+
+void TDrawWindow::InvalidateAll() { viewport()->update(); }
+
+void TDrawWindow::Invalidate(const ViewRect& r) { viewport()->update(QRect(r.x, r.y, r.width, r.height)); }
+
+int32_t TDrawWindow::ClientWidth() const { return viewport()->width(); }
+
+int32_t TDrawWindow::ClientHeight() const { return viewport()->height(); }
+
+void TDrawWindow::Present(const Surface& surface, const ViewRect& source, int32_t windowX, int32_t windowY, int num,
+                          int den) {
+  if (!surface.bits || den <= 0 || num <= 0 || source.width <= 0 || source.height <= 0) return;
+  const int32_t w = int32_t(int64_t(source.width) * num / den);
+  const int32_t h = int32_t(int64_t(source.height) * num / den);
+  if (!painter) {
+    // Outside painting: paint it on the next round.
+    viewport()->update(QRect(windowX, windowY, w, h));
+    return;
+  }
+  // The block as it is, without a copy. A bottom-up block is shown row by
+  // row at 1:1 and through a vertical flip of the painter when stretched.
+  const QImage image(surface.bits, surface.width, surface.height, surface.bytesPerLine, QImage::Format_RGB32);
+  if (!surface.bottomUp) {
+    painter->drawImage(QRect(windowX, windowY, w, h), image,
+                       QRect(source.x, source.y, source.width, source.height));
+    return;
+  }
+  if (num == den) {
+    // Row by row is the plain copy, about twice as fast as the flipped painter.
+    const int32_t bottomRow = surface.height - 1 - source.y;
+    for (int32_t y = 0; y < source.height; ++y)
+      painter->drawImage(QPoint(windowX, windowY + y), image, QRect(source.x, bottomRow - y, source.width, 1));
+    return;
+  }
+  painter->save();
+  painter->setTransform(QTransform(1, 0, 0, -1, 0, windowY + h));
+  painter->drawImage(QRect(windowX, 0, w, h), image,
+                     QRect(source.x, surface.height - source.y - source.height, source.width, source.height));
+  painter->restore();
+}
+
+// ---- events ----
+
+void TDrawWindow::paintEvent(QPaintEvent* event) {
+  QPainter p(viewport());
+  const QRect exposed = event->rect();
+  const QColor background = palette().color(QPalette::Dark);
+  TPaper& paper = *paperObj;
+  if (!paper.initialised || !paper.compositeImage.IsAllocated()) {
+    p.fillRect(exposed, background);
+    return;
+  }
+  const double z = paper.zoomFactor();
+  const int32_t m = margin();
+  const ScrollMapping h = scrollMapping(horizontalScrollBar()->value(), paper.width, z, m, viewport()->width());
+  const ScrollMapping v = scrollMapping(verticalScrollBar()->value(), paper.height, z, m, viewport()->height());
+  const QRect paperRect(QPoint(h.paperStart, v.paperStart), QPoint(h.paperEnd - 1, v.paperEnd - 1));
+  for (const QRect& r : QRegion(exposed).subtracted(QRegion(paperRect))) p.fillRect(r, background);
+
+  const QRect shown = exposed & paperRect;
+  if (shown.isEmpty()) return;
+  int num, den;
+  zoomRatioOf(paper.zoomLevel, num, den);
+  // A stretch that is not whole may leave an edge pixel undrawn.
+  if (den != 1) p.fillRect(shown, background);
+  double x0, y0, x1, y1;
+  paper.screenToPaper(shown.left(), shown.top(), x0, y0);
+  paper.screenToPaper(shown.right() + 1, shown.bottom() + 1, x1, y1);
+  const auto clampInt = [](double d) { return int32_t(std::clamp(d, -1e9, 1e9)); };
+  p.setClipRect(shown);
+  painter = &p;
+  paper.drawToWindow(clampInt(std::floor(x0)), clampInt(std::ceil(y1)) + 1, clampInt(std::ceil(x1)) + 1,
+                     clampInt(std::floor(y0)));
+  painter = nullptr;
+}
+
+void TDrawWindow::resizeEvent(QResizeEvent* event) {
+  QAbstractScrollArea::resizeEvent(event);
+  updateScrollBars();
+  if (centrePending && paperObj->initialised) {
+    centreOn(paperObj->width / 2, paperObj->height / 2);
+  } else {
+    applyScroll();
+  }
+}
+
+void TDrawWindow::scrollContentsBy(int, int) {
+  if (settingBars) return;
+  centrePending = false;
+  applyScroll();
+}
+
+void TDrawWindow::keyPressEvent(QKeyEvent* event) {
+  const Qt::KeyboardModifiers mods = event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
+  const bool ctrl = mods & Qt::ControlModifier;
+  const int key = event->key();
+  bool handled = true;
+  if (ctrl && (key == Qt::Key_Plus || key == Qt::Key_Equal)) {
+    if (!event->isAutoRepeat()) zoomIn();
+  } else if (ctrl && key == Qt::Key_Minus) {
+    if (!event->isAutoRepeat()) zoomOut();
+  } else if (key == Qt::Key_F5 && !mods) {
+    if (!event->isAutoRepeat()) zoomIn();
+  } else if (key == Qt::Key_F6 && !mods) {
+    if (!event->isAutoRepeat()) zoomOut();
+  } else if (key == Qt::Key_F6 && ctrl) {
+    QWidget* w = parentWidget();
+    while (w && !qobject_cast<QMdiArea*>(w)) w = w->parentWidget();
+    if (auto* area = qobject_cast<QMdiArea*>(w); area && !event->isAutoRepeat()) {
+      if (mods & Qt::ShiftModifier) {
+        area->activatePreviousSubWindow();
+      } else {
+        area->activateNextSubWindow();
+      }
+    }
+  } else {
+    handled = false;
+  }
+  if (handled) {
+    event->accept();
+  } else {
+    QAbstractScrollArea::keyPressEvent(event);
+  }
+}
+
+void TDrawWindow::wheelEvent(QWheelEvent* event) {
+  if (!(event->modifiers() & Qt::ControlModifier)) {
+    QAbstractScrollArea::wheelEvent(event);
+    return;
+  }
+  // Wheel down zooms in, wheel up zooms out, one level per notch.
+  wheelRest += event->angleDelta().y();
+  while (wheelRest >= 120) {
+    wheelRest -= 120;
+    zoomOut();
+  }
+  while (wheelRest <= -120) {
+    wheelRest += 120;
+    zoomIn();
+  }
+  event->accept();
+}
+
+}  // namespace vl

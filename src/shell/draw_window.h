@@ -1,0 +1,76 @@
+#pragma once
+// The canvas window: shows one paper, scrolls it and zooms it. It owns the
+// paper and the paper's flow image; the paper paints through the window's
+// CanvasView side.
+#include <QAbstractScrollArea>
+#include <memory>
+#include <string>
+
+#include "document/paper.h"
+#include "platform/view.h"
+
+class QPainter;
+
+namespace vl {
+
+class TDrawWindow : public QAbstractScrollArea, public CanvasView {
+  Q_OBJECT
+
+ public:
+  explicit TDrawWindow(QWidget* parent = nullptr);
+  ~TDrawWindow() override;
+
+  // An empty paper of that size; false (nothing shown) when it cannot be made.
+  bool newPaper(const std::string& name, int32_t resolution, int32_t height, int32_t width);
+
+  TPaper& paper() { return *paperObj; }
+  const TPaper& paper() const { return *paperObj; }
+  TFlowImage& flow() { return *flowObj; }
+
+  // One zoom level up or down about the centre of the client area; false at the limit.
+  bool zoomIn();
+  bool zoomOut();
+  // Level 0 with the paper's centre in the middle of the window.
+  void zoomCancel();
+  // Puts paper point (x, y) in the middle of the client area.
+  void centreOn(double x, double y);
+  // Takes the scroll bars' positions into the paper's view state and repaints.
+  void applyScroll();
+
+  // The canvas's caption: the paper's caption text.
+  void updateCaption();
+  // The main window's 30 ms tick.
+  void timerTick() {}
+  // The size a new window wants: the zoomed composite plus 80 pixels.
+  QSize preferredClientSize() const;
+
+  // CanvasView.
+  void InvalidateAll() override;
+  void Invalidate(const ViewRect& windowRect) override;
+  int32_t ClientWidth() const override;
+  int32_t ClientHeight() const override;
+  void Present(const Surface& surface, const ViewRect& source, int32_t windowX, int32_t windowY, int num,
+               int den) override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void scrollContentsBy(int dx, int dy) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+
+ private:
+  // Half the width of the screen the window is on.
+  int32_t margin() const;
+  void updateScrollBars();
+  void zoomAboutCentre(int newLevel);
+
+  std::unique_ptr<TPaper> paperObj;
+  std::unique_ptr<TFlowImage> flowObj;
+  QPainter* painter = nullptr;  // while painting
+  int wheelRest = 0;            // wheel delta not yet turned into steps
+  bool settingBars = false;
+  bool centrePending = false;  // keep the paper centred until the user scrolls or zooms
+};
+
+}  // namespace vl

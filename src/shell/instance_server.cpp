@@ -1,0 +1,86 @@
+#include "shell/instance_server.h"
+
+#include <QLocalServer>
+#include <QLocalSocket>
+
+namespace vl {
+
+TInstanceServer::TInstanceServer(uint32_t answer, QObject* parent)
+    : QObject(parent), server(new QLocalServer(this)), queryValue(answer) {
+  server->setSocketOptions(QLocalServer::UserAccessOption);
+  connect(server, &QLocalServer::newConnection, this, &TInstanceServer::accepted);
+}
+
+bool TInstanceServer::listen(const std::string& path) {
+  const QString name = QString::fromStdString(path);
+  QLocalServer::removeServer(name);
+  return server->listen(name);
+}
+
+void TInstanceServer::accepted() {
+  while (QLocalSocket* socket = server->nextPendingConnection()) {
+    auto* reader = new CInstanceReader;
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket, reader] { readFrom(socket, reader); });
+    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    connect(socket, &QObject::destroyed, this, [reader] { delete reader; });
+    readFrom(socket, reader);
+  }
+}
+
+void TInstanceServer::readFrom(QLocalSocket* socket, CInstanceReader* reader) {
+  const QByteArray bytes = socket->readAll();
+  reader->feed(bytes.constData(), size_t(bytes.size()));
+  InstanceMessage kind;
+  std::string payload;
+  for (;;) {
+    const CInstanceReader::Result r = reader->next(kind, payload);
+    if (r == CInstanceReader::kNeedMore) return;
+    if (r == CInstanceReader::kBad) {
+      socket->abort();
+      return;
+    }
+    switch (kind) {
+      case InstanceMessage::Query: {
+        const std::string answer = encodeUint32(decodeUint32(payload.data()) == 0 ? queryValue : 0);
+        socket->write(answer.data(), qint64(answer.size()));
+        break;
+      }
+      case InstanceMessage::Open: {
+        const QString path = QString::fromStdString(std::string(openPath(payload)));
+        QMetaObject::invokeMethod(this, [this, path] { emit openRequested(path); }, Qt::QueuedConnection);
+        break;
+      }
+      case InstanceMessage::Activate:
+        QMetaObject::invokeMethod(this, [this] { emit activateRequested(); }, Qt::QueuedConnection);
+        break;
+    }
+  }
+}
+
+HandOver handOverToRunningInstance(const std::string& path, const std::vector<std::string>& files, int timeoutMs) {
+  QLocalSocket socket;
+  socket.connectToServer(QString::fromStdString(path));
+  if (!socket.waitForConnected(timeoutMs)) return HandOver::NoAnswer;
+  const std::string query = encodeQuery(0);
+  socket.write(query.data(), qint64(query.size()));
+  if (!socket.waitForBytesWritten(timeoutMs)) return HandOver::NoAnswer;
+  QByteArray answer;
+  while (answer.size() < 4) {
+    if (!socket.waitForReadyRead(timeoutMs)) return HandOver::NoAnswer;
+    answer += socket.readAll();
+  }
+  if (decodeUint32(answer.constData()) != kAnswerNormal) return HandOver::NoAnswer;
+
+  std::string messages;
+  for (const std::string& f : files)
+    if (f.size() < kMaxInstancePayload) messages += encodeOpen(f);
+  messages += encodeActivate();
+  socket.write(messages.data(), qint64(messages.size()));
+  while (socket.bytesToWrite() > 0)
+    if (!socket.waitForBytesWritten(timeoutMs)) break;
+  socket.disconnectFromServer();
+  if (socket.state() != QLocalSocket::UnconnectedState) socket.waitForDisconnected(timeoutMs);
+  return HandOver::Done;
+}
+
+}  // namespace vl

@@ -1,0 +1,114 @@
+#pragma once
+// The main window: a multiple-document frame with one canvas window per
+// paper, the menus and the command list, the 30 ms main timer, and the
+// end of the unattended viewer mode.
+#include <QMainWindow>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "shell/cli/command_line.h"
+#include "shell/cli/completion.h"
+
+class QMdiArea;
+class QMdiSubWindow;
+class QMenu;
+class QTimer;
+
+namespace vl {
+
+class CAppProfile;
+class TDrawWindow;
+class TMainForm;
+
+// Starts replaying an event file in a canvas window for viewer mode; the
+// event player installs it and calls form.playbackEnded() when the replay
+// is over. False when the file cannot be opened or played.
+using ViewerReplay = std::function<bool(TMainForm& form, const std::string& path)>;
+void setViewerReplay(ViewerReplay replay);
+
+class TMainForm : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // The menus of the main window, in menu-bar order.
+  enum Menu { kMenuFile, kMenuEdit, kMenuSelection, kMenuFilter, kMenuEvent, kMenuView, kMenuWindow, kMenuHelp,
+              kMenuCount };
+
+  explicit TMainForm(const StartupOptions& options, QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  // A command by its name ("actFileNew"); nullptr when there is none.
+  QAction* command(std::string_view name) const;
+  // Adds a command to the list and, unless menu is kMenuCount, to the end of a menu.
+  QAction* addCommand(std::string_view name, std::string_view caption, std::string_view hint,
+                      const QKeySequence& key, Menu menu, std::function<void()> run);
+  QMenu* menu(Menu m) const { return menus[m]; }
+
+  QMdiArea* mdiArea() const { return area; }
+  TDrawWindow* activeCanvas() const;
+  std::vector<TDrawWindow*> canvases() const;
+
+  // A new canvas window with an empty paper; nullptr after a warning when it cannot be made.
+  TDrawWindow* newCanvas(int32_t width, int32_t height, int32_t resolution, const std::string& name);
+  // Opens a picture file in a new canvas window; warns and returns false when it cannot.
+  bool openFile(const std::string& path);
+
+  // The window from the settings (maximised, or at the stored place), and back.
+  void applyPlacement(const CAppProfile& profile);
+  void storePlacement(CAppProfile& profile) const;
+  // To the front, restored when minimised.
+  void bringToFront();
+
+  // The steps of the first activation: caption, file arguments.
+  void firstActivation();
+  bool activated() const { return firstActivationDone; }
+
+  // Viewer mode: the replay is over; waits the "T" seconds, reports 13 and closes.
+  void playbackEnded();
+  // The process's exit status once the loop has ended (the completion code
+  // in viewer mode, else 0).
+  int exitCode() const { return exitStatus; }
+
+ signals:
+  // The 30 ms tick, after the canvas windows had theirs.
+  void ticked();
+
+ protected:
+  bool event(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  void createMenus();
+  void createCommands();
+  void timerTick();
+  // The enabled state of the commands.
+  void updateCommands();
+  void tileCanvases(bool sideBySide);
+  // Opens a picture without telling the user: 0, an error code, or −1 for a
+  // type that is not opened.
+  int openPicture(const std::string& path);
+  void placeCanvasWindow(QMdiSubWindow* sub, TDrawWindow* canvas);
+  void actFileNew();
+  void actFileOpen();
+  void startViewer();
+  void reportAndClose(int code, const std::string& source);
+
+  StartupOptions startup;
+  CCompletionReport report;
+  QMdiArea* area = nullptr;
+  QTimer* timer = nullptr;
+  QMenu* menus[kMenuCount] = {};
+  std::map<std::string, QAction*, std::less<>> commands;
+  bool firstActivationDone = false;
+  int cascadeIndex = 0;
+  int exitStatus = 0;
+  std::string viewerSource;
+  bool viewerWaiting = false;
+};
+
+}  // namespace vl

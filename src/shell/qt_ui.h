@@ -1,0 +1,36 @@
+#pragma once
+// The user-interface services as Qt dialogs.
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <string_view>
+
+#include "platform/ui_services.h"
+
+namespace vl {
+
+// UTF-8 to QString, and the message boxes' "\r\n" and "\r" as line breaks.
+QString toQt(std::string_view text);
+QString dialogText(std::string_view text);
+
+class QtUi : public UiServices {
+ public:
+  void setMainWindow(QWidget* window) { mainWindow = window; }
+  // Every warning of the program: the warning icon, owned by the active
+  // window (else the main window, else none), captioned "경고 (Velluminar)".
+  void Warning(std::string_view text) override;
+  void Information(std::string_view text) override;
+  bool Question(std::string_view text, Buttons buttons) override;
+  void BeginWait() override;
+  void EndWait() override;
+  void Trace(std::string_view line) override;
+
+  // The window a box should belong to.
+  QWidget* owner() const;
+
+ private:
+  QPointer<QWidget> mainWindow;
+  int waitDepth = 0;
+};
+
+}  // namespace vl

@@ -1,0 +1,114 @@
+// The real program in render mode, with no display at all: a Qt application
+// would abort on the missing X server, so these runs also show that render
+// mode never makes one.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "shell/test_process.h"
+
+namespace vl {
+namespace {
+
+struct ProgramRun {
+  int status;
+  std::string out, err, channel;
+};
+
+ProgramRun runProgram(const test::TempDir& dir, const std::vector<std::string>& args, bool withChannel = false,
+               const std::string& cwd = {}) {
+  int fds[2] = {-1, -1};
+  if (withChannel) {
+    EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+  }
+  std::vector<std::string> a = args;
+  if (withChannel) a.push_back("-W" + std::to_string(fds[1]));
+  test::Child child;
+  const std::map<std::string, std::string> env = {
+      {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", "xcb"},
+      {"XDG_CONFIG_HOME", dir.file("config")}, {"XDG_RUNTIME_DIR", dir.path()}};
+  EXPECT_TRUE(child.start(VL_BINARY_PATH, a, env, dir.file("out.txt"), dir.file("err.txt"), fds[1], cwd));
+  ProgramRun r;
+  r.status = child.wait(30000);
+  if (withChannel) {
+    ::close(fds[1]);
+    char buf[64];
+    const ssize_t n = ::read(fds[0], buf, sizeof buf);
+    r.channel.assign(buf, n > 0 ? size_t(n) : 0);
+    ::close(fds[0]);
+  }
+  r.out = test::readFile(dir.file("out.txt"));
+  r.err = test::readFile(dir.file("err.txt"));
+  return r;
+}
+
+TEST(RenderMode, MissingAndNonEventFilesReportTen) {
+  struct {
+    const char* name;
+    bool create;
+    bool outputSwitch;
+    bool channel;
+  } cases[] = {
+      {"missing", false, false, true},
+      {"not an event file", true, false, false},
+      {"missing, output folder", false, true, false},
+      {"not an event file, output folder", true, true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempDir dir, out;
+    const std::string source = dir.file("drawing.ve3");
+    if (c.create) {
+      std::ofstream(source) << "this is not an event stream\n";
+    }
+    std::vector<std::string> args = {"-render", source};
+    if (c.outputSwitch) args.push_back("-O" + out.path());
+    const ProgramRun r = runProgram(dir, args, c.channel);
+    EXPECT_EQ(r.status, 10) << r.err;
+    EXPECT_EQ(r.out, "10\n");
+    if (c.channel) {
+      EXPECT_EQ(r.channel, "10\n");
+    }
+    const std::string markerFolder = c.outputSwitch ? out.path() : dir.path();
+    EXPECT_TRUE(test::fileExists(markerFolder + "/drawing.bad"));
+    EXPECT_FALSE(test::fileExists(markerFolder + "/drawing.prt"));
+    EXPECT_EQ(test::readFile(markerFolder + "/drawing.bad"), "");
+    // Unattended runs leave the user's settings alone.
+    EXPECT_FALSE(test::fileExists(dir.file("config")));
+  }
+}
+
+TEST(RenderMode, RelativeFileMarksItsOwnFolder) {
+  test::TempDir dir;
+  const ProgramRun r = runProgram(dir, {"-RENDER", "sub.ves"}, false, dir.path());
+  EXPECT_EQ(r.status, 10);
+  EXPECT_TRUE(test::fileExists(dir.file("sub.bad")));
+}
+
+TEST(RenderMode, UnknownSwitchIsReportedAndTheRunGoesOn) {
+  test::TempDir dir;
+  const ProgramRun r = runProgram(dir, {"-render", "-Q", "-Wxyz", dir.file("a.ve3")});
+  EXPECT_EQ(r.status, 10);
+  EXPECT_NE(r.err.find("unknown command line switch!\n    arg = -Q"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("arg = -Wxyz"), std::string::npos) << r.err;
+  EXPECT_TRUE(test::fileExists(dir.file("a.bad")));
+}
+
+TEST(RenderMode, WithoutAFileThereIsNoMarker) {
+  test::TempDir dir;
+  const ProgramRun r = runProgram(dir, {"-render"});
+  EXPECT_EQ(r.status, 10);
+  EXPECT_EQ(r.out, "10\n");
+}
+
+TEST(Program, HelpAndVersion) {
+  test::TempDir dir;
+  ProgramRun r = runProgram(dir, {"--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("Usage: velluminar"), std::string::npos);
+  r = runProgram(dir, {"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("Velluminar3.03"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vl

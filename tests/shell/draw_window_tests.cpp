@@ -1,0 +1,98 @@
+#include "shell/draw_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QScrollBar>
+#include <QWheelEvent>
+#include <QtTest/QTest>
+
+#include "shell/qt_test_support.h"
+
+namespace vl {
+namespace {
+
+class DrawWindow : public ::testing::Test {
+ protected:
+  DrawWindow() {
+    EXPECT_TRUE(canvas.newPaper("p", 72, 300, 400));
+    canvas.resize(300, 200);
+    canvas.show();
+  }
+  // The paper point in the middle of the client area.
+  void centre(double& x, double& y) {
+    canvas.paper().screenToPaper(canvas.ClientWidth() / 2, canvas.ClientHeight() / 2, x, y);
+  }
+  void wheel(int delta, Qt::KeyboardModifiers mods) {
+    QWheelEvent e(QPointF(50, 50), QPointF(50, 50), QPoint(), QPoint(0, delta), Qt::NoButton, mods,
+                  Qt::NoScrollPhase, false);
+    QApplication::sendEvent(canvas.viewport(), &e);
+  }
+  test::TestApp app;
+  TDrawWindow canvas;
+};
+
+TEST_F(DrawWindow, KeysZoomAboutTheCentre) {
+  struct {
+    int key;
+    Qt::KeyboardModifiers mods;
+    int level;
+  } steps[] = {
+      {Qt::Key_F5, Qt::NoModifier, 1},          {Qt::Key_Equal, Qt::ControlModifier, 2},
+      {Qt::Key_Plus, Qt::ControlModifier | Qt::KeypadModifier, 3},
+      {Qt::Key_Minus, Qt::ControlModifier, 2},  {Qt::Key_F6, Qt::NoModifier, 1},
+      {Qt::Key_Plus, Qt::NoModifier, 1},        // without Ctrl a plus is no zoom key
+  };
+  double x0, y0;
+  centre(x0, y0);
+  for (const auto& s : steps) {
+    QTest::keyClick(&canvas, Qt::Key(s.key), s.mods);
+    EXPECT_EQ(canvas.paper().zoomLevel, s.level) << s.key;
+    double x, y;
+    centre(x, y);
+    // The paper point in the middle stays there, but for the truncations of
+    // the scroll position (a screen pixel) and of the view origin (a paper pixel).
+    EXPECT_NEAR(x, x0, 1.0 / canvas.paper().zoomFactor() + 1);
+    EXPECT_NEAR(y, y0, 1.0 / canvas.paper().zoomFactor() + 1);
+    x0 = x;
+    y0 = y;
+  }
+  EXPECT_NE(canvas.windowTitle().indexOf(QStringLiteral(": 125%")), -1);
+}
+
+TEST_F(DrawWindow, ZoomStopsAtTheTableEnds) {
+  canvas.paper().setZoomLevel(kMaxZoomLevel);
+  EXPECT_FALSE(canvas.zoomIn());
+  QTest::keyClick(&canvas, Qt::Key_F5);
+  EXPECT_EQ(canvas.paper().zoomLevel, kMaxZoomLevel);
+  canvas.paper().setZoomLevel(kMinZoomLevel);
+  EXPECT_FALSE(canvas.zoomOut());
+  EXPECT_EQ(canvas.paper().zoomLevel, kMinZoomLevel);
+}
+
+TEST_F(DrawWindow, WheelZoomsWithCtrlAndScrollsWithout) {
+  wheel(-120, Qt::ControlModifier);  // down: in
+  EXPECT_EQ(canvas.paper().zoomLevel, 1);
+  wheel(60, Qt::ControlModifier);  // half a notch: nothing yet
+  EXPECT_EQ(canvas.paper().zoomLevel, 1);
+  wheel(60, Qt::ControlModifier);
+  EXPECT_EQ(canvas.paper().zoomLevel, 0);
+  const int before = canvas.verticalScrollBar()->value();
+  wheel(-120, Qt::NoModifier);
+  EXPECT_EQ(canvas.paper().zoomLevel, 0);
+  EXPECT_GT(canvas.verticalScrollBar()->value(), before);
+}
+
+TEST_F(DrawWindow, ScrollBarsMoveTheView) {
+  QScrollBar* h = canvas.horizontalScrollBar();
+  const int margin = canvas.screen()->availableGeometry().width() / 2;
+  h->setValue(0);
+  EXPECT_EQ(canvas.paper().windowOffsetX, margin);
+  EXPECT_EQ(canvas.paper().viewOriginX, 0);
+  h->setValue(margin + 50);
+  EXPECT_EQ(canvas.paper().windowOffsetX, 0);
+  EXPECT_EQ(canvas.paper().viewOriginX, 50);
+  EXPECT_EQ(h->maximum(), 400 + 2 * margin - canvas.ClientWidth());
+}
+
+}  // namespace
+}  // namespace vl
