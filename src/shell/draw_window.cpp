@@ -1,5 +1,7 @@
 #include "shell/draw_window.h"
 
+#include <QMouseEvent>
+
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMdiArea>
@@ -252,6 +254,53 @@ void TDrawWindow::keyPressEvent(QKeyEvent* event) {
   } else {
     QAbstractScrollArea::keyPressEvent(event);
   }
+}
+
+// ---- painting with the pointer ----
+
+void TDrawWindow::paperPoint(const QPointF& p, float& x, float& y) const {
+  double px, py;
+  paperObj->screenToPaper(p.x(), p.y(), px, py);
+  // Points are kept as the floats a recording would store.
+  x = float(px);
+  y = float(py);
+}
+
+void TDrawWindow::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton || !stroke || !paperObj->initialised) {
+    QAbstractScrollArea::mousePressEvent(event);
+    return;
+  }
+  float x, y;
+  paperPoint(event->position(), x, y);
+  const bool modifiers = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+  // A press begins the stroke; moves add its points.
+  strokeInput.Move(*paperObj, *flowObj, *stroke, x, y, 1.0f, modifiers, false);
+  event->accept();
+}
+
+void TDrawWindow::mouseMoveEvent(QMouseEvent* event) {
+  if (!stroke || !strokeInput.session.inProgress || !(event->buttons() & Qt::LeftButton)) {
+    QAbstractScrollArea::mouseMoveEvent(event);
+    return;
+  }
+  float x, y;
+  paperPoint(event->position(), x, y);
+  const bool modifiers = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+  strokeInput.Move(*paperObj, *flowObj, *stroke, x, y, 1.0f, modifiers, false);
+  event->accept();
+}
+
+void TDrawWindow::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton || !stroke || !strokeInput.session.inProgress) {
+    QAbstractScrollArea::mouseReleaseEvent(event);
+    return;
+  }
+  float x, y;
+  paperPoint(event->position(), x, y);
+  strokeInput.Release(*paperObj, *flowObj, *stroke, x, y, false);
+  viewport()->update();
+  event->accept();
 }
 
 void TDrawWindow::wheelEvent(QWheelEvent* event) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "document/paper.h"
+#include "drawing/stroke_protocol.h"
 #include "platform/view.h"
 
 class QPainter;
@@ -26,6 +27,9 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView {
   TPaper& paper() { return *paperObj; }
   const TPaper& paper() const { return *paperObj; }
   TFlowImage& flow() { return *flowObj; }
+  // The main window's pen, shared by every canvas; strokes paint with it.
+  void setStroke(TStroke* s) { stroke = s; }
+  bool strokeInProgress() const { return strokeInput.session.inProgress; }
 
   // One zoom level up or down about the centre of the client area; false at the limit.
   bool zoomIn();
@@ -58,6 +62,9 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView {
   void scrollContentsBy(int dx, int dy) override;
   void keyPressEvent(QKeyEvent* event) override;
   void wheelEvent(QWheelEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
 
  private:
   // Half the width of the screen the window is on.
@@ -65,7 +72,12 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView {
   void updateScrollBars();
   void zoomAboutCentre(int newLevel);
 
+  // Paper coordinates of a point of the client area.
+  void paperPoint(const QPointF& p, float& x, float& y) const;
+
   std::unique_ptr<TPaper> paperObj;
+  TStroke* stroke = nullptr;
+  StrokeInput strokeInput;
   std::unique_ptr<TFlowImage> flowObj;
   QPainter* painter = nullptr;  // while painting
   int wheelRest = 0;            // wheel delta not yet turned into steps

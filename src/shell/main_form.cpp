@@ -218,6 +218,7 @@ void TMainForm::timerTick() {
 
 TDrawWindow* TMainForm::newCanvas(int32_t width, int32_t height, int32_t resolution, const std::string& name) {
   auto* canvas = new TDrawWindow;
+  canvas->setStroke(&stroke);
   if (!canvas->newPaper(name, resolution, height, width)) {
     delete canvas;
     ui().Warning(text(TextId::OutOfMemory));

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "drawing/stroke.h"
 #include "shell/cli/command_line.h"
 #include "shell/cli/completion.h"
 
@@ -48,6 +49,8 @@ class TMainForm : public QMainWindow {
   QMenu* menu(Menu m) const { return menus[m]; }
 
   QMdiArea* mdiArea() const { return area; }
+  // The one pen every canvas paints with.
+  TStroke& liveStroke() { return stroke; }
   TDrawWindow* activeCanvas() const;
   std::vector<TDrawWindow*> canvases() const;
 
@@ -99,6 +102,7 @@ class TMainForm : public QMainWindow {
   void reportAndClose(int code, const std::string& source);
 
   StartupOptions startup;
+  TStroke stroke;
   CCompletionReport report;
   QMdiArea* area = nullptr;
   QTimer* timer = nullptr;

@@ -96,3 +96,41 @@ TEST_F(DrawWindow, ScrollBarsMoveTheView) {
 
 }  // namespace
 }  // namespace vl
+
+namespace vl {
+namespace {
+
+// Layer 0's pixels that the pen has touched.
+int paintedPixels(TDrawWindow& canvas) {
+  const CBlockVMTC& image = *canvas.paper().layerAt(0)->pixels;
+  int n = 0;
+  for (int32_t y = 0; y < image.height; ++y)
+    for (int32_t x = 0; x < image.width; ++x) n += alpha(image.Pixel(x, y)) != 0;
+  return n;
+}
+
+TEST_F(DrawWindow, DraggingTheMousePaintsAndAClickDoesNot) {
+  TStroke pen;
+  pen.SetWidth(4);
+  canvas.setStroke(&pen);
+  QWidget* vp = canvas.viewport();
+  QTest::mouseClick(vp, Qt::LeftButton, Qt::NoModifier, QPoint(60, 60));
+  EXPECT_EQ(paintedPixels(canvas), 0);
+  EXPECT_FALSE(canvas.strokeInProgress());
+
+  QTest::mousePress(vp, Qt::LeftButton, Qt::NoModifier, QPoint(40, 80));
+  for (int x = 50; x <= 160; x += 10) QTest::mouseMove(vp, QPoint(x, 80));
+  EXPECT_TRUE(canvas.strokeInProgress());
+  QTest::mouseRelease(vp, Qt::LeftButton, Qt::NoModifier, QPoint(160, 80));
+  EXPECT_FALSE(canvas.strokeInProgress());
+  EXPECT_GT(paintedPixels(canvas), 100);
+  // The pen's line runs through the paper point under the pointer, and the
+  // composite shows it.
+  double px, py;
+  canvas.paper().screenToPaper(100, 80, px, py);
+  EXPECT_NE(alpha(canvas.paper().layerAt(0)->pixels->Pixel(int32_t(px), int32_t(py))), 0u);
+  EXPECT_NE(canvas.paper().compositeImage.At(int32_t(px), int32_t(py)) & 0x00FFFFFFu, 0x00FFFFFFu);
+}
+
+}  // namespace
+}  // namespace vl
