@@ -2,6 +2,7 @@
 // Every pixel a brush writes passes this chain: the selection mask, the
 // screen tone, the gradation colour, then the final colour combine. The
 // mask, tone and gradation stages stay plain until the paper has them.
+#include <algorithm>
 #include <cstdint>
 
 #include "pixel/dib.h"
@@ -38,7 +39,7 @@ class PixelChain {
   // value → mask → tone → maximum into the coverage channel.
   void WriteCoverage(TChannel& ch, int32_t x, int32_t y, int value) const {
     if (value <= 0 || !ch.Contains(x, y)) return;
-    value = masked(x, y, value);
+    value = std::min(masked(x, y, value), 255);  // a pressure above 1 saturates
     if (value <= 0) return;
     uint8_t& p = ch.Row(y)[x];
     if (value > p) p = uint8_t(value);

@@ -35,6 +35,14 @@ float clampSetting(float v, float lo, float hi) { return std::isnan(v) ? lo : st
 
 int floorEven(float v) { return int(std::floor(v)) & ~1; }
 
+// Points from packets and files may be absurd: far outside any paper, or not
+// numbers at all. Such a segment draws nothing.
+bool drawable(float x1, float y1, float p1, float x2, float y2, float p2) {
+  constexpr float kFar = 1e6f;
+  return std::fabs(x1) <= kFar && std::fabs(y1) <= kFar && std::fabs(x2) <= kFar && std::fabs(y2) <= kFar &&
+         !std::isnan(p1) && !std::isnan(p2);
+}
+
 }  // namespace
 
 const BrushTraits& brushTraits(int kind) { return kTraits[std::clamp(kind, 0, kBrushKindCount - 1)]; }
@@ -163,9 +171,10 @@ void drawSegmentCurrent(TPaper& paper, TFlowImage& flow, TStroke& s) {
   const float x2 = s.history[2].x + ox, y2 = s.history[2].y + oy;
   const float p1 = std::pow(s.history[1].pressure, s.gamma);
   const float p2 = std::pow(s.history[2].pressure, s.gamma);
+  if (!drawable(x1, y1, p1, x2, y2, p2)) return;
   const float dx = x1 - x2, dy = y1 - y2, dp = p1 - p2;
   const float L = std::max(std::fabs(dx), std::fabs(dy));
-  if (L == 0 || std::isnan(L) || L > 1e6f) return;
+  if (L == 0) return;
   float sx, sy, sp;
   int8_t direction;
   if (L < 1) {
@@ -268,9 +277,10 @@ void drawSegmentLegacy(TPaper& paper, TFlowImage& flow, TStroke& s) {
     p1 = std::clamp(std::pow(p1, s.gamma), 0.0f, 1.0f);
     p2 = std::clamp(std::pow(p2, s.gamma), 0.0f, 1.0f);
   }
+  if (!drawable(x1, y1, p1, x2, y2, p2)) return;
   const float dx = x1 - x2, dy = y1 - y2, dp = p1 - p2;
   const float L = std::max(std::fabs(dx), std::fabs(dy));
-  if (L == 0 || std::isnan(L) || L > 1e6f) return;
+  if (L == 0) return;
   float sx, sy, sp;
   int8_t direction;
   if (L < 1) {
@@ -282,6 +292,7 @@ void drawSegmentLegacy(TPaper& paper, TFlowImage& flow, TStroke& s) {
     sx = dx / a, sy = dy / a, sp = dp / a;
   }
   int n = int(std::ceil(L));
+  const float perStepTravel = std::sqrt(dx * dx + dy * dy) / L * 4;
   const float wStart = legacySize(s, p2), wEnd = legacySize(s, p1);
   int k = 1;
   bool half = false;
@@ -317,6 +328,7 @@ void drawSegmentLegacy(TPaper& paper, TFlowImage& flow, TStroke& s) {
     s.walkX = X, s.walkY = Y;
     P = std::clamp(P, 0.0f, 1.0f);
     ++s.stepCount;
+    s.travel += perStepTravel * P;
   }
 }
 

@@ -70,10 +70,10 @@ Area EndStroke(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& sessi
   paper.strokeLayer = -1;
   paper.strokeFlow = nullptr;
   paper.reseedDissolve = false;
-  if (!layer) return {};
-  // An empty stroke still leaves the coverage clean for the next one.
+  // An empty stroke, or one whose layer is gone, still leaves the coverage
+  // clean for the next one.
   paper.commitFlowRect(flow, s.layerIndex, true, rect);
-  if (rect.empty()) return {};
+  if (!layer || rect.empty()) return {};
   Area paperRect(rect.x - layer->offsetX, rect.y - layer->offsetY, rect.width, rect.height);
   // Recomposed from the layer's stored dissolve state, so no clock-seeded
   // pattern stays on screen.
@@ -85,7 +85,8 @@ Area EndStroke(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& sessi
 
 bool StrokeInput::Move(TPaper& paper, TFlowImage& flow, TStroke& s, float x, float y, float pressure,
                        bool modifiersHeld, bool replaying) {
-  if ((replaying && !s.forced) || modifiersHeld) return false;
+  // A stroke drawn by a tool runs while modifier keys are held and during replay.
+  if (!s.forced && (replaying || modifiersHeld)) return false;
   if (!session.inProgress) {
     s.layerIndex = paper.currentLayerIndex();
     BeginStrokeOffset(paper, flow, s, session, true, pressure, y, x);
