@@ -143,8 +143,10 @@ void TPaper::commitFlowRect(TFlowImage& flow, int32_t layer, bool commit, Area r
     return;
   }
   if (commit) {
-    l->pixels->WriteFrom(flow.colour, {rect.x, rect.y}, 255, rect);
-    l->pixels->Compact();
+    // Tiles the buffer leaves as they were stay unallocated, and only the
+    // written tiles are looked at for compaction.
+    l->pixels->WriteChanged(flow.colour, {rect.x, rect.y}, rect);
+    l->pixels->Compact(rect);
   } else {
     // Beyond the layer image the buffer goes back to transparent white.
     flow.colour.FillMasked(rect, CBlockVMTC::kDefaultUniform, 0xFFFFFFFFu);

@@ -44,12 +44,14 @@ void AddStrokePoint(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& 
   s.PushPoint({x, y, pressure});
   const CLayerData* layer = paper.layerAt(s.layerIndex);
   s.UpdateSegmentBounds(layer ? float(layer->offsetX) : 0.0f, layer ? float(layer->offsetY) : 0.0f);
+  const int32_t dabsBefore = s.dabCount;
   if (paper.drawGeneration == DrawGeneration::Legacy) {
     drawSegmentLegacy(paper, flow, s);
   } else {
     drawSegmentCurrent(paper, flow, s);
   }
-  RefreshStrokeRect(paper, flow, s.SegmentArea(), s);
+  // A segment that placed no dab changed nothing: the picture stays as it is.
+  if (s.dabCount != dabsBefore) RefreshStrokeRect(paper, flow, s.SegmentArea(), s);
 }
 
 void RefreshStrokeRect(TPaper& paper, TFlowImage& flow, Area rect, TStroke& s) {
@@ -75,9 +77,15 @@ Area EndStroke(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& sessi
   paper.commitFlowRect(flow, s.layerIndex, true, rect);
   if (!layer || rect.empty()) return {};
   Area paperRect(rect.x - layer->offsetX, rect.y - layer->offsetY, rect.width, rect.height);
-  // Recomposed from the layer's stored dissolve state, so no clock-seeded
-  // pattern stays on screen.
-  paper.recomposeRect(paperRect, true);
+  // The composite already shows the committed pixels; only dissolving layers,
+  // drawn from a clock-seeded state while the stroke ran, are recomposed from
+  // their stored state so no such pattern stays on screen.
+  bool dissolving = false;
+  for (int32_t i = 0; i < paper.layerCount(); ++i) {
+    const CLayerData* l = paper.layerAt(i);
+    dissolving = dissolving || (l->visible && l->opacity && l->dissolve);
+  }
+  if (dissolving) paper.recomposeRect(paperRect, true);
   paper.updateLayerThumb(false, s.layerIndex, paperRect);
   paper.invalidatePaperRect(paperRect);
   return paperRect;

@@ -247,10 +247,16 @@ Bounds CBlockVMTC::OccupiedUnion() const {
   return u;
 }
 
-int32_t CBlockVMTC::Compact() {
+int32_t CBlockVMTC::Compact() { return Compact(Area(size())); }
+
+int32_t CBlockVMTC::Compact(Area a) {
   int32_t freed = 0;
-  for (int32_t i = 0, n = TileCount(); i < n; ++i) {
-    TileDesc& t = tiles[i];
+  if (!valid || !ClipArea(a)) return 0;
+  const int32_t c0 = a.x >> tileShift, c1 = (a.right() - 1) >> tileShift;
+  const int32_t r0 = a.y >> tileShift, r1 = (a.bottom() - 1) >> tileShift;
+  for (int32_t r = r0; r <= r1; ++r)
+    for (int32_t c = c0; c <= c1; ++c) {
+      TileDesc& t = tiles[c + r * tilesAcross];
     if (!t.allocated) continue;
     const uint32_t first = TileRow(t, 0)[0];
     bool same = true;
@@ -323,6 +329,27 @@ bool CBlockVMTC::WriteFrom(const TMTC& buf, Point dst, int strength, Area src) {
         for (int32_t i = 0; i < l.width; ++i) d[i] = blendRGB(d[i], s[i], strength);
       }
     }
+    return true;
+  });
+}
+
+bool CBlockVMTC::WriteChanged(const TMTC& buf, Point dst, Area src) {
+  if (!valid || !buf.IsAllocated() || !clipCopy(dst, src, buf.size(), size())) return false;
+  return Walk(Area(dst.x, dst.y, src.width, src.height), [&](TileDesc& t, const Area& l, Point p) {
+    const int32_t bx = src.x + p.x - dst.x, by = src.y + p.y - dst.y;
+    if (!t.allocated) {
+      bool same = true;
+      for (int32_t j = 0; j < l.height && same; ++j) {
+        const uint32_t* s = buf.Row(by + j) + bx;
+        uint32_t diff = 0;
+        for (int32_t i = 0; i < l.width; ++i) diff |= s[i] ^ t.uniform;
+        same = diff == 0;
+      }
+      if (same) return true;
+    }
+    if (!AllocTile(t)) return false;
+    for (int32_t j = 0; j < l.height; ++j)
+      std::memcpy(TileRow(t, l.y + j) + l.x, buf.Row(by + j) + bx, size_t(l.width) * 4);
     return true;
   });
 }
@@ -542,6 +569,34 @@ uint32_t CBlockVMTC::PixelClamped(int32_t x, int32_t y) const {
   return Pixel(std::clamp(x, 0, width - 1), std::clamp(y, 0, height - 1));
 }
 
+void CBlockVMTC::sumRowClamped(int32_t y, int32_t x0, int32_t n, uint64_t sum[4]) const {
+  auto add = [sum](uint32_t p, uint64_t times) {
+    sum[0] += (p & 0xFF) * times;
+    sum[1] += ((p >> 8) & 0xFF) * times;
+    sum[2] += ((p >> 16) & 0xFF) * times;
+    sum[3] += (p >> 24) * times;
+  };
+  y = std::clamp(y, 0, height - 1);
+  // Samples left and right of the image repeat its edge pixels.
+  const int64_t left = std::clamp<int64_t>(-int64_t(x0), 0, n);
+  const int64_t right = std::clamp<int64_t>(int64_t(x0) + n - width, 0, n - left);
+  if (left) add(Pixel(0, y), uint64_t(left));
+  if (right) add(Pixel(width - 1, y), uint64_t(right));
+  const int32_t from = int32_t(std::max<int64_t>(x0, 0)), to = int32_t(int64_t(x0) + n - right);
+  // The rest tile by tile: a uniform tile adds its colour once.
+  for (int32_t x = from; x < to;) {
+    const TileDesc& t = tiles[(x >> 5) + (y >> 5) * tilesAcross];
+    const int32_t end = std::min(to, t.x + 32);
+    if (!t.allocated) {
+      add(t.uniform, uint64_t(end - x));
+    } else {
+      const uint32_t* row = TileRow(t, y & 31);
+      for (int32_t i = x; i < end; ++i) add(row[i & 31], 1);
+    }
+    x = end;
+  }
+}
+
 void CBlockVMTC::RenderReduced(TMTC& buf, Area bufArea, Area src, const Area* only) const {
   if (!valid || !buf.IsAllocated() || bufArea.empty() || src.empty()) return;
   Area target = bufArea;
@@ -561,14 +616,7 @@ void CBlockVMTC::RenderReduced(TMTC& buf, Area bufArea, Area src, const Area* on
       if (dx < 0 || dx >= buf.width) continue;
       const int32_t sx = src.x + int32_t((int64_t(stepX) * i) >> 10);
       uint64_t sum[4] = {0, 0, 0, 0};
-      for (int32_t b = 0; b < boxH; ++b)
-        for (int32_t a = 0; a < boxW; ++a) {
-          uint32_t p = PixelClamped(sx + a, sy + b);
-          sum[0] += p & 0xFF;
-          sum[1] += (p >> 8) & 0xFF;
-          sum[2] += (p >> 16) & 0xFF;
-          sum[3] += p >> 24;
-        }
+      for (int32_t b = 0; b < boxH; ++b) sumRowClamped(sy + b, sx, boxW, sum);
       buf.Row(dy)[dx] = uint32_t(((sum[3] / count) << 24) | ((sum[2] / count) << 16) | ((sum[1] / count) << 8) |
                                  (sum[0] / count));
     }

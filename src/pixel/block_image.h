@@ -196,9 +196,14 @@ class CBlockVMTC : public CBlockImage {
 
   // Frees every allocated tile whose valid pixels all equal its first; returns how many.
   int32_t Compact();
+  // The same for the tiles that meet an area only (after a write there).
+  int32_t Compact(Area a);
 
   bool ReadInto(TMTC& buf, Point dst, bool skipTransparent, int strength, Area src) const;
   bool WriteFrom(const TMTC& buf, Point dst, int strength, Area src);
+  // A full-strength write that leaves alone every unallocated tile whose
+  // uniform colour the buffer repeats there, so untouched tiles stay cheap.
+  bool WriteChanged(const TMTC& buf, Point dst, Area src);
   bool CopyFrom(const CBlockVMTC& other, Point dst, Area src);
   bool ComposeFrom(const CBlockVMTC& other, const LayerBlend& blend, Area src, Point dst);
   bool MergeFrom(const CBlockVMTC& other, PixelFn fn, int srcStrength, int dstStrength, Area src, Point dst);
@@ -273,6 +278,8 @@ class CBlockVMTC : public CBlockImage {
   template <class Fn>
   bool mergeWalk(const CBlockVMTC& other, Area src, Point dst, int dstStrength, Fn&& fn);
   bool flipThrough(Area a, void (TMTC::*op)());
+  // Adds the bytes of n pixels of row y from x0, coordinates clamped into the image.
+  void sumRowClamped(int32_t y, int32_t x0, int32_t n, uint64_t sum[4]) const;
 
   std::array<Bounds, 4> occupied{};
   int occupiedCount = 0;
