@@ -135,13 +135,55 @@ void TPaper::resetFlow(TFlowImage& flow) {
   flow.paperHeight = height;
 }
 
+void TFlowImage::MarkTouched(Area a) {
+  if (!colour.ClipArea(a)) return;
+  const int32_t across = (colour.width + 31) >> 5, down = (colour.height + 31) >> 5;
+  if (across != touchedAcross || down != touchedDown) {
+    try {
+      touched.assign(size_t(across) * size_t(down), 0);
+    } catch (const std::bad_alloc&) {
+      touched.clear();
+      touchedAcross = touchedDown = 0;
+      anyTouched = false;
+      return;
+    }
+    touchedAcross = across;
+    touchedDown = down;
+  }
+  for (int32_t r = a.y >> 5; r <= (a.bottom() - 1) >> 5; ++r)
+    for (int32_t c = a.x >> 5; c <= (a.right() - 1) >> 5; ++c) touched[size_t(c + r * touchedAcross)] = 1;
+  anyTouched = true;
+}
+
+void TFlowImage::ClearTouched() {
+  if (anyTouched) std::fill(touched.begin(), touched.end(), 0);
+  anyTouched = false;
+}
+
 void TPaper::commitFlowRect(TFlowImage& flow, int32_t layer, bool commit, Area rect) {
   CLayerData* l = layers.At(layer);
   // A stroke that ended where it began has an empty rectangle: nothing to do.
   if (!l || !l->pixels || !flow.colour.IsAllocated() || !flow.colour.ClipArea(rect)) {
     flow.coverage.Fill(0);
+    flow.ClearTouched();
     return;
   }
+  if (commit && flow.AnyTouched()) {
+    // Only the blocks the stroke changed differ from the layer.
+    for (int32_t r = rect.y >> 5; r <= (rect.bottom() - 1) >> 5; ++r)
+      for (int32_t c = rect.x >> 5; c <= (rect.right() - 1) >> 5; ++c) {
+        if (!flow.Touched(c, r)) continue;
+        Area block(c << 5, r << 5, 32, 32);
+        flow.coverage.FillArea(block, 0);
+        block = Area(intersect(block.bounds(), rect.bounds()));
+        if (block.empty()) continue;
+        l->pixels->WriteChanged(flow.colour, {block.x, block.y}, block);
+        l->pixels->Compact(block);
+      }
+    flow.ClearTouched();
+    return;
+  }
+  flow.ClearTouched();
   if (commit) {
     // Tiles the buffer leaves as they were stay unallocated, and only the
     // written tiles are looked at for compaction.

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "document/layer_manager.h"
 #include "pixel/dib.h"
@@ -36,6 +37,18 @@ class TFlowImage {
   int32_t boundLayer = -1;
   int32_t offsetX = 0, offsetY = 0;  // paper (0, 0) lies here in the buffer
   int32_t paperWidth = 0, paperHeight = 0;
+
+  // The 32 × 32 blocks of the buffer a stroke has changed, so that its end
+  // commits those alone rather than its whole bounding box.
+  void MarkTouched(Area a);
+  bool AnyTouched() const { return anyTouched; }
+  bool Touched(int32_t column, int32_t row) const { return touched[size_t(column + row * touchedAcross)] != 0; }
+  void ClearTouched();
+  int32_t touchedAcross = 0, touchedDown = 0;
+
+ private:
+  std::vector<uint8_t> touched;
+  bool anyTouched = false;
 };
 
 class TPaper {

@@ -56,6 +56,7 @@ void AddStrokePoint(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& 
 
 void RefreshStrokeRect(TPaper& paper, TFlowImage& flow, Area rect, TStroke& s) {
   if (rect.empty()) return;
+  flow.MarkTouched(rect);
   rebuildCoverage(paper, flow, s, rect);
   const CLayerData* layer = paper.layerAt(s.layerIndex);
   const Area paperRect(rect.x - (layer ? layer->offsetX : 0), rect.y - (layer ? layer->offsetY : 0), rect.width,
