@@ -112,6 +112,13 @@ void penDab(TFlowImage& flow, TStroke& s, float size, float alpha, float y, floa
 }  // namespace
 
 void paintDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x) {
+  // Every kind stays within its radius of the dab centre; one pixel more
+  // covers the rounding of the span and disc edges.
+  if (size >= 0 && size < 1e5f && std::fabs(x) < 1e6f && std::fabs(y) < 1e6f) {
+    const Bounds box{int32_t(std::floor(x - size)) - 1, int32_t(std::floor(y - size)) - 1,
+                     int32_t(std::ceil(x + size)) + 2, int32_t(std::ceil(y + size)) + 2};
+    s.dabBounds = unite(s.dabBounds, box);
+  }
   switch (s.kind) {
     case kBrushPen: penDab(flow, s, size, alpha, y, x); break;
     default: break;  // each further kind plugs in here

@@ -111,6 +111,9 @@ class TStroke {
   int32_t stepCount = 0;
   float travel = 0;
   PixelChain chain;
+  // Pixels the current segment's dabs may have touched (layer pixels); a
+  // segment refreshes only these.
+  Bounds dabBounds{};
   // Where the walk stands: the major axis of the segment (1 for x) and the step position.
   int8_t direction = -1;
   float walkX = 0, walkY = 0;

@@ -45,13 +45,20 @@ void AddStrokePoint(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& 
   const CLayerData* layer = paper.layerAt(s.layerIndex);
   s.UpdateSegmentBounds(layer ? float(layer->offsetX) : 0.0f, layer ? float(layer->offsetY) : 0.0f);
   const int32_t dabsBefore = s.dabCount;
+  s.dabBounds = {};
   if (paper.drawGeneration == DrawGeneration::Legacy) {
     drawSegmentLegacy(paper, flow, s);
   } else {
     drawSegmentCurrent(paper, flow, s);
   }
-  // A segment that placed no dab changed nothing: the picture stays as it is.
-  if (s.dabCount != dabsBefore) RefreshStrokeRect(paper, flow, s.SegmentArea(), s);
+  // A segment that placed no dab changed nothing; one that did changed only
+  // the pixels its dabs reach, so only those are rebuilt and recomposed.
+  if (s.dabCount == dabsBefore) return;
+  // The oldest drawings paint outside the dab dispatch: their whole segment counts.
+  const bool legacy = paper.drawGeneration == DrawGeneration::Legacy;
+  Bounds dirty = legacy ? s.SegmentArea().bounds() : intersect(s.SegmentArea().bounds(), s.dabBounds);
+  dirty = {dirty.left & ~1, dirty.top & ~1, (dirty.right + 1) & ~1, (dirty.bottom + 1) & ~1};
+  if (!dirty.empty()) RefreshStrokeRect(paper, flow, Area(dirty), s);
 }
 
 void RefreshStrokeRect(TPaper& paper, TFlowImage& flow, Area rect, TStroke& s) {
