@@ -170,6 +170,7 @@ void TPaper::commitFlowRect(TFlowImage& flow, int32_t layer, bool commit, Area r
   }
   if (commit && flow.AnyTouched()) {
     // Only the blocks the stroke changed differ from the layer.
+    int32_t freed = 0;
     for (int32_t r = rect.y >> 5; r <= (rect.bottom() - 1) >> 5; ++r)
       for (int32_t c = rect.x >> 5; c <= (rect.right() - 1) >> 5; ++c) {
         if (!flow.Touched(c, r)) continue;
@@ -178,8 +179,9 @@ void TPaper::commitFlowRect(TFlowImage& flow, int32_t layer, bool commit, Area r
         block = Area(intersect(block.bounds(), rect.bounds()));
         if (block.empty()) continue;
         l->pixels->WriteChanged(flow.colour, {block.x, block.y}, block);
-        l->pixels->Compact(block);
+        freed += l->pixels->Compact(block, false);
       }
+    if (freed) l->pixels->RecomputeOccupied();
     flow.ClearTouched();
     return;
   }

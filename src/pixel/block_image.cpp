@@ -249,7 +249,7 @@ Bounds CBlockVMTC::OccupiedUnion() const {
 
 int32_t CBlockVMTC::Compact() { return Compact(Area(size())); }
 
-int32_t CBlockVMTC::Compact(Area a) {
+int32_t CBlockVMTC::Compact(Area a, bool updateOccupied) {
   int32_t freed = 0;
   if (!valid || !ClipArea(a)) return 0;
   const int32_t c0 = a.x >> tileShift, c1 = (a.right() - 1) >> tileShift;
@@ -283,7 +283,7 @@ int32_t CBlockVMTC::Compact(Area a) {
     t.uniform = first;
     ++freed;
   }
-  if (freed) RecomputeOccupied();
+  if (freed && updateOccupied) RecomputeOccupied();
   return freed;
 }
 

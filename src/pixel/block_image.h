@@ -197,7 +197,9 @@ class CBlockVMTC : public CBlockImage {
   // Frees every allocated tile whose valid pixels all equal its first; returns how many.
   int32_t Compact();
   // The same for the tiles that meet an area only (after a write there).
-  int32_t Compact(Area a);
+  // Without updateOccupied the caller recomputes the occupied region itself
+  // after a run of such calls.
+  int32_t Compact(Area a, bool updateOccupied = true);
 
   bool ReadInto(TMTC& buf, Point dst, bool skipTransparent, int strength, Area src) const;
   bool WriteFrom(const TMTC& buf, Point dst, int strength, Area src);
