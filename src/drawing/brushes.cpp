@@ -133,6 +133,17 @@ void rebuildCoverage(TPaper& paper, TFlowImage& flow, TStroke& s, Area rect) {
   layer->pixels->ReadInto(flow.colour, {rect.x, rect.y}, false, 255, rect);
   const int O = s.EffectiveOpacity255(paper.drawGeneration == DrawGeneration::Legacy);
   const auto& mulO = MUL[std::clamp(O, 0, 255)];
+  if (s.chain.plain()) {
+    // The rectangle is clipped already and no stage changes the values.
+    const bool locked = s.chain.lockAlpha();
+    for (int32_t y = rect.y; y < rect.bottom(); ++y) {
+      const uint8_t* c = flow.coverage.Row(y);
+      uint32_t* d = flow.colour.Row(y);
+      for (int32_t x = rect.x; x < rect.right(); ++x)
+        if (c[x]) d[x] = combineFinal(d[x], s.colour, mulO[c[x]], locked);
+    }
+    return;
+  }
   for (int32_t y = rect.y; y < rect.bottom(); ++y) {
     const uint8_t* c = flow.coverage.Row(y);
     for (int32_t x = rect.x; x < rect.right(); ++x)

@@ -17,6 +17,8 @@ inline uint32_t combineOver(uint32_t d, uint32_t colour, int value) {
   if (value >= 255) return 0xFF000000u | (colour & 0x00FFFFFFu);
   const int a = int(alpha(d));
   if (a == 255) return blendRGB(d, colour, value);
+  // Onto a transparent pixel the colour lands whole, with the value as alpha.
+  if (a == 0) return (uint32_t(value) << 24) | (colour & 0x00FFFFFFu);
   const int a2 = a + MUL[value][255 - a];
   return (uint32_t(a2) << 24) | (blendRGB(d, colour, value * 255 / a2) & 0x00FFFFFFu);
 }
@@ -55,6 +57,8 @@ class PixelChain {
   }
 
   bool lockAlpha() const { return locked; }
+  // No stage changes values: writes can go straight to the final combine.
+  bool plain() const { return !mask && !tone && !gradation; }
   bool usesGradation() const { return gradation; }
 
  private:
