@@ -37,6 +37,21 @@ int floorEven(float v) { return int(std::floor(v)) & ~1; }
 
 // Points from packets and files may be absurd: far outside any paper, or not
 // numbers at all. Such a segment draws nothing.
+// Unit steps of a segment along its major axis (one step for a segment
+// shorter than a pixel); direction 1 when that axis is x.
+struct Steps {
+  float x, y, p;
+  int n;
+  int8_t direction;
+};
+
+Steps unitSteps(float dx, float dy, float dp, float L) {
+  const bool xMajor = std::fabs(dx) >= std::fabs(dy);
+  if (L < 1) return {dx, dy, dp, int(std::ceil(L)), int8_t(xMajor)};
+  const float a = xMajor ? std::fabs(dx) : std::fabs(dy);
+  return {dx / a, dy / a, dp / a, int(std::ceil(L)), int8_t(xMajor)};
+}
+
 bool drawable(float x1, float y1, float p1, float x2, float y2, float p2) {
   constexpr float kFar = 1e6f;
   return std::fabs(x1) <= kFar && std::fabs(y1) <= kFar && std::fabs(x2) <= kFar && std::fabs(y2) <= kFar &&
@@ -175,21 +190,10 @@ void drawSegmentCurrent(TPaper& paper, TFlowImage& flow, TStroke& s) {
   const float dx = x1 - x2, dy = y1 - y2, dp = p1 - p2;
   const float L = std::max(std::fabs(dx), std::fabs(dy));
   if (L == 0) return;
-  float sx, sy, sp;
-  int8_t direction;
-  if (L < 1) {
-    sx = dx, sy = dy, sp = dp;
-    direction = std::fabs(dx) >= std::fabs(dy);
-  } else if (std::fabs(dx) >= std::fabs(dy)) {
-    direction = 1;
-    const float a = std::fabs(dx);
-    sx = dx / a, sy = dy / a, sp = dp / a;
-  } else {
-    direction = 0;
-    const float a = std::fabs(dy);
-    sx = dx / a, sy = dy / a, sp = dp / a;
-  }
-  int n = int(std::ceil(L));
+  const Steps st = unitSteps(dx, dy, dp, L);
+  float sx = st.x, sy = st.y, sp = st.p;
+  const int8_t direction = st.direction;
+  int n = st.n;
   float X = x2 + 0.5f, Y = y2 + 0.5f, P = p2;
   const float perStepTravel = std::sqrt(dx * dx + dy * dy) / L * 4;
   float minW, rangeW;
@@ -281,17 +285,10 @@ void drawSegmentLegacy(TPaper& paper, TFlowImage& flow, TStroke& s) {
   const float dx = x1 - x2, dy = y1 - y2, dp = p1 - p2;
   const float L = std::max(std::fabs(dx), std::fabs(dy));
   if (L == 0) return;
-  float sx, sy, sp;
-  int8_t direction;
-  if (L < 1) {
-    sx = dx, sy = dy, sp = dp;
-    direction = std::fabs(dx) >= std::fabs(dy);
-  } else {
-    const float a = std::fabs(dx) >= std::fabs(dy) ? std::fabs(dx) : std::fabs(dy);
-    direction = std::fabs(dx) >= std::fabs(dy);
-    sx = dx / a, sy = dy / a, sp = dp / a;
-  }
-  int n = int(std::ceil(L));
+  const Steps st = unitSteps(dx, dy, dp, L);
+  float sx = st.x, sy = st.y, sp = st.p;
+  const int8_t direction = st.direction;
+  int n = st.n;
   const float perStepTravel = std::sqrt(dx * dx + dy * dy) / L * 4;
   const float wStart = legacySize(s, p2), wEnd = legacySize(s, p1);
   int k = 1;
