@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "files/file_error.h"
-#include "pixel/memory.h"
+#include "platform/memory.h"
 
 namespace vl {
 

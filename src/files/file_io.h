@@ -8,7 +8,8 @@
 
 #include "files/file_error.h"
 #include "platform/atomic_file.h"
-#include "pixel/memory.h"
+#include "platform/file_read.h"
+#include "platform/memory.h"
 
 namespace vl {
 
@@ -16,9 +17,8 @@ namespace vl {
 // 10000 × 10000 PNG or JPEG, well below what one block may hold.
 inline constexpr uint64_t kMaxImageFileBytes = uint64_t(1) << 30;
 
-// Reads a whole regular file of 1 … maxBytes bytes. An empty file is Truncated,
-// a larger one TooLarge (refused before anything is allocated).
-FileError readWholeFile(const std::string& path, uint64_t maxBytes, Block& data, size_t& size);
+// The file error of a whole-file read: an empty file is Truncated.
+FileError fileErrorOf(ReadFileStatus status);
 
 // A growing byte block that reports failure instead of throwing, so C
 // libraries may append to it from their callbacks.

@@ -30,7 +30,7 @@ inline FileError loadFileWith(const std::string& path, uint64_t maxBytes, Memory
   header = BitmapInfoHeader{};
   Block data;
   size_t size = 0;
-  FileError e = readWholeFile(path, maxBytes, data, size);
+  const FileError e = fileErrorOf(readWholeFile(path, maxBytes, data, size));
   if (e != FileError::None) return e;
   return load(data.get(), size, header, pixels);
 }

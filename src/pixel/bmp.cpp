@@ -1,14 +1,10 @@
 #include "pixel/bmp.h"
 
 #include "platform/atomic_file.h"
+#include "platform/file_read.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -74,25 +70,6 @@ BmpError checkMasks(const LeReader& in, size_t at, bool hasAlphaMask) {
   if (r != 0x00FF0000u || g != 0x0000FF00u || b != 0x000000FFu) return BmpError::Unsupported;
   if (a != 0 && a != 0xFF000000u) return BmpError::Unsupported;
   return BmpError::None;
-}
-
-struct FdCloser {
-  int fd = -1;
-  ~FdCloser() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
-
-bool readAll(int fd, uint8_t* p, size_t n) {
-  while (n > 0) {
-    ssize_t r = ::read(fd, p, n);
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return false;
-    p += r;
-    n -= size_t(r);
-  }
-  return true;
 }
 
 }  // namespace
@@ -223,18 +200,17 @@ bool saveBmpFile(const std::string& path, const TMTC& src, int dpi) {
 
 BmpError loadBmpFile(const std::string& path, TMTC& dst, int* dpi) {
   if (dpi) *dpi = 0;
-  FdCloser file;
-  file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (file.fd < 0) return BmpError::CannotOpen;
-  struct stat st;
-  if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) return BmpError::CannotOpen;
-  if (st.st_size <= 0) return BmpError::Truncated;
-  if (uint64_t(st.st_size) > kMaxBmpFileBytes) return BmpError::TooLarge;
-  const size_t size = size_t(st.st_size);
-  Block bytes = TryAlloc(size);
-  if (!bytes) return BmpError::OutOfMemory;
-  if (!readAll(file.fd, bytes.get(), size)) return BmpError::ReadFailed;
-  return readBmp(bytes.get(), size, dst, dpi);
+  Block bytes;
+  size_t size = 0;
+  switch (readWholeFile(path, kMaxBmpFileBytes, bytes, size)) {
+    case ReadFileStatus::Ok: return readBmp(bytes.get(), size, dst, dpi);
+    case ReadFileStatus::CannotOpen: return BmpError::CannotOpen;
+    case ReadFileStatus::Empty: return BmpError::Truncated;
+    case ReadFileStatus::TooLarge: return BmpError::TooLarge;
+    case ReadFileStatus::OutOfMemory: return BmpError::OutOfMemory;
+    case ReadFileStatus::ReadFailed: return BmpError::ReadFailed;
+  }
+  return BmpError::ReadFailed;
 }
 
 }  // namespace vl

@@ -7,7 +7,7 @@
 #include <type_traits>
 
 #include "pixel/geometry.h"
-#include "pixel/memory.h"
+#include "platform/memory.h"
 
 namespace vl {
 

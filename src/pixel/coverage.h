@@ -7,7 +7,7 @@
 
 #include "pixel/dib.h"
 #include "pixel/geometry.h"
-#include "pixel/memory.h"
+#include "platform/memory.h"
 #include "pixel/pixel_math.h"
 
 namespace vl {

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "pixel/geometry.h"
-#include "pixel/memory.h"
+#include "platform/memory.h"
 #include "pixel/pixel_math.h"
 
 namespace vl {
