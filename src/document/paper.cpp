@@ -39,9 +39,8 @@ void zoomRatioOf(int level, int& num, int& den) {
   den = kZoomRatios[level - kMinZoomLevel][1];
 }
 
-TPaper::TPaper(CanvasView* v) : view(v) {
-  // The managers that undo, masks and events bring join the layer manager here.
-}
+TPaper::TPaper(CanvasView* v)
+    : view(v), events(std::make_unique<PaperEventHook>()), undo(std::make_unique<PaperUndoHook>()) {}
 
 bool TPaper::newPaper(TFlowImage& flow, const std::string& paperName, int32_t res, int32_t h, int32_t w) {
   // Sizes come from files and packets too.
@@ -369,6 +368,7 @@ bool TPaper::setCurrentLayer(TFlowImage& flow, int32_t layer) {
   if (!layers.IsValid(layer)) return false;
   layers.SetCurrent(layer);
   if (!loadLayerToFlow(flow, layer, false)) commitFlow(flow, layer, false);
+  if (observer) observer->MaskLockChanged(layers.At(layer)->maskLock != 0);
   return true;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "document/layer_manager.h"
+#include "document/paper_catalogue.h"
 #include "pixel/dib.h"
 #include "pixel/geometry.h"
 #include "platform/view.h"
@@ -96,6 +97,67 @@ class TPaper {
   // Clears a layer to its neutral colour (alpha 0, or 255 in the legacy generation).
   bool clearLayerPixels(int32_t layer);
 
+  // ---- Paper operations ----
+  // Each validates its layer, records its packet and undo record when asked,
+  // changes the paper, marks it modified and refreshes. An invalid layer
+  // index changes nothing and records nothing.
+  bool setPaperColor(uint32_t colour, bool record);
+  // Code 12 flip horizontal, 13 flip vertical, 14 negate, 15 rotate 180, on every visible layer.
+  bool transformVisible(TFlowImage& flow, int code, bool record);
+  // Code 7 flip horizontal, 8 flip vertical, 9 negate, 10 rotate 180, 11 alpha invert.
+  bool layerCommand(TFlowImage& flow, int32_t layer, int code, bool record);
+  bool clearLayer(TFlowImage& flow, int32_t layer, bool record);
+  // Not recorded: its callers record their own packets.
+  bool fillLayer(TFlowImage& flow, int32_t layer, uint32_t colour, bool keepAlpha);
+  bool fillLayerAlpha(TFlowImage& flow, int32_t layer, uint8_t alpha, bool record);
+  bool invertLayerAlpha(TFlowImage& flow, int32_t layer, bool record);
+  // The new layer's index, or −1.
+  int32_t insertLayer(TFlowImage& flow, int32_t index, bool visible, uint8_t opacity, int mode, int32_t w, int32_t h,
+                      bool record);
+  // Also fills the layer: RGB from the colour, alpha from its top byte. An
+  // empty name keeps the default one.
+  int32_t insertLayerWithContent(TFlowImage& flow, int32_t index, bool record, bool visible, const std::string& name,
+                                 uint32_t colour, uint8_t opacity, int mode, int32_t h, int32_t w);
+  bool deleteLayer(TFlowImage& flow, int32_t layer, bool record);
+  int32_t duplicateLayer(TFlowImage& flow, int32_t layer, bool record);
+  int32_t moveLayer(TFlowImage& flow, int32_t layer, int32_t newIndex, bool record);
+  bool renameLayer(TFlowImage& flow, int32_t layer, const std::string& newName, bool record);
+  // Folds the layer into the one below; kind 0 by the upper mode, 1 or 2 across modes.
+  bool mergeDown(TFlowImage& flow, int32_t layer, bool record) { return mergeDownWithMode(flow, layer, 0, record); }
+  bool mergeDownWithMode(TFlowImage& flow, int32_t layer, int kind, bool record);
+  bool canMergeDown(int32_t layer) const;
+  bool setLayerVisible(int32_t layer, bool value, bool record);
+  bool setLayerOpacity(int32_t layer, uint8_t value, bool record);
+  bool setLayerDissolve(int32_t layer, bool on, uint8_t amount, bool record);
+  bool setLayerMode(int32_t layer, int mode, bool record);
+  // Layer −1 is the current one; value −1 toggles.
+  bool setMaskLock(int32_t layer, int value, bool record);
+  bool showOnly(int32_t layer, bool record);
+  bool showAll(bool value, bool record);
+  bool invertVisibility(bool record);
+  bool offsetLayer(TFlowImage& flow, int32_t layer, int32_t dx, int32_t dy, bool record);
+  bool cutOutside(TFlowImage& flow, int32_t layer, bool record);
+  // The 72-byte attribute block of the program's own layer format.
+  static constexpr size_t kLayerAttributeBlock = 72;
+  bool pasteAsNewLayer(TFlowImage& flow, const TMTC& image, bool record, const std::string* layerName = nullptr,
+                       const uint8_t* attributes = nullptr);
+  bool pasteIntoLayer(TFlowImage& flow, int32_t layer, const TMTC& image, bool record,
+                      const std::string* layerName = nullptr, const uint8_t* attributes = nullptr);
+  // Kept for the oldest event streams, never recorded.
+  bool flipVisibility(int32_t layer);
+  bool offsetInPlace(TFlowImage& flow, int32_t layer, int32_t dx, int32_t dy);
+
+  // Undo and redo.
+  bool canUndo() const;
+  bool canRedo() const;
+  bool undoStep(TFlowImage& flow, int32_t& layer, Area& rect);
+  bool redoStep(TFlowImage& flow, int32_t& layer, Area& rect);
+  void clearUndo() { undo->Clear(); }
+  // Takes over the recorder and the undo manager; none restores the silent ones.
+  void setHooks(std::unique_ptr<PaperEventHook> eventHook, std::unique_ptr<PaperUndoHook> undoHook);
+  PaperEventHook& eventHook() { return *events; }
+  PaperUndoHook& undoHook() { return *undo; }
+
   // View and zoom.
   void setZoomLevel(int level);
   bool canZoomIn() const { return zoomLevel < kMaxZoomLevel; }
@@ -149,8 +211,30 @@ class TPaper {
   const TFlowImage* strokeFlow = nullptr;
   // Recompose while drawing with a freshly seeded dissolve pattern.
   bool reseedDissolve = false;
+  // Set while the event player runs the operations.
+  bool playingBack = false;
+  // Set by every change; the owning window shows it and clears it on save.
+  bool modified = false;
+  PaperObserver* observer = nullptr;  // not owned
 
  private:
+  // The pieces every operation shares.
+  bool recordEvent(PaperOp op, EventPacket packet);
+  bool pushUndo(PaperOp op, UndoEntry&& entry, bool record);
+  EventPacket packetOf(PaperOp op) const;
+  EventPacket attributePacket(PaperOp op, const CLayerData& l, int32_t layer) const;
+  EventPacket imagePacket(PaperOp op, int32_t layer, const TMTC& image, const std::string* layerName,
+                          const uint8_t* attributes) const;
+  void markModified();
+  void layersChanged();
+  void refreshWholeLayer(TFlowImage& flow, int32_t layer);
+  void afterStructureChange(TFlowImage& flow);
+  void reactTo(TFlowImage& flow, const UndoOutcome& outcome, bool isUndo);
+  bool applyLayerTransform(CLayerData& l, int code);
+  void applyAttributeBlock(CLayerData& l, const uint8_t* attributes, const std::string* layerName);
+
+  std::unique_ptr<PaperEventHook> events;
+  std::unique_ptr<PaperUndoHook> undo;
   void drawGrid(Area rect);
   void presentDirect(Area r, int num, int den);
 };

@@ -101,6 +101,13 @@ constexpr std::string_view kTexts[] = {
     "윈도우를 상하로 표시 합니다",
     "모두 최소화(&M)",
     "모든 윈도우를 아이콘화 합니다",
+    "Failed to execute layer command!",
+    "비트맵 테이터가 클립보드에 없습니다 !",
+    "이벤트 오류수정 !",
+    "이벤트레코드 오류 !",
+    "failed to undo event!",
+    "failed to redo event!",
+    "not implemented!",
 };
 static_assert(std::size(kTexts) == size_t(TextId::Count));
 

@@ -106,6 +106,13 @@ enum class TextId {
   HintWindowTileHorizontal,
   CmdWindowMinimizeAll,
   HintWindowMinimizeAll,
+  LayerCommandFailed,
+  NoBitmapOnClipboard,
+  EventFixed,          // the event stream lagged behind undo and was mended
+  EventRecordError,
+  UndoEventFailed,
+  RedoEventFailed,
+  NotImplemented,
   Count
 };
 

@@ -1,0 +1,56 @@
+#include "document/paper_catalogue.h"
+
+namespace vl {
+namespace {
+
+using enum UndoClass;
+
+constexpr PaperOpEntry kCatalogue[] = {
+    {PaperOp::SetPaperColor, "setPaperColor", kEventPaper, 1, 17, Attribute},
+    {PaperOp::TransformFlipHorizontal, "transformVisible flip horizontal", kEventPaper, 16, 12, Layer},
+    {PaperOp::TransformFlipVertical, "transformVisible flip vertical", kEventPaper, 17, 13, Layer},
+    {PaperOp::TransformNegate, "transformVisible negate", kEventPaper, 19, 14, Layer},
+    {PaperOp::TransformRotate180, "transformVisible rotate 180", kEventPaper, 18, 15, Layer},
+    {PaperOp::LayerFlipHorizontal, "layerCommand flip horizontal", kEventLayer, 32, 7, Layer},
+    {PaperOp::LayerFlipVertical, "layerCommand flip vertical", kEventLayer, 33, 8, Layer},
+    {PaperOp::LayerNegate, "layerCommand negate", kEventLayer, 35, 9, Layer},
+    {PaperOp::LayerRotate180, "layerCommand rotate 180", kEventLayer, 34, 10, Layer},
+    {PaperOp::ClearLayer, "clearLayer", kEventLayer, 2, 2, Rect},
+    {PaperOp::FillLayerAlpha, "fillLayerAlpha", kEventLayer, 24, 16, LayerWithData},
+    {PaperOp::InvertLayerAlpha, "invertLayerAlpha", kEventLayer, 25, 11, Layer},
+    {PaperOp::InsertLayer, "insertLayer", kEventLayer, 0, 26, Object},
+    {PaperOp::InsertLayerWithContent, "insertLayerWithContent", kEventLayer, 11, 26, Object},
+    {PaperOp::DeleteLayer, "deleteLayer", kEventLayer, 1, 27, Object},
+    {PaperOp::DuplicateLayer, "duplicateLayer", kEventLayer, 3, 28, Object},
+    {PaperOp::MoveLayer, "moveLayer", kEventLayer, 4, 30, Object},
+    {PaperOp::RenameLayer, "renameLayer", kEventLayer, 19, 24, Attribute},
+    {PaperOp::MergeDown, "mergeDown", kEventLayer, 5, 31, Object},
+    {PaperOp::MergeDownWithMode, "mergeDownWithMode", kEventLayer, 10, 31, Object},
+    {PaperOp::SetVisible, "setLayerVisible", kEventLayer, 18, 21, Attribute},
+    {PaperOp::SetOpacity, "setLayerOpacity", kEventLayer, 17, 18, Attribute},
+    {PaperOp::SetDissolve, "setLayerDissolve", kEventLayer, 21, 19, Attribute},
+    {PaperOp::SetBlendMode, "setLayerMode", kEventLayer, 16, 20, Attribute},
+    {PaperOp::SetMaskLock, "setMaskLock", kEventLayer, 20, 25, Attribute},
+    {PaperOp::ShowOnly, "showOnly", kEventPaper, 25, 37, Object},
+    {PaperOp::ShowHideAll, "showAll", kEventPaper, 24, 38, Object},
+    {PaperOp::InvertVisibility, "invertVisibility", kEventPaper, 26, 39, Object},
+    {PaperOp::OffsetLayer, "offsetLayer", kEventLayer, 6, 22, Attribute},
+    {PaperOp::OffsetLayerGrowing, "offsetLayer growing", kEventLayer, 7, 33, Object},
+    {PaperOp::CutOutside, "cutOutside", kEventLayer, 8, 35, Object},
+    {PaperOp::PasteAsNewLayer, "pasteAsNewLayer", kEventImage, 1, 29, Object},
+    {PaperOp::PasteIntoLayer, "pasteIntoLayer", kEventImage, 0, 5, Rect},
+};
+static_assert(std::size(kCatalogue) == size_t(PaperOp::Count));
+
+constexpr bool inOrder() {
+  for (size_t i = 0; i < std::size(kCatalogue); ++i)
+    if (size_t(kCatalogue[i].op) != i) return false;
+  return true;
+}
+static_assert(inOrder(), "catalogue rows follow the enumeration");
+
+}  // namespace
+
+const PaperOpEntry& paperOpEntry(PaperOp op) { return kCatalogue[size_t(op)]; }
+
+}  // namespace vl

@@ -1,0 +1,908 @@
+// The changes a user (or a replayed stream) makes to a paper. Each one hands
+// its packet to the recorder and its old state to undo before it changes
+// anything, so undo, replay and the live paper stay in step.
+#include <algorithm>
+#include <cstring>
+
+#include "document/blend_modes.h"
+#include "document/paper.h"
+#include "platform/ui_services.h"
+
+namespace vl {
+namespace {
+
+struct WaitCursor {
+  WaitCursor() { ui().BeginWait(); }
+  ~WaitCursor() { ui().EndWait(); }
+};
+
+int32_t readI32(const uint8_t* p) {
+  return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
+}
+
+// Attribute record flags.
+uint16_t attributeFlags(const CLayerData& l) {
+  return uint16_t((l.visible ? 1 : 0) | (l.maskLock ? 2 : 0) | (l.dissolve ? 16 : 0));
+}
+
+PaperOp layerCommandOp(int code) {
+  switch (code) {
+    case 7: return PaperOp::LayerFlipHorizontal;
+    case 8: return PaperOp::LayerFlipVertical;
+    case 9: return PaperOp::LayerNegate;
+    default: return PaperOp::LayerRotate180;
+  }
+}
+
+PaperOp transformOp(int code) {
+  switch (code) {
+    case 12: return PaperOp::TransformFlipHorizontal;
+    case 13: return PaperOp::TransformFlipVertical;
+    case 14: return PaperOp::TransformNegate;
+    default: return PaperOp::TransformRotate180;
+  }
+}
+
+}  // namespace
+
+// ---- the shared pieces ----
+
+void TPaper::setHooks(std::unique_ptr<PaperEventHook> eventHook, std::unique_ptr<PaperUndoHook> undoHook) {
+  events = eventHook ? std::move(eventHook) : std::make_unique<PaperEventHook>();
+  undo = undoHook ? std::move(undoHook) : std::make_unique<PaperUndoHook>();
+}
+
+EventPacket TPaper::packetOf(PaperOp op) const {
+  const PaperOpEntry& e = paperOpEntry(op);
+  EventPacket p;
+  p.category = e.category;
+  p.code = e.code;
+  return p;
+}
+
+bool TPaper::recordEvent(PaperOp, EventPacket packet) { return events->Record(std::move(packet)); }
+
+bool TPaper::pushUndo(PaperOp op, UndoEntry&& entry, bool record) {
+  if (!record) return false;
+  const PaperOpEntry& e = paperOpEntry(op);
+  entry.kind = e.undoKind;
+  entry.cls = e.undoClass;
+  if (entry.layerId < 0) entry.layerId = layers.IdAt(entry.layerIndex);
+  return undo->Push(std::move(entry));
+}
+
+// The layer's current attributes with the changed field already holding its
+// new value: the recorder writes what the player copies back.
+EventPacket TPaper::attributePacket(PaperOp op, const CLayerData& l, int32_t layer) const {
+  EventPacket p = packetOf(op);
+  p.u16(uint32_t(layer)).u8(l.Mode()).u8(l.opacity).u16(attributeFlags(l));
+  return p;
+}
+
+EventPacket TPaper::imagePacket(PaperOp op, int32_t layer, const TMTC& image, const std::string* layerName,
+                                const uint8_t* attributes) const {
+  EventPacket p = packetOf(op);
+  const size_t nameBytes = layerName ? (layerName->size() + 2) & ~size_t(1) : 0;
+  const uint64_t pixelBytes = uint64_t(image.width) * uint64_t(image.height) * 4;
+  const uint64_t after = (attributes ? kLayerAttributeBlock : 0) + nameBytes + pixelBytes;
+  p.u16(uint32_t(layer)).i32(image.width).i32(image.height).u8(32).u8(attributes ? 1 : 0);
+  p.u32(uint32_t((after + 1) & ~uint64_t(1))).u16(uint32_t(nameBytes)).u32(uint32_t(pixelBytes));
+  if (attributes) p.bytes(attributes, kLayerAttributeBlock);
+  if (layerName) {
+    p.bytes(layerName->data(), layerName->size());
+    p.zeros(nameBytes - layerName->size());
+  }
+  p.payload.reserve(p.payload.size() + size_t(pixelBytes) + 1);
+  // Rows from the top; the buffer keeps them bottom-up.
+  for (int32_t y = 0; y < image.height; ++y) p.bytes(image.Row(y), size_t(image.width) * 4);
+  if (after & 1) p.zeros(1);
+  return p;
+}
+
+void TPaper::markModified() { modified = true; }
+
+void TPaper::layersChanged() {
+  if (!observer) return;
+  observer->LayersChanged();
+  if (const CLayerData* l = currentLayer()) observer->MaskLockChanged(l->maskLock != 0);
+}
+
+// After the pixels of a whole layer changed: the composite where it lies,
+// its thumbnail, and the flow image when it holds this layer.
+void TPaper::refreshWholeLayer(TFlowImage& flow, int32_t layer) {
+  CLayerData* l = layers.At(layer);
+  if (!l) return;
+  const Bounds e = l->Extent();
+  const Area r(Bounds{std::max(0, e.left), std::max(0, e.top), std::min(width, e.right), std::min(height, e.bottom)});
+  if (!r.empty()) recomposeRect(r, true);
+  if (l->thumbnail.IsAllocated()) l->RenderThumbnail();
+  invalidateCanvas();
+  if (flow.boundLayer == layer) loadLayerToFlow(flow, layer, true);
+  layersChanged();
+}
+
+// After layers came, went or moved: the flow image is rebuilt for the current
+// layer and the whole composite follows.
+void TPaper::afterStructureChange(TFlowImage& flow) {
+  layers.FixCurrent();
+  resetFlow(flow);
+  flow.boundLayer = -1;
+  loadLayerToFlow(flow, layers.Current(), true);
+  recomposeAll(true);
+  layersChanged();
+}
+
+bool TPaper::applyLayerTransform(CLayerData& l, int code) {
+  if (!l.pixels) return false;
+  CBlockVMTC& img = *l.pixels;
+  const Area all(img.size());
+  switch (code) {
+    case 12:
+      if (!img.FlipHorizontal(all)) return false;
+      l.offsetX = img.width - l.offsetX - width;
+      return true;
+    case 13:
+      if (!img.FlipVertical(all)) return false;
+      l.offsetY = img.height - l.offsetY - height;
+      return true;
+    case 14:
+      return img.XorAll(0x00FFFFFFu);
+    case 15:
+      if (!img.Rotate180(all)) return false;
+      l.offsetX = img.width - l.offsetX - width;
+      l.offsetY = img.height - l.offsetY - height;
+      return true;
+    default:
+      return false;
+  }
+}
+
+// ---- paper-wide ----
+
+bool TPaper::setPaperColor(uint32_t colour, bool record) {
+  colour &= 0x00FFFFFFu;
+  if (record) {
+    recordEvent(PaperOp::SetPaperColor, packetOf(PaperOp::SetPaperColor).u32(colour));
+    UndoEntry e;
+    e.oldValue = paperColor;
+    e.newValue = colour;
+    pushUndo(PaperOp::SetPaperColor, std::move(e), record);
+  }
+  paperColor = colour;
+  markModified();
+  recomposeAll(true);
+  return true;
+}
+
+bool TPaper::transformVisible(TFlowImage& flow, int code, bool record) {
+  if (code < 12 || code > 15 || layers.Count() == 0) return false;
+  WaitCursor wait;
+  const PaperOp op = transformOp(code);
+  if (record) {
+    recordEvent(op, packetOf(op));
+    // Each of these undoes itself: the record only names the command.
+    UndoEntry e;
+    e.layerIndex = layers.Current();
+    e.layer = currentLayer();
+    pushUndo(op, std::move(e), record);
+  }
+  bool ok = true;
+  for (int32_t i = 0; i < layers.Count(); ++i) {
+    CLayerData& l = *layers.At(i);
+    if (!l.visible) continue;
+    ok = applyLayerTransform(l, code) && ok;
+    if (l.thumbnail.IsAllocated()) l.RenderThumbnail();
+  }
+  markModified();
+  recomposeAll(true);
+  loadLayerToFlow(flow, layers.Current(), true);
+  layersChanged();
+  return ok;
+}
+
+// ---- one layer's pixels ----
+
+bool TPaper::layerCommand(TFlowImage& flow, int32_t layer, int code, bool record) {
+  if (code == 11) return invertLayerAlpha(flow, layer, record);
+  CLayerData* l = layers.At(layer);
+  if (!l || code < 7 || code > 10) return false;
+  WaitCursor wait;
+  const PaperOp op = layerCommandOp(code);
+  if (record) {
+    recordEvent(op, packetOf(op).u16(uint32_t(layer)).u16(uint32_t(layer)));
+    UndoEntry e;
+    e.layerIndex = layer;
+    e.layer = l;
+    pushUndo(op, std::move(e), record);
+  }
+  const bool ok = applyLayerTransform(*l, code + 5);
+  if (!ok) ui().Warning(text(TextId::LayerCommandFailed));
+  markModified();
+  refreshWholeLayer(flow, layer);
+  return ok;
+}
+
+bool TPaper::clearLayer(TFlowImage& flow, int32_t layer, bool record) {
+  CLayerData* l = layers.At(layer);
+  if (!l || !l->pixels) return false;
+  if (record) {
+    recordEvent(PaperOp::ClearLayer, packetOf(PaperOp::ClearLayer).u16(uint32_t(layer)).u16(uint32_t(layer)));
+    UndoEntry e;
+    e.layerIndex = layer;
+    e.layer = l;
+    e.rect = Area(l->pixels->size());
+    pushUndo(PaperOp::ClearLayer, std::move(e), record);
+  }
+  const bool ok = clearLayerPixels(layer);
+  markModified();
+  refreshWholeLayer(flow, layer);
+  return ok;
+}
+
+bool TPaper::fillLayer(TFlowImage& flow, int32_t layer, uint32_t colour, bool keepAlpha) {
+  CLayerData* l = layers.At(layer);
+  if (!l || !l->pixels) return false;
+  const bool ok = drawGeneration == DrawGeneration::Current && keepAlpha ? l->pixels->SetRGB(Area(l->pixels->size()), colour)
+                                                                        : l->pixels->SetAll(0xFF000000u | colour);
+  markModified();
+  refreshWholeLayer(flow, layer);
+  return ok;
+}
+
+bool TPaper::fillLayerAlpha(TFlowImage& flow, int32_t layer, uint8_t alpha, bool record) {
+  CLayerData* l = layers.At(layer);
+  if (!l || !l->pixels) return false;
+  if (record) {
+    recordEvent(PaperOp::FillLayerAlpha, packetOf(PaperOp::FillLayerAlpha).u16(uint32_t(layer)).u16(alpha));
+    UndoEntry e;
+    e.layerIndex = layer;
+    e.layer = l;
+    e.rect = Area(l->pixels->size());
+    pushUndo(PaperOp::FillLayerAlpha, std::move(e), record);
+  }
+  const bool ok = l->SetAlpha(alpha);
+  markModified();
+  refreshWholeLayer(flow, layer);
+  return ok;
+}
+
+bool TPaper::invertLayerAlpha(TFlowImage& flow, int32_t layer, bool record) {
+  CLayerData* l = layers.At(layer);
+  if (!l || !l->pixels) return false;
+  if (record) {
+    recordEvent(PaperOp::InvertLayerAlpha, packetOf(PaperOp::InvertLayerAlpha).u16(uint32_t(layer)).u16(0));
+    UndoEntry e;
+    e.layerIndex = layer;
+    e.layer = l;
+    pushUndo(PaperOp::InvertLayerAlpha, std::move(e), record);
+  }
+  const bool ok = l->InvertAlpha();
+  markModified();
+  refreshWholeLayer(flow, layer);
+  return ok;
+}
+
+// ---- layer structure ----
+
+int32_t TPaper::insertLayer(TFlowImage& flow, int32_t index, bool visible, uint8_t opacity, int mode, int32_t w,
+                            int32_t h, bool record) {
+  return insertLayerWithContent(flow, index, record, visible, {}, 0, opacity, mode, h, w);
+}
+
+int32_t TPaper::insertLayerWithContent(TFlowImage& flow, int32_t index, bool record, bool visible,
+                                       const std::string& layerName, uint32_t colour, uint8_t opacity, int mode,
+                                       int32_t h, int32_t w) {
+  // The plain insert passes no name and colour 0: it keeps the neutral fill.
+  const bool withContent = !layerName.empty() || colour != 0;
+  if (mode < 0 || mode >= kBlendModeCount || index < 0 || !layers.CanAdd()) return -1;
+  const PaperOp op = withContent ? PaperOp::InsertLayerWithContent : PaperOp::InsertLayer;
+  if (record) {
+    const uint16_t flags = visible ? 1 : 0;
+    EventPacket p = packetOf(op);
+    if (withContent) {
+      p.u16(uint32_t(index)).i32(w).i32(h).zeros(8).u8(uint32_t(mode)).u8(opacity).u16(flags).u32(colour).zeros(14);
+      p.name(layerName);
+    } else {
+      p.u16(uint32_t(index)).i32(w).i32(h).u8(uint32_t(mode)).u8(opacity).u16(flags);
+    }
+    recordEvent(op, std::move(p));
+  }
+  const bool legacy = drawGeneration == DrawGeneration::Legacy;
+  const int32_t at = layers.InsertNew(index, w, h, visible ? 1 : 0, opacity, mode, legacy);
+  if (at < 0) {
+    if (record) {
+      ui().Warning(text(TextId::OutOfMemory));
+      clearUndo();
+    }
+    return -1;
+  }
+  layers.NameLayer(at, 1);
+  layers.SetCurrent(at);
+  clearLayerPixels(at);
+  CLayerData& l = *layers.At(at);
+  if (withContent) {
+    if (!layerName.empty()) l.name = layerName;
+    l.pixels->SetAll(colour);
+    l.pixels->Compact();
+  }
+  l.RenderThumbnail();
+  if (record) {
+    UndoEntry e;
+    e.layerIndex = at;
+    pushUndo(op, std::move(e), record);
+  }
+  markModified();
+  // A transparent new layer changes no composite pixel.
+  flow.boundLayer = -1;
+  if (legacy || (colour >> 24) != 0) {
+    afterStructureChange(flow);
+  } else {
+    resetFlow(flow);
+    loadLayerToFlow(flow, at, true);
+    invalidateCanvas();
+    layersChanged();
+  }
+  return at;
+}
+
+bool TPaper::deleteLayer(TFlowImage& flow, int32_t layer, bool record) {
+  if (!layers.IsValid(layer) || layers.Count() <= 1) return false;
+  if (record) recordEvent(PaperOp::DeleteLayer, packetOf(PaperOp::DeleteLayer).u16(uint32_t(layer)).u16(uint32_t(layer)));
+  UndoEntry e;
+  e.layerIndex = layer;
+  e.layerId = layers.IdAt(layer);
+  e.object = layers.Unlink(layer);
+  layers.FixCurrent();
+  layers.Renumber();
+  // The undo manager keeps the layer; without one it goes here.
+  pushUndo(PaperOp::DeleteLayer, std::move(e), record);
+  markModified();
+  afterStructureChange(flow);
+  return true;
+}
+
+int32_t TPaper::duplicateLayer(TFlowImage& flow, int32_t layer, bool record) {
+  const CLayerData* src = layers.At(layer);
+  if (!src || !src->pixels || !layers.CanAdd()) return -1;
+  if (record) {
+    recordEvent(PaperOp::DuplicateLayer,
+                packetOf(PaperOp::DuplicateLayer).u16(uint32_t(layer)).u16(uint32_t(layer)));
+  }
+  const Size s = src->ImageSize();
+  const int32_t at = layers.InsertNew(layer + 1, s.width, s.height, 1, 255, src->Mode(),
+                                      drawGeneration == DrawGeneration::Legacy);
+  if (at < 0 || !layers.CopyLayer(at, layer)) {
+    if (at >= 0) layers.Delete(at);
+    if (record) {
+      ui().Warning(text(TextId::OutOfMemory));
+      clearUndo();
+    }
+    return -1;
+  }
+  layers.CopyName(at, layer);
+  CLayerData& l = *layers.At(at);
+  const Size box = layers.ThumbnailBox();
+  if (l.SizeThumbnail(box.width, box.height)) l.RenderThumbnail();
+  layers.SetCurrent(at);
+  if (record) {
+    UndoEntry e;
+    e.layerIndex = at;
+    e.secondIndex = layer;
+    pushUndo(PaperOp::DuplicateLayer, std::move(e), record);
+  }
+  markModified();
+  afterStructureChange(flow);
+  return at;
+}
+
+int32_t TPaper::moveLayer(TFlowImage& flow, int32_t layer, int32_t newIndex, bool record) {
+  if (!layers.IsValid(layer)) return -1;
+  newIndex = std::clamp(newIndex, 0, layers.TopIndex());
+  if (newIndex == layer) return -1;
+  if (record) {
+    recordEvent(PaperOp::MoveLayer, packetOf(PaperOp::MoveLayer).u16(uint32_t(layer)).u16(uint32_t(newIndex)));
+  }
+  const int32_t at = layers.Move(newIndex, layer);
+  if (at < 0) return -1;
+  layers.SetCurrent(at);
+  if (record) {
+    UndoEntry e;
+    e.layerIndex = at;
+    e.secondIndex = layer;
+    pushUndo(PaperOp::MoveLayer, std::move(e), record);
+  }
+  markModified();
+  afterStructureChange(flow);
+  return at;
+}
+
+bool TPaper::renameLayer(TFlowImage&, int32_t layer, const std::string& newName, bool record) {
+  CLayerData* l = layers.At(layer);
+  if (!l) return false;
+  if (record) {
+    recordEvent(PaperOp::RenameLayer, packetOf(PaperOp::RenameLayer).u16(uint32_t(layer)).name(newName));
+    UndoEntry e;
+    e.layerIndex = layer;
+    e.oldName = l->name;
+    e.newName = newName;
+    pushUndo(PaperOp::RenameLayer, std::move(e), record);
+  }
+  l->name = newName;
+  markModified();
+  layersChanged();
+  return true;
+}
+
+bool TPaper::canMergeDown(int32_t layer) const {
+  const CLayerData* lower = layers.At(layer - 1);
+  const CLayerData* upper = layers.At(layer);
+  if (!lower || !upper) return false;
+  return playingBack || drawGeneration == DrawGeneration::Legacy || lower->visible;
+}
+
+bool TPaper::mergeDownWithMode(TFlowImage& flow, int32_t layer, int kind, bool record) {
+  if (kind < 0 || kind > 2 || !canMergeDown(layer)) return false;
+  WaitCursor wait;
+  const PaperOp op = kind == 0 ? PaperOp::MergeDown : PaperOp::MergeDownWithMode;
+  const int32_t lower = layer - 1;
+  const bool undoKeeps = record && undo->Enabled();
+  std::unique_ptr<CLayerData> oldLower;
+  if (!layers.MergeDown(lower, layer, undoKeeps, kind, &oldLower)) return false;
+  if (record) {
+    EventPacket p = packetOf(op);
+    p.u16(uint32_t(layer)).u16(0);
+    if (kind != 0) p.i32(0).i32(kind);
+    recordEvent(op, std::move(p));
+  }
+  UndoEntry e;
+  e.layerIndex = lower;
+  e.layerId = layers.IdAt(lower);
+  e.secondIndex = layer;
+  e.object = std::move(oldLower);
+  e.object2 = layers.Unlink(layer);
+  layers.SetCurrent(lower);
+  layers.FixCurrent();
+  layers.Renumber();
+  pushUndo(op, std::move(e), record);
+  markModified();
+  afterStructureChange(flow);
+  return true;
+}
+
+// ---- attributes ----
+
+bool TPaper::setLayerVisible(int32_t layer, bool value, bool record) {
+  CLayerData* l = layers.At(layer);
+  if (!l) return false;
+  const uint8_t v = value ? 1 : 0;
+  if (l->visible == v) return true;
+  if (record) {
+    const uint8_t old = l->visible;
+    l->visible = v;
+    recordEvent(PaperOp::SetVisible, attributePacket(PaperOp::SetVisible, *l, layer));
+    l->visible = old;
+    UndoEntry e;
+    e.layerIndex = layer;
+    e.oldValue = old;
+    e.newValue = v;
+    pushUndo(PaperOp::SetVisible, std::move(e), record);
+  }
+  l->visible = v;
+  markModified();
+  refreshLayerContent(layer, true);
+  invalidateCanvas();
+  layersChanged();
+  return true;
+}
+
+bool TPaper::setLayerOpacity(int32_t layer, uint8_t value, bool record) {
+  CLayerData* l = layers.At(layer);
+  if (!l) return false;
+  if (record) {
+    const uint8_t old = l->opacity;
+    l->opacity = value;
+    recordEvent(PaperOp::SetOpacity, attributePacket(PaperOp::SetOpacity, *l, layer));
+    l->opacity = old;
+    UndoEntry e;
+    e.layerIndex = layer;
+    e.oldValue = old;
+    e.newValue = value;
+    pushUndo(PaperOp::SetOpacity, std::move(e), record);
+  }
+  l->opacity = value;
+  markModified();
+  refreshLayerContent(layer, true);
+  invalidateCanvas();
+  layersChanged();
+  return true;
+}
+
+bool TPaper::setLayerDissolve(int32_t layer, bool on, uint8_t amount, bool record) {
+  CLayerData* l = layers.At(layer);
+  if (!l) return false;
+  if (record) {
+    const uint8_t old = l->dissolve;
+    l->dissolve = on ? 1 : 0;
+    EventPacket p = attributePacket(PaperOp::SetDissolve, *l, layer);
+    l->dissolve = old;
+    p.u8(amount).u8(0).u32(uint32_t(l->random.seed)).u32(0).u16(0);
+    recordEvent(PaperOp::SetDissolve, std::move(p));
+    UndoEntry e;
+    e.layerIndex = layer;
+    e.oldValue = int64_t(l->dissolve) | int64_t(l->dissolveAmount) << 8;
+    e.newValue = int64_t(on ? 1 : 0) | int64_t(amount) << 8;
+    pushUndo(PaperOp::SetDissolve, std::move(e), record);
+  }
+  l->dissolve = on ? 1 : 0;
+  l->dissolveAmount = amount;
+  markModified();
+  refreshLayerContent(layer, true);
+  invalidateCanvas();
+  layersChanged();
+  return true;
+}
+
+bool TPaper::setLayerMode(int32_t layer, int mode, bool record) {
+  CLayerData* l = layers.At(layer);
+  if (!l || mode < 0 || mode >= kBlendModeCount) return false;
+  if (record) {
+    const uint8_t old = l->mode;
+    l->mode = uint8_t(mode);
+    recordEvent(PaperOp::SetBlendMode, attributePacket(PaperOp::SetBlendMode, *l, layer));
+    l->mode = old;
+    UndoEntry e;
+    e.layerIndex = layer;
+    e.oldValue = old;
+    e.newValue = mode;
+    pushUndo(PaperOp::SetBlendMode, std::move(e), record);
+  }
+  l->mode = uint8_t(mode);
+  markModified();
+  refreshLayerContent(layer, true);
+  invalidateCanvas();
+  layersChanged();
+  return true;
+}
+
+bool TPaper::setMaskLock(int32_t layer, int value, bool record) {
+  if (layer == -1) layer = layers.Current();
+  CLayerData* l = layers.At(layer);
+  if (!l) return false;
+  const uint8_t v = value < 0 ? uint8_t(l->maskLock ^ 1) : uint8_t(value ? 1 : 0);
+  if (record) {
+    const uint8_t old = l->maskLock;
+    l->maskLock = v;
+    recordEvent(PaperOp::SetMaskLock, attributePacket(PaperOp::SetMaskLock, *l, layer));
+    l->maskLock = old;
+    UndoEntry e;
+    e.layerIndex = layer;
+    e.oldValue = old;
+    e.newValue = v;
+    pushUndo(PaperOp::SetMaskLock, std::move(e), record);
+  }
+  l->maskLock = v;
+  markModified();
+  layersChanged();
+  return true;
+}
+
+// ---- visibility commands ----
+
+bool TPaper::showOnly(int32_t layer, bool record) {
+  const CLayerData* l = layers.At(layer);
+  if (!l) return false;
+  const CLayerData* cur = currentLayer();
+  if (layers.VisibleCount() <= 1 && cur && cur->visible) return false;
+  if (record) {
+    recordEvent(PaperOp::ShowOnly, packetOf(PaperOp::ShowOnly).u16(uint32_t(layer)).u16(0));
+    UndoEntry e;
+    e.layerIndex = layer;
+    e.visibility = layers.VisibleFlags();
+    pushUndo(PaperOp::ShowOnly, std::move(e), record);
+  }
+  layers.ShowOnly(layer);
+  markModified();
+  recomposeAll(true);
+  layersChanged();
+  return true;
+}
+
+bool TPaper::showAll(bool value, bool record) {
+  const int32_t visible = layers.VisibleCount();
+  // Show all only when fewer than count − 1 layers show.
+  if (value ? visible >= layers.TopIndex() : visible == 0) return false;
+  if (record) {
+    recordEvent(PaperOp::ShowHideAll,
+                packetOf(PaperOp::ShowHideAll).u16(uint32_t(layers.Current())).u16(value ? 1 : 0));
+    UndoEntry e;
+    e.layerIndex = layers.Current();
+    e.newValue = value;
+    e.visibility = layers.VisibleFlags();
+    pushUndo(PaperOp::ShowHideAll, std::move(e), record);
+  }
+  layers.SetAllVisible(value ? 1 : 0);
+  markModified();
+  recomposeAll(true);
+  layersChanged();
+  return true;
+}
+
+bool TPaper::invertVisibility(bool record) {
+  if (layers.Count() == 0) return false;
+  if (record) {
+    recordEvent(PaperOp::InvertVisibility,
+                packetOf(PaperOp::InvertVisibility).u16(uint32_t(layers.Current())).u16(0));
+    UndoEntry e;
+    e.layerIndex = layers.Current();
+    e.visibility = layers.VisibleFlags();
+    pushUndo(PaperOp::InvertVisibility, std::move(e), record);
+  }
+  layers.InvertVisibility();
+  markModified();
+  recomposeAll(true);
+  layersChanged();
+  return true;
+}
+
+bool TPaper::flipVisibility(int32_t layer) {
+  CLayerData* l = layers.At(layer);
+  if (!l) return false;
+  const uint8_t v = l->visible ? 1 : 0;
+  for (int32_t i = 0; i < layers.Count(); ++i) layers.At(i)->visible = v;
+  l->visible = v ^ 1;
+  for (int32_t i = 0; i < layers.Count(); ++i)
+    if (layers.At(i)->thumbnail.IsAllocated()) layers.At(i)->RenderThumbnail();
+  markModified();
+  recomposeAll(true);
+  layersChanged();
+  return true;
+}
+
+// ---- position ----
+
+bool TPaper::offsetLayer(TFlowImage& flow, int32_t layer, int32_t dx, int32_t dy, bool record) {
+  CLayerData* l = layers.At(layer);
+  if (!l || !l->pixels) return false;
+  if (dx == 0 && dy == 0) return true;
+  WaitCursor wait;
+  const int grow = l->OffsetGrowMask(dx, dy);
+  const Bounds before = l->Extent();
+  const PaperOp op = grow ? PaperOp::OffsetLayerGrowing : PaperOp::OffsetLayer;
+  std::unique_ptr<CLayerData> old;
+  if (!layers.OffsetLayer(layer, dx, dy, grow ? &old : nullptr)) {
+    ui().Warning(text(TextId::OutOfMemory));
+    if (record) clearUndo();
+    return false;
+  }
+  if (record) {
+    EventPacket p = packetOf(op);
+    if (grow) {
+      p.u16(uint32_t(layer)).u8(uint32_t(grow)).u8(0).i32(dx).i32(dy);
+    } else {
+      p.u16(uint32_t(layer)).u16(0).i32(dx).i32(dy);
+    }
+    recordEvent(op, std::move(p));
+    UndoEntry e;
+    e.layerIndex = layer;
+    e.oldValue = int64_t(dx);
+    e.newValue = int64_t(dy);
+    e.object = std::move(old);
+    pushUndo(op, std::move(e), record);
+  }
+  l = layers.At(layer);
+  if (l->thumbnail.IsAllocated()) l->RenderThumbnail();
+  markModified();
+  // The old and the new place on the paper.
+  const Bounds after = l->Extent();
+  const Bounds u = unite(before, after);
+  const Area r(Bounds{std::max(0, u.left), std::max(0, u.top), std::min(width, u.right), std::min(height, u.bottom)});
+  if (!r.empty()) recomposeRect(r, true);
+  invalidateCanvas();
+  if (flow.boundLayer == layer) {
+    if (grow) resetFlow(flow);
+    loadLayerToFlow(flow, layer, true);
+  }
+  layersChanged();
+  return true;
+}
+
+bool TPaper::offsetInPlace(TFlowImage& flow, int32_t layer, int32_t dx, int32_t dy) {
+  CLayerData* l = layers.At(layer);
+  if (!l || !l->pixels) return false;
+  const uint32_t a = drawGeneration == DrawGeneration::Legacy ? 0xFF000000u : 0;
+  CBlockVMTC moved(width, height);
+  if (!moved.IsValid() || !moved.SetAll(a | NeutralColour(l->Mode()))) return false;
+  const Area src(l->pixels->size());
+  if (!moved.CopyFrom(*l->pixels, {dx, dy}, src)) return false;
+  moved.Compact();
+  auto image = std::make_unique<CBlockVMTC>(width, height);
+  if (!image->IsValid() || !image->CopyTiles(moved)) return false;
+  l->pixels = std::move(image);
+  markModified();
+  refreshWholeLayer(flow, layer);
+  return true;
+}
+
+bool TPaper::cutOutside(TFlowImage& flow, int32_t layer, bool record) {
+  CLayerData* l = layers.At(layer);
+  if (!l || !l->pixels || !l->IsLargerThanPaper()) return false;
+  WaitCursor wait;
+  std::unique_ptr<CLayerData> old;
+  if (!layers.CutOutside(layer, &old)) {
+    ui().Warning(text(TextId::OutOfMemory));
+    if (record) clearUndo();
+    return false;
+  }
+  if (record) {
+    recordEvent(PaperOp::CutOutside, packetOf(PaperOp::CutOutside).u16(uint32_t(layer)).u16(uint32_t(layer)));
+    UndoEntry e;
+    e.layerIndex = layer;
+    e.object = std::move(old);
+    pushUndo(PaperOp::CutOutside, std::move(e), record);
+  }
+  markModified();
+  afterStructureChange(flow);
+  return true;
+}
+
+// ---- pasting ----
+
+void TPaper::applyAttributeBlock(CLayerData& l, const uint8_t* attributes, const std::string* layerName) {
+  if (!attributes) return;
+  const uint8_t flags = attributes[4];
+  l.mode = uint8_t(std::min<int>(attributes[6], kBlendModeCount - 1));
+  l.opacity = attributes[7];
+  l.offsetX = readI32(attributes + 32);
+  l.offsetY = readI32(attributes + 36);
+  if (l.pixels) l.pixels->defaultUniform = uint32_t(readI32(attributes + 48));
+  l.visible = flags & 1;
+  l.maskLock = (flags >> 1) & 1;
+  if (layerName) l.name = *layerName;
+  l.ClampOffset(true);
+}
+
+bool TPaper::pasteAsNewLayer(TFlowImage& flow, const TMTC& image, bool record, const std::string* layerName,
+                             const uint8_t* attributes) {
+  if (!image.IsAllocated() || image.width <= 0 || image.height <= 0 || !layers.CanAdd()) return false;
+  WaitCursor wait;
+  int64_t w = std::max(image.width, width), h = std::max(image.height, height);
+  if (attributes) {
+    // The paper origin lies inside the pasted picture; offsets from outside
+    // that range would shrink the layer below the paper or make it huge.
+    w += std::clamp<int64_t>(readI32(attributes + 32), 0, image.width);
+    h += std::clamp<int64_t>(readI32(attributes + 36), 0, image.height);
+  }
+  if (!layerSizeAllowed(w, h)) return false;
+  const int32_t at = layers.AppendNew(int32_t(w), int32_t(h), 1, 255, kModeNormal, false);
+  if (at < 0) {
+    if (record) clearUndo();
+    return false;
+  }
+  layers.NameLayer(at, 1);
+  CLayerData& l = *layers.At(at);
+  l.offsetX = l.offsetY = 0;
+  l.paperWidth = width;
+  l.paperHeight = height;
+  const Size box = layers.ThumbnailBox();
+  l.SizeThumbnail(box.width, box.height);
+  l.pixels->WriteFrom(image, {0, 0}, 255, image.area());
+  l.pixels->Compact();
+  applyAttributeBlock(l, attributes, layerName);
+  if (record) {
+    if (events->Recording()) recordEvent(PaperOp::PasteAsNewLayer, imagePacket(PaperOp::PasteAsNewLayer, layers.Current(), image, layerName, attributes));
+    UndoEntry e;
+    e.layerIndex = at;
+    pushUndo(PaperOp::PasteAsNewLayer, std::move(e), record);
+  }
+  layers.SetCurrent(at);
+  markModified();
+  l.RenderThumbnail();
+  afterStructureChange(flow);
+  return true;
+}
+
+bool TPaper::pasteIntoLayer(TFlowImage& flow, int32_t layer, const TMTC& image, bool record,
+                            const std::string* layerName, const uint8_t* attributes) {
+  CLayerData* l = layers.At(layer);
+  if (!l || !l->pixels || !image.IsAllocated()) return false;
+  WaitCursor wait;
+  const Area area(0, 0, std::min(image.width, l->pixels->width), std::min(image.height, l->pixels->height));
+  if (record) {
+    if (events->Recording()) recordEvent(PaperOp::PasteIntoLayer, imagePacket(PaperOp::PasteIntoLayer, layer, image, layerName, attributes));
+    UndoEntry e;
+    e.layerIndex = layer;
+    e.layer = l;
+    e.rect = area;
+    pushUndo(PaperOp::PasteIntoLayer, std::move(e), record);
+  }
+  const bool ok = area.empty() || l->pixels->WriteFrom(image, {0, 0}, 255, area);
+  l->pixels->Compact(area);
+  applyAttributeBlock(*l, attributes, layerName);
+  markModified();
+  recomposeAll(true);
+  if (l->thumbnail.IsAllocated()) l->RenderThumbnail();
+  if (flow.boundLayer == layer) loadLayerToFlow(flow, layer, true);
+  layersChanged();
+  return ok;
+}
+
+// ---- undo and redo ----
+
+bool TPaper::canUndo() const { return undo->CanUndo(); }
+bool TPaper::canRedo() const { return undo->CanRedo(); }
+
+bool TPaper::undoStep(TFlowImage& flow, int32_t& layer, Area& rect) {
+  if (!undo->CanUndo()) return false;
+  WaitCursor wait;
+  if (events->Recording() && events->EventCount() < undo->UndoCount()) {
+    ui().Warning(text(TextId::EventFixed));
+    undo->Rebuild();
+    if (events->EventCount() < undo->UndoCount()) ui().Warning(text(TextId::EventRecordError));
+  }
+  UndoOutcome out;
+  if (!undo->Undo(out)) {
+    ui().Warning(text(TextId::UndoStepFailed));
+    undo->Clear();
+    afterStructureChange(flow);
+    return false;
+  }
+  if (events->Recording() && !events->UndoLast()) ui().Warning(text(TextId::UndoEventFailed));
+  reactTo(flow, out, true);
+  layer = out.layer;
+  rect = out.rect;
+  return true;
+}
+
+bool TPaper::redoStep(TFlowImage& flow, int32_t& layer, Area& rect) {
+  if (!undo->CanRedo()) return false;
+  WaitCursor wait;
+  if (events->Recording() && events->EventCount() < undo->UndoCount()) ui().Warning(text(TextId::EventRecordError));
+  UndoOutcome out;
+  if (!undo->Redo(out)) {
+    ui().Warning(text(TextId::UndoStepFailed));
+    undo->Clear();
+    afterStructureChange(flow);
+    return false;
+  }
+  if (events->Recording() && !events->RedoLast()) ui().Warning(text(TextId::RedoEventFailed));
+  reactTo(flow, out, false);
+  layer = out.layer;
+  rect = out.rect;
+  return true;
+}
+
+// The reaction word's low byte L and high byte H say what the step changed.
+void TPaper::reactTo(TFlowImage& flow, const UndoOutcome& out, bool isUndo) {
+  const uint8_t lo = uint8_t(out.reaction), hi = uint8_t(out.reaction >> 8);
+  markModified();
+  if (lo & 0x02) {
+    // Layers came, went or were replaced.
+    afterStructureChange(flow);
+    if (hi & 0x01) invalidateCanvas();
+    return;
+  }
+  int32_t layer = out.layer;
+  if (layers.IsValid(layer) && layer != layers.Current() && !(hi & 0x02)) setCurrentLayer(flow, layer);
+  CLayerData* l = layers.At(layer);
+  Area rect = out.rect;
+  if ((lo & 0x08) && currentLayer() && currentLayer()->pixels) rect = Area(currentLayer()->pixels->size());
+  if (!(hi & 0x04) && l && (!isUndo || layer == layers.Current())) commitFlowRect(flow, layers.Current(), false, rect);
+  const bool selection = (lo & 0x80) != 0;
+  if (selection) {
+    if (!(lo & 0x40)) invalidateCanvas();
+  }
+  if ((!selection || (lo & 0x40)) && !(hi & 0x10) && l) {
+    if (hi & 0x08) {
+      refreshLayerContent(layer, true);
+      invalidateCanvas();
+    } else {
+      const Area paperRect(rect.x - l->offsetX, rect.y - l->offsetY, rect.width, rect.height);
+      recomposeRect(paperRect, true);
+      updateLayerThumb(false, layer, paperRect);
+      invalidatePaperRect(paperRect);
+    }
+  }
+  if ((lo & 0x40) || (!selection && (lo & 0x01))) layersChanged();
+}
+
+}  // namespace vl
