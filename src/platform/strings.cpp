@@ -108,6 +108,15 @@ constexpr std::string_view kTexts[] = {
     "failed to undo event!",
     "failed to redo event!",
     "not implemented!",
+    "레이어",
+    "표준 레이어(&N)",
+    "선택 레이어 삭제(&D)",
+    "레이어 복제(&C)",
+    "아래 레이어와 결합(&B)",
+    "불투명도",
+    "연산모드",
+    "투명영역 드로잉 금지",
+    "이름(&N)",
 };
 static_assert(std::size(kTexts) == size_t(TextId::Count));
 

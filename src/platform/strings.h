@@ -113,6 +113,15 @@ enum class TextId {
   UndoEventFailed,
   RedoEventFailed,
   NotImplemented,
+  LayerWindowCaption,     // "레이어"
+  CmdCreateLayerStd,
+  CmdDeleteCurLayer,
+  CmdLayerDuplicate,
+  CmdLayerBindLower,
+  LayerOpacityLabel,
+  LayerModeLabel,
+  LayerTransparencyLock,
+  LayerRenameCaption,
   Count
 };
 

@@ -31,9 +31,28 @@ TDrawWindow::TDrawWindow(QWidget* parent)
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   setFocusPolicy(Qt::StrongFocus);
   setFrameShape(QFrame::NoFrame);
+  paperObj->observer = this;
 }
 
-TDrawWindow::~TDrawWindow() { paperObj->view = nullptr; }
+TDrawWindow::~TDrawWindow() {
+  paperObj->view = nullptr;
+  paperObj->observer = nullptr;
+}
+
+void TDrawWindow::setStroke(TStroke* s) {
+  stroke = s;
+  if (const CLayerData* l = paperObj->currentLayer()) MaskLockChanged(l->maskLock != 0);
+}
+
+void TDrawWindow::MaskLockChanged(bool locked) {
+  // A running stroke keeps the lock it began with.
+  if (stroke && !strokeInProgress()) stroke->lockAlpha = locked;
+}
+
+void TDrawWindow::LayersChanged() {
+  updateCaption();
+  emit layersChanged();
+}
 
 bool TDrawWindow::newPaper(const std::string& name, int32_t resolution, int32_t height, int32_t width) {
   if (!paperObj->newPaper(*flowObj, name, resolution, height, width)) return false;

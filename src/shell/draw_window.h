@@ -14,7 +14,7 @@ class QPainter;
 
 namespace vl {
 
-class TDrawWindow : public QAbstractScrollArea, public CanvasView {
+class TDrawWindow : public QAbstractScrollArea, public CanvasView, public PaperObserver {
   Q_OBJECT
 
  public:
@@ -28,7 +28,7 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView {
   const TPaper& paper() const { return *paperObj; }
   TFlowImage& flow() { return *flowObj; }
   // The main window's pen, shared by every canvas; strokes paint with it.
-  void setStroke(TStroke* s) { stroke = s; }
+  void setStroke(TStroke* s);
   bool strokeInProgress() const { return strokeInput.session.inProgress; }
 
   // One zoom level up or down about the centre of the client area; false at the limit.
@@ -55,6 +55,14 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView {
   int32_t ClientHeight() const override;
   void Present(const Surface& surface, const ViewRect& source, int32_t windowX, int32_t windowY, int num,
                int den) override;
+
+  // PaperObserver.
+  void MaskLockChanged(bool locked) override;
+  void LayersChanged() override;
+
+ signals:
+  // The paper's layers or their attributes changed.
+  void layersChanged();
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -25,6 +25,7 @@
 #include "platform/ui_services.h"
 #include "shell/cli/product.h"
 #include "shell/draw_window.h"
+#include "shell/layer_list.h"
 #include "shell/new_canvas_dialog.h"
 #include "shell/qt_ui.h"
 
@@ -84,7 +85,12 @@ TMainForm::TMainForm(const StartupOptions& options, QWidget* parent)
   setAcceptDrops(true);
   createMenus();
   createCommands();
-  connect(area, &QMdiArea::subWindowActivated, this, [this] { updateCommands(); });
+  layerList = new TLayerList(this);
+  addDockWidget(Qt::RightDockWidgetArea, layerList);
+  connect(area, &QMdiArea::subWindowActivated, this, [this] {
+    updateCommands();
+    layerList->setCanvas(activeCanvas());
+  });
 
   timer = new QTimer(this);
   timer->setInterval(30);

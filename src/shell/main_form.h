@@ -22,6 +22,7 @@ namespace vl {
 
 class CAppProfile;
 class TDrawWindow;
+class TLayerList;
 class TMainForm;
 
 // Starts replaying an event file in a canvas window for viewer mode; the
@@ -49,6 +50,7 @@ class TMainForm : public QMainWindow {
   QMenu* menu(Menu m) const { return menus[m]; }
 
   QMdiArea* mdiArea() const { return area; }
+  TLayerList* layers() const { return layerList; }
   // The one pen every canvas paints with.
   TStroke& liveStroke() { return stroke; }
   TDrawWindow* activeCanvas() const;
@@ -105,6 +107,7 @@ class TMainForm : public QMainWindow {
   TStroke stroke;
   CCompletionReport report;
   QMdiArea* area = nullptr;
+  TLayerList* layerList = nullptr;
   QTimer* timer = nullptr;
   QMenu* menus[kMenuCount] = {};
   std::map<std::string, QAction*, std::less<>> commands;
