@@ -147,6 +147,10 @@ class TPaper {
   bool flipVisibility(int32_t layer);
   bool offsetInPlace(TFlowImage& flow, int32_t layer, int32_t dx, int32_t dy);
 
+  // A stroke's end hands the layer rectangle it is about to change (layer
+  // coordinates) to undo, before the flow image is committed.
+  bool pushStrokeUndo(int32_t layer, Area layerRect);
+
   // Undo and redo.
   bool canUndo() const;
   bool canRedo() const;

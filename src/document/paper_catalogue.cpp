@@ -39,6 +39,8 @@ constexpr PaperOpEntry kCatalogue[] = {
     {PaperOp::CutOutside, "cutOutside", kEventLayer, 8, 35, Object},
     {PaperOp::PasteAsNewLayer, "pasteAsNewLayer", kEventImage, 1, 29, Object},
     {PaperOp::PasteIntoLayer, "pasteIntoLayer", kEventImage, 0, 5, Rect},
+    // The stroke's packets carry its points; their codes are the point counts.
+    {PaperOp::Stroke, "stroke", kEventStrokeLast, 0, 3, Rect},
 };
 static_assert(std::size(kCatalogue) == size_t(PaperOp::Count));
 

@@ -41,6 +41,7 @@ enum class PaperOp : uint8_t {
   CutOutside,
   PasteAsNewLayer,
   PasteIntoLayer,
+  Stroke,
   Count
 };
 
@@ -59,5 +60,6 @@ const PaperOpEntry& paperOpEntry(PaperOp op);
 inline constexpr uint8_t kEventPaper = 2;
 inline constexpr uint8_t kEventLayer = 4;
 inline constexpr uint8_t kEventImage = 12;
+inline constexpr uint8_t kEventStrokeLast = 18;
 
 }  // namespace vl

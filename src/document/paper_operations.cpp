@@ -826,6 +826,16 @@ bool TPaper::pasteIntoLayer(TFlowImage& flow, int32_t layer, const TMTC& image, 
   return ok;
 }
 
+bool TPaper::pushStrokeUndo(int32_t layer, Area layerRect) {
+  const CLayerData* l = layers.At(layer);
+  if (!l || !l->pixels || !l->pixels->ClipArea(layerRect)) return false;
+  UndoEntry e;
+  e.layerIndex = layer;
+  e.layer = l;
+  e.rect = layerRect;
+  return pushUndo(PaperOp::Stroke, std::move(e), true);
+}
+
 // ---- undo and redo ----
 
 bool TPaper::canUndo() const { return undo->CanUndo(); }

@@ -495,3 +495,20 @@ TEST(PaperOperations, CatalogueRowsAreComplete) {
 
 }  // namespace
 }  // namespace vl
+
+namespace vl {
+namespace {
+
+TEST(PaperOperations, StrokeUndoTakesTheClippedLayerRectangle) {
+  Fixture f;
+  ASSERT_TRUE(f.paper.pushStrokeUndo(1, Area(-4, 40, 20, 20)));
+  ASSERT_EQ(f.log.pushed.size(), 1u);
+  EXPECT_EQ(f.log.pushed[0].kind, 3);
+  EXPECT_EQ(f.log.pushed[0].cls, UndoClass::Rect);
+  EXPECT_FALSE(f.paper.pushStrokeUndo(1, Area(100, 100, 5, 5)));
+  EXPECT_FALSE(f.paper.pushStrokeUndo(7, Area(0, 0, 5, 5)));
+  EXPECT_TRUE(f.log.packets.empty());
+}
+
+}  // namespace
+}  // namespace vl
