@@ -357,11 +357,119 @@ bool TPaper::directPaintAllowed() const {
 }
 
 void TPaper::renderView(Area r) {
-  // The smoothed and rotated renderers come with display scaling; until
-  // then every view is shown by the nearest stretch of the composite.
-  int num, den;
-  zoomRatioOf(zoomLevel, num, den);
-  presentDirect(r, num, den);
+  if (!compositeImage.IsAllocated() || !clipArea(r, {width, height}) || !prepareViewImage()) return;
+  const Area shown = !rotated() && zoomAntialias ? renderSmoothed(r) : renderSquare(r);
+  if (r == Area(0, 0, width, height)) {
+    // The whole paper rebuilds the whole view: the background goes around what was rendered.
+    const uint32_t bg = 0xFF000000u | viewBackgroundColor;
+    const int32_t vw = viewImage.width, vh = viewImage.height;
+    if (shown.empty()) {
+      viewImage.Fill(bg);
+    } else {
+      viewImage.FillMasked(Area(0, 0, vw, shown.y), bg, ~0u);
+      viewImage.FillMasked(Area(0, shown.bottom(), vw, vh - shown.bottom()), bg, ~0u);
+      viewImage.FillMasked(Area(0, shown.y, shown.x, shown.height), bg, ~0u);
+      viewImage.FillMasked(Area(shown.right(), shown.y, vw - shown.right(), shown.height), bg, ~0u);
+    }
+  }
+  if (shown.empty()) return;
+  const Surface s{viewImage.Bits(), viewImage.width, viewImage.height, viewImage.BytesPerLine(), true};
+  view->Present(s, {shown.x, shown.y, shown.width, shown.height}, shown.x, shown.y, 1, 1);
+}
+
+bool TPaper::prepareViewImage() {
+  if (!view) return false;
+  const int32_t w = view->ClientWidth(), h = view->ClientHeight();
+  if (w <= 0 || h <= 0) return false;
+  if (!viewImage.IsAllocated() || viewImage.width != w || viewImage.height != h) {
+    if (!viewImage.Resize(w, h)) return false;
+    viewImage.Fill(0xFF000000u | viewBackgroundColor);
+  }
+  viewScaler.SetImages(&compositeImage, &viewImage);
+  return true;
+}
+
+Area TPaper::renderSmoothed(Area r) {
+  const double z = zoomFactor();
+  const int32_t vw = viewImage.width, vh = viewImage.height;
+  // Window pixel X starts at paper x = (X − ox) ÷ z + vx, in 16.16. Every
+  // window pixel averages exactly the paper it covers, so a pixel comes out
+  // the same whichever piece paints it and pieces meet without a seam.
+  const auto edgeX = [&](int64_t x) {
+    return int64_t(std::floor((double(x - windowOffsetX) / z + viewOriginX) * 65536.0));
+  };
+  const auto edgeY = [&](int64_t y) {
+    return int64_t(std::floor((double(y - windowOffsetY) / z + viewOriginY) * 65536.0));
+  };
+  const auto paperFloor = [](int64_t e) { return int32_t(std::clamp<int64_t>(e >> 16, -1, kMaxPaperSide + 1)); };
+  const auto paperCeil = [&](int64_t e) { return paperFloor(e + 65535); };
+  // Only the paper that the window shows.
+  Bounds b = intersect(r.bounds(), Bounds{paperFloor(edgeX(0)), paperFloor(edgeY(0)), paperCeil(edgeX(vw)),
+                                          paperCeil(edgeY(vh))});
+  if (b.empty()) return {};
+  if (z > 1.0) {
+    // Large rectangles go in 32 × 32 pieces aligned to multiples of 32, small
+    // ones widen to multiples of 8. The pieces' union is painted in one go.
+    const int32_t unit = b.right - b.left > 64 || b.bottom - b.top > 64 ? 32 : 8;
+    const auto up = [unit](int32_t v) { return (v + unit - 1) / unit * unit; };
+    b = intersect(Bounds{b.left / unit * unit, b.top / unit * unit, up(b.right), up(b.bottom)},
+                  Bounds{0, 0, width, height});
+  }
+  // The window pixels whose footprints meet the rectangle.
+  const auto firstWhere = [](int32_t lo, int32_t hi, auto holds) {
+    while (lo < hi) {
+      const int32_t mid = lo + (hi - lo) / 2;
+      if (holds(mid)) {
+        hi = mid;
+      } else {
+        lo = mid + 1;
+      }
+    }
+    return lo;
+  };
+  const int64_t left = int64_t(b.left) << 16, right = int64_t(b.right) << 16;
+  const int64_t top = int64_t(b.top) << 16, bottom = int64_t(b.bottom) << 16;
+  const int32_t x0 = firstWhere(0, vw, [&](int32_t x) { return edgeX(x + 1) > left; });
+  const int32_t x1 = firstWhere(x0, vw, [&](int32_t x) { return edgeX(x) >= right; });
+  const int32_t y0 = firstWhere(0, vh, [&](int32_t y) { return edgeY(y + 1) > top; });
+  const int32_t y1 = firstWhere(y0, vh, [&](int32_t y) { return edgeY(y) >= bottom; });
+  const Area a(x0, y0, x1 - x0, y1 - y0);
+  ScaleAxis cols, rows;
+  if (a.empty() || !cols.Resize(a.width) || !rows.Resize(a.height)) return {};
+  const int64_t limitX = int64_t(width) << 16, limitY = int64_t(height) << 16;
+  for (int32_t i = 0; i < a.width; ++i) cols.Cells()[i] = MakeScaleCell(edgeX(x0 + i), edgeX(x0 + i + 1), limitX);
+  for (int32_t j = 0; j < a.height; ++j) rows.Cells()[j] = MakeScaleCell(edgeY(y0 + j), edgeY(y0 + j + 1), limitY);
+  if (!viewScaler.ResampleCells(cols.Cells(), rows.Cells(), a, 0xFF000000u | viewBackgroundColor)) return {};
+  return a;
+}
+
+Area TPaper::renderSquare(Area r) {
+  const double z = zoomFactor();
+  const int32_t vw = viewImage.width, vh = viewImage.height;
+  double cx, cy;
+  paperToScreen(r.x + r.width * 0.5, r.y + r.height * 0.5, cx, cy);
+  // Half the diagonal of the turned rectangle and a pixel, and two more for
+  // the smoothing footprint and the rounding of the centre.
+  const int64_t half = int64_t(std::max(r.width, r.height) * z * 1.41421356 / 2) + 1 + 2;
+  const int64_t mx = int64_t(std::clamp(std::floor(cx), -4e9, 4e9));
+  const int64_t my = int64_t(std::clamp(std::floor(cy), -4e9, 4e9));
+  const auto inView = [](int64_t v, int32_t side) { return int32_t(std::clamp<int64_t>(v, 0, side)); };
+  const Area a(Bounds{inView(mx - half, vw), inView(my - half, vh), inView(mx + half + 1, vw),
+                      inView(my + half + 1, vh)});
+  if (a.empty()) return {};
+  double ox, oy;
+  bool done;
+  if (zoomAntialias) {
+    // The smoothed renderer turns about the exact middle of the view.
+    screenToPaper(vw * 0.5, vh * 0.5, ox, oy);
+    done = RenderRotatedSmooth(viewImage, compositeImage, viewScaler, viewBackgroundColor, float(z), rotationAngle, a,
+                               ox, oy);
+  } else {
+    screenToPaper(vw / 2, vh / 2, ox, oy);
+    done = RenderRotatedNearest(compositeImage, viewImage, ox, oy, float(1.0 / z), rotationAngle, a,
+                                viewBackgroundColor);
+  }
+  return done ? a : Area();
 }
 
 bool TPaper::setCurrentLayer(TFlowImage& flow, int32_t layer) {

@@ -8,6 +8,7 @@
 
 #include "document/layer_manager.h"
 #include "document/paper_catalogue.h"
+#include "document/scale_image.h"
 #include "pixel/dib.h"
 #include "pixel/geometry.h"
 #include "platform/view.h"
@@ -204,6 +205,10 @@ class TPaper {
   float rotationSine = 0.0f, rotationCosine = 1.0f;
   // The window's smooth-zoom setting.
   bool zoomAntialias = false;
+  // Shown around the paper in the view image; the canvas window sets its own.
+  uint32_t viewBackgroundColor = kViewBackgroundColor;
+  // Resamples the composite into the view image.
+  CScaleImageTMTC viewScaler;
 
   TTC compositeImage;
   TTC viewImage;
@@ -241,6 +246,11 @@ class TPaper {
   std::unique_ptr<PaperUndoHook> undo;
   void drawGrid(Area rect);
   void presentDirect(Area r, int num, int den);
+  // The view image at the window's client size; false without a window.
+  bool prepareViewImage();
+  // Renders a paper rectangle into the view image; returns the window area rendered.
+  Area renderSmoothed(Area r);
+  Area renderSquare(Area r);
 };
 
 }  // namespace vl
