@@ -1,13 +1,16 @@
-// A 1000-point pen stroke across a 4000 × 4000 paper, each segment rebuilt
-// and recomposed as on screen; beside it the same round dabs (same centres,
-// radius, hard edge, full opacity) through libmypaint's dab renderer on its
-// fixed tiled surface, measured in the same run.
+// A 1000-point stroke across a 4000 × 4000 paper, each segment rebuilt
+// and recomposed as on screen, for every brush kind; beside it the same dabs
+// (same centres and radius) through libmypaint's dab renderer on its fixed
+// tiled surface, measured in the same run: hard round dabs for the pen, soft
+// dabs at the airbrush's opacity for the airbrush-like kinds, and a colour
+// pick before each soft dab for the kinds that read the canvas.
 #include <benchmark/benchmark.h>
 #include <mypaint-fixed-tiled-surface.h>
 #include <omp.h>
 
 #include <chrono>
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "document/paper.h"
@@ -18,6 +21,28 @@ namespace {
 constexpr int32_t kSide = 4000;
 constexpr int kPoints = 1000;
 constexpr float kWidths[] = {5, 30, 150};
+const char* const kKindNames[] = {"pen", "wc", "blur", "eraser", "blur2", "airbrush", "rubpen", "darken", "lighten"};
+
+// The three ways libmypaint is driven, each with the dab interval of the
+// kind it stands beside.
+enum RefStyle { kHard, kSoft, kSmudge, kStyleCount };
+const char* const kStyleNames[] = {"hard", "soft", "smudge"};
+constexpr int kStyleKind[] = {vl::kBrushPen, vl::kBrushAirbrush, vl::kBrushSmudge};
+constexpr float kStyleOpacity[] = {1.0f, 0.1f, 0.6f};
+
+// Which reference a kind is quoted against; -1 for none.
+int styleOf(int kind) {
+  switch (kind) {
+    case vl::kBrushPen: return kHard;
+    case vl::kBrushAirbrush:
+    case vl::kBrushDarken:
+    case vl::kBrushLighten: return kSoft;
+    case vl::kBrushWatercolour:
+    case vl::kBrushBlur:
+    case vl::kBrushSmudge: return kSmudge;
+    default: return -1;
+  }
+}
 
 // Left to right with a slow wave, the way a hand crosses the page.
 std::vector<vl::StrokePoint> strokePoints() {
@@ -29,15 +54,31 @@ std::vector<vl::StrokePoint> strokePoints() {
   return p;
 }
 
-// The dab centres the walk produces for a pen without pressure, per segment:
-// the same smoothing, unit steps and interval, written out here so that the
+// The pen settings every run uses: no pressure, the kind's own opacity.
+void setUp(vl::TStroke& s, int kind, float width) {
+  s.ResetDefaults(kind);
+  s.SetWidth(width);
+  s.SetSizeByPressure(false);
+  s.SetOpacityByPressure(false);
+  s.SetColour(0x000000);
+}
+
+// The walker's dab interval for a kind at a width, without pressure.
+int intervalOf(int kind, float width) {
+  vl::TStroke s;
+  setUp(s, kind, width);
+  const int k = int(std::ceil(s.EffectiveSpacing() * s.width));
+  return width < vl::brushTraits(kind).thinLimit ? 1 : std::max(k, 1);
+}
+
+// The dab centres the walk produces without pressure, per segment: the same
+// smoothing, unit steps and interval, written out here so that the
 // reference paints exactly where we do.
-std::vector<std::vector<std::pair<float, float>>> dabCentres(float width) {
+std::vector<std::vector<std::pair<float, float>>> dabCentres(int k) {
   const std::vector<vl::StrokePoint> in = strokePoints();
   std::vector<std::vector<std::pair<float, float>>> segments;
   float sx = in[0].x, sy = in[0].y;  // the newest smoothed point
   int step = 0;
-  const int k = width < 8 ? 1 : int(std::ceil(0.1666667f * width));
   for (int i = 1; i < kPoints; ++i) {
     const float nx = (in[i].x + sx) / 2, ny = (in[i].y + sy) / 2;
     const float dx = nx - sx, dy = ny - sy, L = std::max(std::fabs(dx), std::fabs(dy));
@@ -58,14 +99,22 @@ std::vector<std::vector<std::pair<float, float>>> dabCentres(float width) {
   return segments;
 }
 
-// libmypaint's dabs per second at each width, filled by its benchmark (run first).
-double referenceRate[3] = {0, 0, 0};
+int64_t dabTotal(int k) {
+  int64_t n = 0;
+  for (const auto& s : dabCentres(k)) n += int64_t(s.size());
+  return n;
+}
+
+// libmypaint's single-threaded dabs per second by style and width, filled by
+// its benchmarks (run first).
+double referenceRate[kStyleCount][3] = {};
 
 void BM_LibMyPaintDabs(benchmark::State& state) {
-  const int w = int(state.range(0));
-  const float radius = kWidths[w];
+  const int w = int(state.range(0)), style = int(state.range(2));
+  const float radius = kWidths[w], opaque = kStyleOpacity[style];
+  const float hardness = style == kHard ? 1.0f : 0.1f;  // at 0 nothing would be painted
   omp_set_num_threads(int(state.range(1)));
-  const auto segments = dabCentres(radius);
+  const auto segments = dabCentres(intervalOf(kStyleKind[style], radius));
   int64_t dabs = 0;
   for (const auto& s : segments) dabs += int64_t(s.size());
   double seconds = 0;
@@ -77,8 +126,11 @@ void BM_LibMyPaintDabs(benchmark::State& state) {
     // One atomic block per segment, as an engine refreshing per input point would do.
     for (const auto& s : segments) {
       mypaint_surface_begin_atomic(surface);
-      for (const auto& [x, y] : s)
-        mypaint_surface_draw_dab(surface, x, y, radius, 0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f, 1.0f, 0.0f, 0.0f, 0.0f);
+      for (const auto& [x, y] : s) {
+        float r = 0, g = 0, b = 0, a = 1;
+        if (style == kSmudge) mypaint_surface_get_color(surface, x, y, radius, &r, &g, &b, &a);
+        mypaint_surface_draw_dab(surface, x, y, radius, r, g, b, opaque, hardness, 1.0f, 1.0f, 0.0f, 0.0f, 0.0f);
+      }
       MyPaintRectangle roi{};
       mypaint_surface_end_atomic(surface, &roi);
     }
@@ -88,20 +140,22 @@ void BM_LibMyPaintDabs(benchmark::State& state) {
     ++iterations;
     mypaint_surface_unref(surface);
   }
-  if (state.range(1) == 1 && seconds > 0) referenceRate[w] = double(dabs) * iterations / seconds;
-  state.SetLabel("radius " + std::to_string(int(radius)) + ", " + std::to_string(state.range(1)) + " thread(s)");
+  if (state.range(1) == 1 && seconds > 0) referenceRate[style][w] = double(dabs) * iterations / seconds;
+  state.SetLabel(std::string(kStyleNames[style]) + ", radius " + std::to_string(int(radius)) + ", " +
+                 std::to_string(state.range(1)) + " thread(s)");
   state.counters["dabs"] = double(dabs);
   state.counters["dabs/s"] = benchmark::Counter(double(dabs), benchmark::Counter::kIsIterationInvariantRate);
   state.counters["points/s"] = benchmark::Counter(kPoints, benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_LibMyPaintDabs)
-    ->Args({0, 1})->Args({1, 1})->Args({2, 1})->Args({0, 2})->Args({1, 2})->Args({2, 2})
+    ->ArgsProduct({{0, 1, 2}, {1}, {kHard, kSoft, kSmudge}})
+    ->Args({0, 2, kHard})->Args({1, 2, kHard})->Args({2, 2, kHard})
     ->UseManualTime()->Unit(benchmark::kMillisecond);
 
-// Our pen through the whole protocol: walk, coverage dabs, per-segment
-// rebuild of the flow colour and recomposition of the segment's rectangle.
-void BM_PenStroke(benchmark::State& state) {
-  const int w = int(state.range(0));
+// One stroke of a kind through the whole protocol, timed; the layer is made
+// ready before each run by `prepare`, untimed.
+template <class Prepare>
+void runStroke(benchmark::State& state, int kind, float width, Prepare&& prepare) {
   const std::vector<vl::StrokePoint> points = strokePoints();
   vl::TPaper paper;
   vl::TFlowImage flow(paper);
@@ -110,18 +164,13 @@ void BM_PenStroke(benchmark::State& state) {
     return;
   }
   vl::TStroke stroke;
-  stroke.ResetDefaults(vl::kBrushPen);
-  stroke.SetWidth(kWidths[w]);
-  stroke.SetSizeByPressure(false);
-  stroke.SetOpacityByPressure(false);
-  stroke.SetColour(0x000000);
+  setUp(stroke, kind, width);
   vl::StrokeSession session;
   int64_t dabs = 0;
   double seconds = 0;
   int64_t iterations = 0;
   for (auto _ : state) {
-    // A blank layer for every run; not timed.
-    paper.clearLayerPixels(0);
+    prepare(paper);
     paper.loadLayerToFlow(flow, 0, true);
     paper.recomposeAll(true);
     const auto start = std::chrono::steady_clock::now();
@@ -136,17 +185,52 @@ void BM_PenStroke(benchmark::State& state) {
     seconds += t;
     ++iterations;
   }
-  int64_t expected = 0;
-  for (const auto& s : dabCentres(kWidths[w])) expected += int64_t(s.size());
-  if (dabs != expected) state.SkipWithError("the reference's dab centres differ from ours");
-  state.SetLabel("width " + std::to_string(int(kWidths[w])));
+  if (dabs != dabTotal(intervalOf(kind, width))) state.SkipWithError("the reference's dab centres differ from ours");
+  const int w = width == kWidths[0] ? 0 : width == kWidths[1] ? 1 : 2;
+  const int style = styleOf(kind);
+  state.SetLabel(std::string(kKindNames[kind]) + ", width " + std::to_string(int(width)) +
+                 (style >= 0 ? std::string(", vs ") + kStyleNames[style] : std::string()));
   state.counters["dabs"] = double(dabs);
   state.counters["dabs/s"] = benchmark::Counter(double(dabs), benchmark::Counter::kIsIterationInvariantRate);
   state.counters["points/s"] = benchmark::Counter(kPoints, benchmark::Counter::kIsIterationInvariantRate);
   // Ours over libmypaint's single-threaded dabs per second; above 1 we are faster.
-  if (referenceRate[w] > 0 && seconds > 0)
-    state.counters["vs_libmypaint"] = double(dabs) * iterations / seconds / referenceRate[w];
+  if (style >= 0 && referenceRate[style][w] > 0 && seconds > 0)
+    state.counters["vs_libmypaint"] = double(dabs) * iterations / seconds / referenceRate[style][w];
+}
+
+// Our pen on a blank layer: walk, coverage dabs, per-segment rebuild of the
+// flow colour and recomposition of the segment's rectangle.
+void BM_PenStroke(benchmark::State& state) {
+  runStroke(state, vl::kBrushPen, kWidths[state.range(0)], [](vl::TPaper& paper) { paper.clearLayerPixels(0); });
 }
 BENCHMARK(BM_PenStroke)->Arg(0)->Arg(1)->Arg(2)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Opaque paint that varies from pixel to pixel, so blur, smudge, burn and
+// dodge have something to work on and every tile holds pixels.
+const vl::TMTC& contentImage() {
+  static vl::TMTC image;
+  if (!image.IsAllocated() && image.Resize(kSide, kSide)) {
+    for (int32_t y = 0; y < image.height; ++y) {
+      uint32_t* row = image.Row(y);
+      for (int32_t x = 0; x < image.width; ++x)
+        row[x] = vl::makePixel(255, uint32_t(x / 7 + y / 5) & 0xFF, uint32_t((x * 3) ^ y) & 0xFF,
+                               uint32_t(96 + ((x / 40 + y / 40) % 2) * 96));
+    }
+  }
+  return image;
+}
+
+// Every kind on that paint.
+void BM_BrushStroke(benchmark::State& state) {
+  const vl::TMTC& content = contentImage();
+  runStroke(state, int(state.range(0)), kWidths[state.range(1)], [&](vl::TPaper& paper) {
+    paper.layerAt(0)->pixels->WriteFrom(content, {0, 0}, 255, vl::Area(content.size()));
+  });
+}
+BENCHMARK(BM_BrushStroke)
+    ->ArgsProduct({{vl::kBrushPen, vl::kBrushWatercolour, vl::kBrushBlur, vl::kBrushEraser, vl::kBrushBlur2,
+                    vl::kBrushAirbrush, vl::kBrushSmudge, vl::kBrushDarken, vl::kBrushLighten},
+                   {0, 1, 2}})
+    ->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "document/blend_modes.h"
 #include "document/paper.h"
+#include "drawing/brush_kinds.h"
 #include "drawing/stroke.h"
 
 namespace vl {
@@ -109,19 +110,55 @@ void penDab(TFlowImage& flow, TStroke& s, float size, float alpha, float y, floa
   }
 }
 
+// Blur 2 over a rectangle whose layer pixels are in the flow already: a
+// pixel of coverage c ≥ 2 takes the 3 × 3 average of the layer around it,
+// the centre weighing 32 − min(c, 31) and each neighbour 1. Neighbours
+// beyond the layer repeat its edge.
+void reblur(const CBlockVMTC& src, TFlowImage& flow, const Area& rect) {
+  const int32_t w = src.width, h = src.height;
+  const int32_t x1 = std::min(rect.right(), w), y1 = std::min(rect.bottom(), h);
+  for (int32_t y = rect.y; y < y1; ++y) {
+    const uint8_t* cov = flow.coverage.Row(y);
+    uint32_t* d = flow.colour.Row(y);
+    for (int32_t x = rect.x; x < x1; ++x) {
+      const int c = cov[x];
+      if (c < 2) continue;
+      const uint32_t centre = 32 - uint32_t(std::min(c, 31));
+      uint32_t r = 0, g = 0, b = 0;
+      for (int32_t j = -1; j <= 1; ++j)
+        for (int32_t i = -1; i <= 1; ++i) {
+          const uint32_t p = src.Pixel(std::clamp(x + i, 0, w - 1), std::clamp(y + j, 0, h - 1));
+          const uint32_t weight = i == 0 && j == 0 ? centre : 1;
+          r += weight * red(p), g += weight * green(p), b += weight * blue(p);
+        }
+      const uint32_t total = centre + 8;
+      d[x] = blendRGBTable(d[x], makePixel(0, r / total, g / total, b / total), 255);
+    }
+  }
+}
+
 }  // namespace
 
 void paintDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x) {
+  // Points from files and packets may be absurd; such a dab paints nothing,
+  // and within these bounds every pixel computation stays in range.
+  if (!(size >= 0 && size < 1e5f && std::fabs(x) < 1e6f && std::fabs(y) < 1e6f)) return;
   // Every kind stays within its radius of the dab centre; one pixel more
   // covers the rounding of the span and disc edges.
-  if (size >= 0 && size < 1e5f && std::fabs(x) < 1e6f && std::fabs(y) < 1e6f) {
-    const Bounds box{int32_t(std::floor(x - size)) - 1, int32_t(std::floor(y - size)) - 1,
-                     int32_t(std::ceil(x + size)) + 2, int32_t(std::ceil(y + size)) + 2};
-    s.dabBounds = unite(s.dabBounds, box);
-  }
+  const Bounds box{int32_t(std::floor(x - size)) - 1, int32_t(std::floor(y - size)) - 1,
+                   int32_t(std::ceil(x + size)) + 2, int32_t(std::ceil(y + size)) + 2};
+  s.dabBounds = unite(s.dabBounds, box);
   switch (s.kind) {
     case kBrushPen: penDab(flow, s, size, alpha, y, x); break;
-    default: break;  // each further kind plugs in here
+    case kBrushWatercolour: watercolourDab(paper, flow, s, size, alpha, y, x); break;
+    case kBrushBlur: blurDab(paper, flow, s, size, alpha, y, x); break;
+    case kBrushEraser: eraserDab(paper, flow, s, size, alpha, y, x); break;
+    case kBrushBlur2: break;  // re-blurs from its coverage, which only the oldest drawings write
+    case kBrushAirbrush: airbrushDab(paper, flow, s, size, alpha, y, x); break;
+    case kBrushSmudge: smudgeDab(paper, flow, s, size, alpha, y, x); break;
+    case kBrushDarken:
+    case kBrushLighten: lightnessDab(paper, flow, s, size, alpha, y, x); break;
+    default: break;
   }
 }
 
@@ -131,23 +168,35 @@ void rebuildCoverage(TPaper& paper, TFlowImage& flow, TStroke& s, Area rect) {
   if (!layer || !layer->pixels || !flow.colour.IsAllocated() || !flow.colour.ClipArea(rect)) return;
   // Start again from the layer's own pixels, then lay the coverage over them.
   layer->pixels->ReadInto(flow.colour, {rect.x, rect.y}, false, 255, rect);
+  if (s.kind == kBrushBlur2) {
+    reblur(*layer->pixels, flow, rect);
+    return;
+  }
   const int O = s.EffectiveOpacity255(paper.drawGeneration == DrawGeneration::Legacy);
   const auto& mulO = MUL[std::clamp(O, 0, 255)];
-  if (s.chain.plain()) {
-    // The rectangle is clipped already and no stage changes the values.
-    const bool locked = s.chain.lockAlpha();
+  const bool locked = s.chain.lockAlpha();
+  // The coverage met the mask and tone when it was written: only the
+  // gradation is left before the final combine.
+  if (s.chain.usesGradation()) {
     for (int32_t y = rect.y; y < rect.bottom(); ++y) {
       const uint8_t* c = flow.coverage.Row(y);
       uint32_t* d = flow.colour.Row(y);
-      for (int32_t x = rect.x; x < rect.right(); ++x)
-        if (c[x]) d[x] = combineFinal(d[x], s.colour, mulO[c[x]], locked);
+      for (int32_t x = rect.x; x < rect.right(); ++x) {
+        if (!c[x]) continue;
+        int value = mul8(c[x], O);
+        uint32_t colour = s.colour;
+        s.chain.GradationStage(x, y, value, colour);
+        if (value > 0) d[x] = combineFinal(d[x], colour, value, locked);
+      }
     }
     return;
   }
+  // The rectangle is clipped already.
   for (int32_t y = rect.y; y < rect.bottom(); ++y) {
     const uint8_t* c = flow.coverage.Row(y);
+    uint32_t* d = flow.colour.Row(y);
     for (int32_t x = rect.x; x < rect.right(); ++x)
-      if (c[x]) s.chain.WriteColour(flow.colour, x, y, mulO[c[x]], s.colour);
+      if (c[x]) d[x] = combineFinal(d[x], s.colour, mulO[c[x]], locked);
   }
 }
 

@@ -1,7 +1,12 @@
 #pragma once
 // Every pixel a brush writes passes this chain: the selection mask, the
 // screen tone, the gradation colour, then the final colour combine. The
-// mask, tone and gradation stages stay plain until the paper has them.
+// mask, tone and gradation stages stay plain until the paper has them; they
+// live here alone, so they plug in without touching the brushes.
+//
+// Brushes pick a writer and a combine once per dab (see withChainWriter) and
+// run their pixel loops on those types: no per-pixel test of a switched-off
+// stage, no indirect call.
 #include <algorithm>
 #include <cstdint>
 
@@ -28,6 +33,35 @@ inline uint32_t combineFinal(uint32_t d, uint32_t colour, int value, bool lockAl
   return lockAlpha ? blendRGB(d, colour, value) : combineOver(d, colour, value);
 }
 
+// ---- final combines: (destination, colour, value 1 … 255) → destination ----
+
+struct OverCombine {
+  uint32_t operator()(uint32_t d, uint32_t c, int v) const { return combineOver(d, c, v); }
+};
+
+// Transparency locked: colour only, alpha kept.
+struct LockedCombine {
+  uint32_t operator()(uint32_t d, uint32_t c, int v) const { return blendRGB(d, c, v); }
+};
+
+// Blur and smudge carry a source alpha in the colour's top byte: the alphas
+// blend by the value, then the colour, unless nothing is left to colour.
+struct AlphaBlendCombine {
+  uint32_t operator()(uint32_t d, uint32_t c, int v) const {
+    const uint32_t a = uint32_t(lerp8(int(alpha(c)), int(alpha(d)), v));
+    if (a == 0) return d & 0x00FFFFFFu;
+    return (a << 24) | (blendRGB(d, c, v) & 0x00FFFFFFu);
+  }
+};
+
+// The eraser without a transparency lock: alpha falls, colour stays.
+struct AlphaReduceCombine {
+  uint32_t operator()(uint32_t d, uint32_t, int v) const {
+    const uint32_t a = alpha(d);
+    return ((a - MUL[v][a]) << 24) | (d & 0x00FFFFFFu);
+  }
+};
+
 class PixelChain {
  public:
   // Built at stroke begin and whenever the tone or gradation switch changes.
@@ -41,19 +75,29 @@ class PixelChain {
   // value → mask → tone → maximum into the coverage channel.
   void WriteCoverage(TChannel& ch, int32_t x, int32_t y, int value) const {
     if (value <= 0 || !ch.Contains(x, y)) return;
-    value = std::min(masked(x, y, value), 255);  // a pressure above 1 saturates
+    value = std::min(scaled(x, y, value), 255);  // a pressure above 1 saturates
     if (value <= 0) return;
     uint8_t& p = ch.Row(y)[x];
     if (value > p) p = uint8_t(value);
   }
 
-  // value, colour → mask → tone → gradation → final combine into the colour buffer.
-  void WriteColour(TMTC& buf, int32_t x, int32_t y, int value, uint32_t colour) const {
-    if (value <= 0 || !buf.Contains(x, y)) return;
-    value = masked(x, y, value);
-    if (value <= 0) return;
-    uint32_t& p = buf.Row(y)[x];
-    p = combineFinal(p, colour, value, locked);
+  // The colour stages: mask and tone scale the value, the gradation gives the
+  // colour (the top byte of the colour is kept for the combines that read
+  // it). False when nothing is left to write.
+  bool Stages(int32_t x, int32_t y, int& value, uint32_t& colour) const {
+    value = scaled(x, y, value);
+    if (value <= 0) return false;
+    if (gradation) GradationStage(x, y, value, colour);
+    return value > 0;
+  }
+
+  // The gradation alone: value scaled by the gradation colour's alpha, its
+  // RGB taken. Coverage brushes met the mask and tone when the coverage was
+  // written, so their rebuild passes this stage only.
+  void GradationStage(int32_t x, int32_t y, int& value, uint32_t& colour) const {
+    const uint32_t g = gradationAt(x, y, colour);
+    value = mul8(value, int(alpha(g)));
+    colour = (colour & 0xFF000000u) | (g & 0x00FFFFFFu);
   }
 
   bool lockAlpha() const { return locked; }
@@ -63,9 +107,48 @@ class PixelChain {
 
  private:
   // The mask and tone stages scale the value; plain until selections and tones exist.
-  int masked(int32_t, int32_t, int value) const { return value; }
+  int scaled(int32_t, int32_t, int value) const { return value; }
+  // The gradation colour at a layer point (0xAARRGGBB); plain until
+  // gradations exist: the paint colour, opaque.
+  uint32_t gradationAt(int32_t, int32_t, uint32_t colour) const { return 0xFF000000u | colour; }
 
   bool mask = false, tone = false, gradation = false, locked = false;
 };
+
+// Writes one pixel through the chain's stages (when Staged) and a combine.
+template <bool Staged>
+struct ChainWriter {
+  const PixelChain* chain;
+  template <class Combine>
+  void operator()(uint32_t& p, int32_t x, int32_t y, int value, uint32_t colour, const Combine& combine) const {
+    if constexpr (Staged) {
+      if (!chain->Stages(x, y, value, colour)) return;
+    }
+    p = combine(p, colour, value);
+  }
+};
+
+// Calls fn(writer) with the writer for this chain: the stages are looked at
+// once here, not per pixel.
+template <class Fn>
+void withChainWriter(const PixelChain& chain, Fn&& fn) {
+  if (chain.plain()) {
+    fn(ChainWriter<false>{&chain});
+  } else {
+    fn(ChainWriter<true>{&chain});
+  }
+}
+
+// Calls fn(writer, combine) with the chain's normal final combine.
+template <class Fn>
+void withNormalCombine(const PixelChain& chain, Fn&& fn) {
+  withChainWriter(chain, [&](auto writer) {
+    if (chain.lockAlpha()) {
+      fn(writer, LockedCombine{});
+    } else {
+      fn(writer, OverCombine{});
+    }
+  });
+}
 
 }  // namespace vl

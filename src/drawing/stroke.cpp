@@ -22,6 +22,20 @@ constexpr BrushTraits kTraits[kBrushKindCount] = {
     {0.0f, -1.0f, 0, 0, false},        // lighten
 };
 
+// Which settings each kind uses; the pen window enables its controls by this.
+constexpr BrushCaps kCaps[kBrushKindCount] = {
+    // MIN  ifSIZE ifTRANS ifEDGE  EFFECT              ENV            SPEED  tone   gradation
+    {true, true, true, false, EffectBar::None, EnvBar::None, false, true, true},           // pen
+    {true, true, true, true, EffectBar::Effect, EnvBar::Env, true, true, true},            // wc
+    {true, true, false, false, EffectBar::Effect, EnvBar::None, false, true, false},       // blur
+    {true, true, true, true, EffectBar::None, EnvBar::None, false, false, false},          // eraser
+    {false, false, false, false, EffectBar::None, EnvBar::None, false, false, false},      // blur2
+    {true, true, true, false, EffectBar::Spacing, EnvBar::None, false, true, true},        // airbrush
+    {true, true, true, false, EffectBar::Spacing, EnvBar::None, false, true, false},       // rubpen
+    {true, true, true, false, EffectBar::Spacing, EnvBar::Effect, false, true, false},     // darken
+    {true, true, true, false, EffectBar::Spacing, EnvBar::Effect, false, true, false},     // lighten
+};
+
 template <class T>
 void store(TStroke& s, T& field, T value) {
   if (field != value) {
@@ -61,6 +75,7 @@ bool drawable(float x1, float y1, float p1, float x2, float y2, float p2) {
 }  // namespace
 
 const BrushTraits& brushTraits(int kind) { return kTraits[std::clamp(kind, 0, kBrushKindCount - 1)]; }
+const BrushCaps& brushCaps(int kind) { return kCaps[std::clamp(kind, 0, kBrushKindCount - 1)]; }
 
 Area boundsToArea(float minX, float maxX, float minY, float maxY) {
   // An end right after a begin leaves the bounds inside out: nothing to refresh.
@@ -89,11 +104,20 @@ void TStroke::SetOpacityByPressure(bool v) { store(*this, opacityByPressure, v);
 void TStroke::SetSoftEdge(bool v) { store(*this, softEdge, v); }
 void TStroke::SetUseTone(bool v) {
   store(*this, useTone, v);
-  chain.Build(false, useTone, useGradation, lockAlpha);
+  BuildChain(chainMask);
 }
 void TStroke::SetUseGradation(bool v) {
   store(*this, useGradation, v);
-  chain.Build(false, useTone, useGradation, lockAlpha);
+  BuildChain(chainMask);
+}
+void TStroke::SetAirMap(int m) { store(*this, airMap, uint8_t(std::clamp(m, 0, kAirMapCount - 1))); }
+
+void TStroke::BuildChain(bool maskActive) {
+  // A kind that offers no tone or gradation never paints through them, even
+  // when the switch was left on by another kind.
+  const BrushCaps& caps = brushCaps(kind);
+  chainMask = maskActive;
+  chain.Build(maskActive, useTone && caps.tone, useGradation && caps.gradation, lockAlpha);
 }
 
 void TStroke::ResetDefaults(int k) {
@@ -116,15 +140,20 @@ void TStroke::ResetDefaults(int k) {
     case kBrushBlur2: break;
     case kBrushAirbrush:
       minSize = 60, width = 30, spacing = 0.15f, opacity = 0.1f, sizeByPressure = opacityByPressure = true;
+      airMap = 3;
       break;
-    case kBrushSmudge: minSize = 60, width = 15, spacing = 0.04f, opacity = 0.6f, opacityByPressure = true; break;
+    case kBrushSmudge:
+      minSize = 60, width = 15, spacing = 0.04f, opacity = 0.6f, opacityByPressure = true;
+      airMap = 3;
+      break;
     case kBrushDarken:
     case kBrushLighten:
       minSize = 60, width = 25, effect = 50, spacing = 0.15f, opacity = 0.2f, sizeByPressure = opacityByPressure = true;
+      airMap = 1;
       break;
   }
   changed = true;
-  chain.Build(false, useTone, useGradation, lockAlpha);
+  BuildChain(chainMask);
 }
 
 float TStroke::EffectiveSpacing() const {

@@ -2,10 +2,13 @@
 // The pen state shared by all papers, and the walk that turns input points
 // into dabs. Geometry is 32-bit float, in the order written, so strokes
 // replay bit for bit.
+#include <array>
 #include <cstdint>
 
 #include "drawing/pixel_chain.h"
+#include "pixel/dib.h"
 #include "pixel/geometry.h"
+#include "platform/memory.h"
 
 namespace vl {
 
@@ -39,6 +42,44 @@ struct BrushTraits {
 };
 const BrushTraits& brushTraits(int kind);
 
+// Which pen settings a kind uses, for the pen window and the pixel chain.
+enum class EffectBar : uint8_t { None, Effect, Spacing };  // what the second bar edits
+enum class EnvBar : uint8_t { None, Env, Effect };         // what the third bar edits
+struct BrushCaps {
+  bool minSize, sizeByPressure, opacityByPressure, softEdge;
+  EffectBar effect;
+  EnvBar env;
+  bool speed, tone, gradation;
+};
+const BrushCaps& brushCaps(int kind);
+
+// Radial strength of the airbrush, smudge, burn and dodge dabs: 2048 entries
+// from the centre (0) to the rim (2047), 16.16 fixed point, 255.0 at full.
+inline constexpr int kAirProfileSize = 2048;
+inline constexpr int kAirMapCount = 5;
+// The profile of selection airMap (0 … 4; others are clamped). The five
+// tables never change; which one a stroke uses is the stroke's own.
+const int32_t* airProfile(int airMap);
+
+// Burn and dodge lightness curve: (i / 2047)^e in 16.16.
+inline constexpr int kLightnessCurveSize = 2048;
+
+// The smudge tip: a square of flow pixels captured around a dab position,
+// nearest edge pixels repeated where it leaves the image.
+class CPenTC : public TMTC {
+ public:
+  // Captures around (x, y) from the part `extent` of src, for a pen of that
+  // width. False (and nothing captured) when the square cannot be had.
+  bool Capture(const TMTC& src, Size extent, float x, float y, float width);
+  bool captured = false;
+  int32_t halfSize = 0;
+  int32_t left = 0, top = 0;  // the square in layer pixels
+  int32_t side = 0;
+  float centreX = 0, centreY = 0;
+  float radius = 0;
+  float fracX = 0, fracY = 0;  // centre minus its truncation
+};
+
 // Rectangle of float bounds: left and top floored, right and bottom
 // ceiled plus one, all rounded down to even. Empty bounds give an empty area.
 Area boundsToArea(float minX, float maxX, float minY, float maxY);
@@ -68,7 +109,12 @@ class TStroke {
   void SetSoftEdge(bool v);
   void SetUseTone(bool v);
   void SetUseGradation(bool v);
+  // Airbrush profile selection 0 … 4, kept per stroke so that a replay and
+  // the live pen never change each other's dabs.
+  void SetAirMap(int m);
   void ResetDefaults(int k);
+  // Builds the pixel chain from the switches the kind offers.
+  void BuildChain(bool maskActive);
 
   float EffectiveOpacity(bool legacy) const { return legacy ? 1.0f : opacity; }
   int EffectiveOpacity255(bool legacy) const { return legacy ? 255 : int(opacity * 255); }
@@ -117,8 +163,26 @@ class TStroke {
   // Where the walk stands: the major axis of the segment (1 for x) and the step position.
   int8_t direction = -1;
   float walkX = 0, walkY = 0;
+  bool chainMask = false;  // the mask switch of the last chain build
+
+  uint8_t airMap = 3;
+  // Smudge: the last distinct dab position and how many captures followed the begin.
+  int32_t smudgeX = 0, smudgeY = 0, smudgeCaptures = 0;
+  CPenTC tips[2];
+  // Watercolour: loaded colour, colour of the last dab, running canvas sample.
+  uint32_t wcLoaded = 0, wcDab = 0;
+  float wcSampleR = 0, wcSampleG = 0, wcSampleB = 0;
+  // Burn and dodge, built at the stroke's begin.
+  std::array<int32_t, kLightnessCurveSize> lightnessCurve{};
+  // The blur's sliding column sums, kept from dab to dab.
+  Block blurSums;
+  size_t blurSumsCount = 0;
 };
 
+// The kind's begin action at (x, y) in layer pixels, on the flow colour of
+// the stroke's layer: watercolour's first sample, smudge's first tip, the
+// burn and dodge curve.
+void beginBrushKind(TPaper& paper, TStroke& s, TMTC& colour, float pressure, float y, float x);
 // One dab of the stroke's kind at (x, y) in layer pixels; size is the radius.
 void paintDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x);
 // Walks the segment from history point 2 to point 1 and paints its dabs.

@@ -13,11 +13,11 @@ void begin(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& session, 
   paper.loadLayerToFlow(flow, s.layerIndex, false);
   s.ResetForBegin(x, y, layer ? NeutralColour(layer->Mode()) : NeutralColour(kModeNormal));
   s.lockAlpha = layer && layer->maskLock;
-  s.chain.Build(false, s.useTone, s.useGradation, s.lockAlpha);
-  // The kinds' begin actions (watercolour's first sample, smudge's tips)
-  // take layer coordinates when offsetForKind is set.
-  (void)pressure;
-  (void)offsetForKind;
+  // The kinds' begin actions (watercolour's first sample, smudge's first tip,
+  // the burn and dodge curve) take layer coordinates when offsetForKind is set.
+  const float ox = offsetForKind ? float(flow.offsetX) : 0.0f, oy = offsetForKind ? float(flow.offsetY) : 0.0f;
+  beginBrushKind(paper, s, flow.colour, pressure, y + oy, x + ox);
+  s.BuildChain(false);
   paper.strokeLayer = s.layerIndex;
   paper.strokeFlow = &flow;
   paper.reseedDissolve = true;

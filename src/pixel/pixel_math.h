@@ -47,6 +47,9 @@ inline int halfDiffByte(int p, int c, int t) {
 }
 
 inline uint32_t blendRGBTable(uint32_t pixel, uint32_t colour, int t) {
+  // The halved difference drops the low bit, so full strength replaces outright.
+  if (t <= 0) return pixel;
+  if (t >= 255) return (pixel & 0xFF000000u) | (colour & 0x00FFFFFFu);
   uint32_t r = halfDiffByte(red(pixel), red(colour), t);
   uint32_t g = halfDiffByte(green(pixel), green(colour), t);
   uint32_t b = halfDiffByte(blue(pixel), blue(colour), t);

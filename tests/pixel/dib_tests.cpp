@@ -384,7 +384,7 @@ TEST(PlotAndRead, BoundsChecked) {
   b.Plot(1, 0, 0x00FFFFFFu, 255);
   EXPECT_EQ(b.At(1, 0), 0x33FFFFFFu);
   b.PlotTable(0, 1, 0x00FFFFFFu, 255);
-  EXPECT_EQ(b.At(0, 1), 0x33FEFEFEu);
+  EXPECT_EQ(b.At(0, 1), 0x33FFFFFFu);
   EXPECT_EQ(b.ReadClamped(5, -3), b.At(1, 0));
   EXPECT_EQ(b.ReadClamped(-1, 9), b.At(0, 1));
   EXPECT_EQ(b.Read(2, 0), 0u);

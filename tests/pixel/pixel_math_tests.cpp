@@ -82,8 +82,10 @@ TEST(BlendRGBTable, EveryByteStaysInRangeAndFollowsTheTable) {
 TEST(BlendRGBTable, KeepsAlphaAndTreatsChannelsApart) {
   const uint32_t pixel = 0x7F000000u;
   EXPECT_EQ(blendRGBTable(pixel, 0x00FFFFFFu, 0), pixel);
-  EXPECT_EQ(blendRGBTable(pixel, 0x00FFFFFFu, 255), 0x7FFEFEFEu);
-  EXPECT_EQ(blendRGBTable(0x12FFFFFFu, 0x00000000u, 255), 0x12010101u);
+  // Full strength replaces the colour, although the halved difference alone would keep the low bit.
+  EXPECT_EQ(blendRGBTable(pixel, 0x00FFFFFFu, 255), 0x7FFFFFFFu);
+  EXPECT_EQ(blendRGBTable(0x12FFFFFFu, 0x00000000u, 255), 0x12000000u);
+  EXPECT_EQ(blendRGBTable(0x12000000u, 0x00818181u, 254), 0x127F7F7Fu);
   uint32_t v = blendRGBTable(0xAA102030u, 0x00F00030u, 128);
   EXPECT_EQ(alpha(v), 0xAAu);
   EXPECT_EQ(int(red(v)), blendByteTable(0x10, 0xF0, 128));

@@ -1,0 +1,608 @@
+// What the colour-writing brushes do with one dab, and what each kind does
+// when a stroke begins. They write the flow colour directly; the stroke's
+// end commits it like the pen's.
+#include "drawing/brush_kinds.h"
+
+#include <cmath>
+
+#include "document/paper.h"
+#include "drawing/stroke.h"
+
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
+namespace vl {
+namespace {
+
+// ---- airbrush profiles ----
+
+struct AirTables {
+  int32_t table[kAirMapCount][kAirProfileSize];
+};
+
+AirTables makeAirTables() {
+  AirTables t{};
+  constexpr int64_t kFull = int64_t(255) << 16;
+  auto fix = [](double v) { return int32_t(std::max(v, 0.0) * 65536); };
+  for (int i = 0; i < kAirProfileSize; ++i) {
+    const double x = double(i) / 2047;
+    t.table[0][i] = i < 1844 ? int32_t(kFull) : int32_t(kFull - kFull * (i - 1844) / 203);
+    t.table[1][i] = fix(255 * std::sqrt(1 - x * x));
+    t.table[2][i] = fix(255 * (2 * x * x * x - 3 * x * x + 1));
+    t.table[3][i] = int32_t(kFull * (2047 - i) / 2047);
+    t.table[4][i] = fix(255 * (1 - std::sqrt(1 - (1 - x) * (1 - x))));
+  }
+  return t;
+}
+
+// ---- small helpers ----
+
+// trunc(v × 255) of a strength meant to lie in 0 … 1; NaN and below give 0.
+int unitByte(float v) { return v > 0 ? (v >= 1 ? 255 : int(v * 255)) : 0; }
+// The same strength in 16.16.
+int32_t unitFix(float v) { return v > 0 ? (v >= 1 ? 65536 : int32_t(v * 65536)) : 0; }
+
+bool emptySize(Size s) { return s.width <= 0 || s.height <= 0; }
+
+uint32_t readClamped(const TMTC& c, Size ext, int32_t x, int32_t y) {
+  return c.Row(std::clamp(y, 0, ext.height - 1))[std::clamp(x, 0, ext.width - 1)];
+}
+
+// Pixel box of a dab, right and bottom exclusive.
+struct Box {
+  int32_t x0, y0, x1, y1;
+};
+
+// From floor(c − r) up to but not including ceil(c + r), clipped to the
+// extent. paintDab has bounded the coordinates, so the casts are safe.
+bool airBox(Size ext, float x, float y, float r, Box& b) {
+  b.x0 = std::max(int32_t(std::floor(x - r)), 0);
+  b.y0 = std::max(int32_t(std::floor(y - r)), 0);
+  b.x1 = std::min(int32_t(std::ceil(x + r)), ext.width);
+  b.y1 = std::min(int32_t(std::ceil(y + r)), ext.height);
+  return b.x0 < b.x1 && b.y0 < b.y1;
+}
+
+// Profile index of each pixel of a run on one row: trunc(d × 2047 / size)
+// where the pixel centre lies closer than the radius, −1 elsewhere. The
+// vector form does the same single-precision operations in the same order,
+// so both give the same indices; it only takes the division's latency off
+// the pixel loop.
+void profileIndices(int32_t x0, int32_t n, float x, float dy2, float size, int32_t* out) {
+  int32_t i = 0;
+#if defined(__SSE2__)
+  const __m128 half = _mm_set1_ps(0.5f), cx = _mm_set1_ps(x), ry = _mm_set1_ps(dy2), r = _mm_set1_ps(size);
+  const __m128 scale = _mm_set1_ps(2047.0f);
+  const __m128i last = _mm_set1_epi32(kAirProfileSize - 1), none = _mm_set1_epi32(-1), four = _mm_set1_epi32(4);
+  __m128i px = _mm_setr_epi32(x0, x0 + 1, x0 + 2, x0 + 3);
+  for (; i + 4 <= n; i += 4) {
+    const __m128 dx = _mm_sub_ps(_mm_add_ps(_mm_cvtepi32_ps(px), half), cx);
+    const __m128 d = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), ry));
+    const __m128i inside = _mm_castps_si128(_mm_cmplt_ps(d, r));
+    __m128i q = _mm_cvttps_epi32(_mm_div_ps(_mm_mul_ps(d, scale), r));
+    const __m128i over = _mm_cmpgt_epi32(q, last);
+    q = _mm_or_si128(_mm_andnot_si128(over, q), _mm_and_si128(over, last));
+    q = _mm_or_si128(_mm_and_si128(inside, q), _mm_andnot_si128(inside, none));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), q);
+    px = _mm_add_epi32(px, four);
+  }
+#endif
+  for (; i < n; ++i) {
+    const float dx = (float(x0 + i) + 0.5f) - x;
+    const float d = std::sqrt(dx * dx + dy2);
+    out[i] = d < size ? std::min(int32_t(d * 2047 / size), int32_t(kAirProfileSize - 1)) : -1;
+  }
+}
+
+// The airbrush loop: every pixel of the box whose centre lies closer than
+// the radius gets the profile's strength at its distance, times A (16.16):
+// op(x, y, value) with value 1 … 255. The distance is compared with the
+// radius before it is divided by it, so a radius of 0 paints nothing.
+template <class Op>
+void airLoop(const Box& b, float x, float y, float size, const int32_t* profile, int32_t A16, Op&& op) {
+  if (A16 <= 0) return;
+  constexpr int32_t kRun = 64;
+  int32_t index[kRun];
+  const float r2 = size * size;
+  for (int32_t py = b.y0; py < b.y1; ++py) {
+    const float dy = (float(py) + 0.5f) - y;
+    const float dy2 = dy * dy;
+    // Only the row's run near the circle is looked at; the exact test decides.
+    const float half = std::sqrt(std::max(r2 - dy2, 0.0f));
+    const int32_t from = std::max(b.x0, int32_t(std::floor(x - half)) - 1);
+    const int32_t to = std::min(b.x1, int32_t(std::ceil(x + half)) + 1);
+    for (int32_t start = from; start < to; start += kRun) {
+      const int32_t n = std::min(kRun, to - start);
+      profileIndices(start, n, x, dy2, size, index);
+      for (int32_t i = 0; i < n; ++i) {
+        if (index[i] < 0) continue;
+        const int value = int((int64_t(profile[index[i]]) * A16) >> 32);
+        if (value > 0) op(start + i, py, value);
+      }
+    }
+  }
+}
+
+// The colour disc of the watercolour and the eraser: corners tested at
+// quarter-pixel resolution against t = trunc(4r)²; cells wholly inside get V,
+// wholly outside nothing, the rest count their 16 points. Radii of 3 or less
+// count every cell, as a small disc may lie between a cell's corners. A soft
+// edge (r ≥ 3) fades by 255 − d² × 255 / t from the cell's top-left corner.
+template <class Put>
+void colourDisc(Size ext, float x, float y, float r, int V, bool soft, Put&& put) {
+  if (V <= 0 || !(r > 0)) return;
+  const int64_t u = int64_t(4 * x), v = int64_t(4 * y);
+  const int64_t q = int64_t(4 * r), t = q * q;
+  if (t == 0) return;
+  const int32_t x0 = std::max(int32_t(x - r), 0), x1 = std::min(int32_t(x + r), ext.width - 1);
+  const int32_t y0 = std::max(int32_t(y - r), 0), y1 = std::min(int32_t(y + r), ext.height - 1);
+  const bool allPartial = r <= 3, fade = soft && r >= 3;
+  for (int32_t py = y0; py <= y1; ++py) {
+    const int64_t cy = 4 * int64_t(py) - v;
+    const int64_t top2 = cy * cy, bottom2 = (cy + 4) * (cy + 4);
+    for (int32_t px = x0; px <= x1; ++px) {
+      const int64_t cx = 4 * int64_t(px) - u;
+      const int64_t left2 = cx * cx, right2 = (cx + 4) * (cx + 4);
+      const int corners =
+          (left2 + top2 < t) + (right2 + top2 < t) + (left2 + bottom2 < t) + (right2 + bottom2 < t);
+      if (!allPartial && corners == 0) continue;
+      int K = 255;
+      if (fade) {
+        K = int(255 - (left2 + top2) * 255 / t);
+        if (K <= 0) continue;
+      }
+      if (!allPartial && corners == 4) {
+        const int value = fade ? (V * K) >> 8 : V;
+        if (value > 0) put(px, py, value);
+        continue;
+      }
+      int count = 0;
+      for (int i = 0; i < 4; ++i) {
+        const int64_t sy = (cy + i) * (cy + i);
+        for (int j = 0; j < 4; ++j) count += (cx + j) * (cx + j) + sy < t;
+      }
+      if (count == 0) continue;
+      const int value = fade ? (V * K * count) >> 12 : V * count / 16;
+      if (value > 0) put(px, py, value);
+    }
+  }
+}
+
+// Floor of the square root, exact for the blur's distances (below 2^53).
+uint64_t isqrtExact(uint64_t v) {
+  uint64_t r = uint64_t(std::sqrt(double(v)));
+  while (r * r > v) --r;
+  while ((r + 1) * (r + 1) <= v) ++r;
+  return r;
+}
+
+// ---- blur ----
+
+// trunc(num / den) for 0 ≤ num < 2^53 and a quotient below 2^31, with
+// inv = 1 / den: the product is off by at most one, which the test mends.
+inline int32_t divide(int64_t num, int64_t den, double inv) {
+  int64_t q = int64_t(double(num) * inv);
+  q -= int64_t(q * den > num);
+  q += int64_t((q + 1) * den <= num);
+  return int32_t(q);
+}
+
+// Far beyond what the settings reach (width 200, effect 100 %); they keep
+// the sums and the squared 16.16 distances in range.
+constexpr int32_t kMaxBlurKernel = 1024;
+constexpr float kMaxBlurRadius = 16384;
+
+struct Sums {
+  int32_t a = 0, r = 0, g = 0, b = 0;
+  void add(const Sums& o) { a += o.a, r += o.r, g += o.g, b += o.b; }
+  void sub(const Sums& o) { a -= o.a, r -= o.r, g -= o.g, b -= o.b; }
+};
+
+// One source pixel's share: premultiplied with its alpha, or plain RGB when
+// the layer's transparency is locked.
+template <bool Locked>
+Sums share(uint32_t p) {
+  if constexpr (Locked) {
+    return {0, int32_t(red(p)), int32_t(green(p)), int32_t(blue(p))};
+  } else {
+    const auto& m = MUL[alpha(p)];
+    return {int32_t(alpha(p)), m[red(p)], m[green(p)], m[blue(p)]};
+  }
+}
+
+// Working memory of the blur: the column sums and two rows of pixels, kept
+// by the stroke from dab to dab; none when memory is short.
+struct BlurScratch {
+  Sums* sums;
+  uint32_t* adding;
+  uint32_t* leaving;
+};
+
+bool blurScratch(TStroke& s, int64_t columns, BlurScratch& out) {
+  const int64_t perColumn = int64_t(sizeof(Sums) + 2 * sizeof(uint32_t));
+  if (columns <= 0) return false;
+  if (size_t(columns) > s.blurSumsCount) {
+    const int64_t bytes = checkedBytes(perColumn, columns);
+    s.blurSums = bytes < 0 ? nullptr : TryAlloc(uint64_t(bytes));
+    s.blurSumsCount = s.blurSums ? size_t(columns) : 0;
+    if (!s.blurSums) return false;
+  }
+  uint8_t* base = s.blurSums.get();
+  out.sums = reinterpret_cast<Sums*>(base);
+  out.adding = reinterpret_cast<uint32_t*>(base + sizeof(Sums) * size_t(columns));
+  out.leaving = out.adding + columns;
+  return true;
+}
+
+// count pixels of row y from column x0 on, rows and columns beyond the layer
+// repeating its edge; a tile at a time.
+void readRowClamped(const CBlockVMTC& src, int32_t y, int32_t x0, int32_t count, uint32_t* out) {
+  y = std::clamp(y, 0, src.height - 1);
+  const int32_t w = src.width;
+  int32_t j = 0;
+  const uint32_t first = src.Pixel(0, y), lastPixel = src.Pixel(w - 1, y);
+  for (; j < count && x0 + j < 0; ++j) out[j] = first;
+  while (j < count && x0 + j < w) {
+    const int32_t x = x0 + j;
+    const int32_t end = std::min({count, j + (32 - (x & 31)), j + (w - x)});
+    const TileDesc& t = *src.TileAt(x, y);
+    if (t.allocated) {
+      const uint32_t* row = reinterpret_cast<const uint32_t*>(t.data) + ((y & 31) << 5);
+      for (; j < end; ++j) out[j] = row[(x0 + j) & 31];
+    } else {
+      for (; j < end; ++j) out[j] = t.uniform;
+    }
+  }
+  for (; j < count; ++j) out[j] = lastPixel;
+}
+
+// The blur's fade, 255 − trunc(d × 255 / size) with d = isqrt(d²) in 16.16,
+// as bands of squared distance: band m holds the d² whose trunc(d × 255 /
+// size) is m, band 255 everything at or beyond the radius. A pixel finds its
+// band from its neighbour's with a compare or two instead of a square root
+// and a division; the first of a row computes it.
+struct FadeBands {
+  uint64_t from[257];  // smallest d² of each band; the last one is never reached
+  int64_t radius;      // size in 16.16
+
+  explicit FadeBands(int64_t S16) : radius(S16) {
+    from[256] = ~uint64_t(0);
+    for (int m = 0; m < 256; ++m) {
+      // The smallest d with trunc(d × 255 / S16) ≥ m, squared; beyond any
+      // distance inside a layer when it would not fit.
+      const uint64_t d = uint64_t((int64_t(m) * S16 + 254) / 255);
+      from[m] = d >= (uint64_t(1) << 32) ? ~uint64_t(0) : d * d;
+    }
+  }
+  int32_t Band(uint64_t d2) const {
+    const int64_t d = int64_t(isqrtExact(d2));
+    return d >= radius ? 255 : int32_t(d * 255 / radius);
+  }
+};
+
+template <bool Locked, class Writer, class Combine>
+void blurLoop(TFlowImage& flow, TStroke& s, const CBlockVMTC& src, const Box& b, float size, float x, float y,
+              int vmax, int32_t k, Writer writer, Combine combine) {
+  const int32_t n = (2 * k + 1) * (2 * k + 1);
+  const int64_t X16 = int64_t(x * 65536), Y16 = int64_t(y * 65536), S16 = int64_t(size * 65536);
+  const FadeBands bands(S16);
+  const double perBox = 1.0 / double(n);
+  // Column j of the sums is layer column x0 − k + j, summed over the rows
+  // py − k … py + k; the box of pixel x0 + i is columns i … i + 2k.
+  const int32_t columns = (b.x1 - b.x0) + 2 * k, c0 = b.x0 - k;
+  BlurScratch w{};
+  const bool sliding = blurScratch(s, columns, w);
+  if (sliding) {
+    std::fill(w.sums, w.sums + columns, Sums{});
+    for (int32_t r = b.y0 - k; r <= b.y0 + k; ++r) {
+      readRowClamped(src, r, c0, columns, w.adding);
+      for (int32_t j = 0; j < columns; ++j) w.sums[j].add(share<Locked>(w.adding[j]));
+    }
+  }
+  // Without the working memory every pixel sums its box directly: same result.
+  auto direct = [&](int32_t px, int32_t py) {
+    Sums box;
+    for (int32_t r = py - k; r <= py + k; ++r)
+      for (int32_t c = px - k; c <= px + k; ++c)
+        box.add(share<Locked>(src.Pixel(std::clamp(c, 0, src.width - 1), std::clamp(r, 0, src.height - 1))));
+    return box;
+  };
+  for (int32_t py = b.y0; py < b.y1; ++py) {
+    Sums box;
+    if (sliding) {
+      if (py > b.y0) {
+        readRowClamped(src, py + k, c0, columns, w.adding);
+        readRowClamped(src, py - k - 1, c0, columns, w.leaving);
+        for (int32_t j = 0; j < columns; ++j) {
+          w.sums[j].add(share<Locked>(w.adding[j]));
+          w.sums[j].sub(share<Locked>(w.leaving[j]));
+        }
+      }
+      for (int32_t j = 0; j <= 2 * k; ++j) box.add(w.sums[j]);
+    }
+    const int64_t dy = (int64_t(py) << 16) + 32768 - Y16;
+    uint32_t* row = flow.colour.Row(py);
+    int32_t m = -1;  // the band of the previous pixel, none yet
+    for (int32_t px = b.x0; px < b.x1; ++px) {
+      const int64_t dx = (int64_t(px) << 16) + 32768 - X16;
+      const uint64_t d2 = uint64_t(dx * dx + dy * dy);
+      if (m < 0) {
+        m = bands.Band(d2);
+      } else {
+        // Neighbours differ by a few bands at most.
+        while (d2 >= bands.from[m + 1]) ++m;
+        while (d2 < bands.from[m]) --m;
+      }
+      if (m < 255) {
+        const int value = mul8(255 - m, vmax);
+        const Sums sum = sliding ? box : direct(px, py);
+        if (value > 0) {
+          if constexpr (Locked) {
+            const uint32_t c = makePixel(0, uint32_t(divide(sum.r, n, perBox)), uint32_t(divide(sum.g, n, perBox)),
+                                         uint32_t(divide(sum.b, n, perBox)));
+            writer(row[px], px, py, value, c, combine);
+          } else if (sum.a > 0) {
+            const double perAlpha = 1.0 / double(sum.a);
+            const uint32_t c = makePixel(
+                uint32_t(divide(sum.a, n, perBox)), uint32_t(divide(int64_t(sum.r) * 255, sum.a, perAlpha)),
+                uint32_t(divide(int64_t(sum.g) * 255, sum.a, perAlpha)),
+                uint32_t(divide(int64_t(sum.b) * 255, sum.a, perAlpha)));
+            writer(row[px], px, py, value, c, combine);
+          }
+        }
+      }
+      const int32_t i = px - b.x0;
+      if (sliding && i + 2 * k + 1 < columns) {
+        box.add(w.sums[i + 2 * k + 1]);
+        box.sub(w.sums[i]);
+      }
+    }
+  }
+}
+
+bool legacyOf(const TPaper& paper) { return paper.drawGeneration == DrawGeneration::Legacy; }
+
+}  // namespace
+
+const int32_t* airProfile(int airMap) {
+  static const AirTables tables = makeAirTables();
+  return tables.table[std::clamp(airMap, 0, kAirMapCount - 1)];
+}
+
+int32_t lightnessEntry(int i, float e) { return truncToInt(std::pow(float(i) / 2047.0f, e) * 65536.0f); }
+
+const int32_t* straightLightnessCurve() {
+  static const std::array<int32_t, kLightnessCurveSize> curve = [] {
+    std::array<int32_t, kLightnessCurveSize> c{};
+    for (int i = 0; i < kLightnessCurveSize; ++i) c[size_t(i)] = lightnessEntry(i, 1.0f);
+    return c;
+  }();
+  return curve.data();
+}
+
+void buildLightnessCurve(TStroke& s) {
+  const float grow = 1.0f + s.effect * 0.002f;
+  const float e = s.kind == kBrushLighten ? 1.0f / grow : grow;
+  for (int i = 0; i < kLightnessCurveSize; ++i) s.lightnessCurve[size_t(i)] = lightnessEntry(i, e);
+}
+
+Size paintExtent(const TPaper& paper, const TFlowImage& flow, const TStroke& s) {
+  const CLayerData* l = paper.layerAt(s.layerIndex);
+  if (!l || !l->pixels || !flow.colour.IsAllocated()) return {};
+  return {std::min(flow.colour.width, l->pixels->width), std::min(flow.colour.height, l->pixels->height)};
+}
+
+bool CPenTC::Capture(const TMTC& src, Size extent, float x, float y, float width) {
+  // Far beyond the widest pen; keeps the square's size sane.
+  constexpr float kMaxTipWidth = 4096;
+  captured = false;
+  if (!src.IsAllocated() || emptySize(extent) || extent.width > src.width || extent.height > src.height) return false;
+  if (!(width >= 0 && width <= kMaxTipWidth) || !(std::fabs(x) < 1e6f) || !(std::fabs(y) < 1e6f)) return false;
+  const int32_t half = int32_t(std::ceil(width)) + 3, n = 2 * half + 1;
+  if (!Resize(n, n)) return false;
+  const int32_t ix = int32_t(x), iy = int32_t(y);
+  const int32_t l = ix - half, t = iy - half;
+  // The columns inside the image are one run; the rest repeat its ends.
+  const int32_t in0 = std::clamp(-l, 0, n), in1 = std::clamp(extent.width - l, in0, n);
+  for (int32_t j = 0; j < n; ++j) {
+    const uint32_t* from = src.Row(std::clamp(t + j, 0, extent.height - 1));
+    uint32_t* to = Row(j);
+    std::fill(to, to + in0, from[0]);
+    if (in1 > in0) std::copy(from + (l + in0), from + (l + in1), to + in0);
+    std::fill(to + in1, to + n, from[extent.width - 1]);
+  }
+  halfSize = half;
+  left = l;
+  top = t;
+  side = n;
+  centreX = x;
+  centreY = y;
+  radius = width;
+  fracX = x - float(ix);
+  fracY = y - float(iy);
+  captured = true;
+  return true;
+}
+
+void beginBrushKind(TPaper& paper, TStroke& s, TMTC& colour, float pressure, float y, float x) {
+  const CLayerData* layer = paper.layerAt(s.layerIndex);
+  Size ext{};
+  if (layer && layer->pixels && colour.IsAllocated())
+    ext = {std::min(colour.width, layer->pixels->width), std::min(colour.height, layer->pixels->height)};
+  const bool usable = !emptySize(ext) && std::fabs(x) < 1e6f && std::fabs(y) < 1e6f;
+  switch (s.kind) {
+    case kBrushWatercolour: {
+      // The canvas under the first dab, as the brush's first load.
+      uint32_t average = s.colour;
+      if (usable) {
+        const int32_t cx = int32_t(x), cy = int32_t(y);
+        uint32_t r = 0, g = 0, b = 0;
+        for (int32_t j = -5; j <= 5; ++j)
+          for (int32_t i = -5; i <= 5; ++i) {
+            const uint32_t p = readClamped(colour, ext, cx + i, cy + j);
+            r += red(p), g += green(p), b += blue(p);
+          }
+        average = makePixel(0, r / 121, g / 121, b / 121);
+      }
+      s.wcSampleR = float(red(average));
+      s.wcSampleG = float(green(average));
+      s.wcSampleB = float(blue(average));
+      s.wcLoaded = blendRGBTable(average, s.colour, 255 - truncToInt(s.effect * 255 / 100)) & 0x00FFFFFFu;
+      s.wcDab = s.wcLoaded;
+      break;
+    }
+    case kBrushSmudge:
+      s.smudgeCaptures = 0;
+      s.smudgeX = truncToInt(x);
+      s.smudgeY = truncToInt(y);
+      s.tips[0].captured = s.tips[1].captured = false;
+      if (usable) s.tips[0].Capture(colour, ext, x, y, s.width);
+      break;
+    case kBrushDarken:
+    case kBrushLighten: buildLightnessCurve(s); break;
+    default: break;
+  }
+}
+
+// ---- the dabs ----
+
+void watercolourDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x) {
+  const Size ext = paintExtent(paper, flow, s);
+  if (emptySize(ext)) return;
+  // The load runs out toward the stroke colour as the ink travels.
+  const float reach = s.speed * s.width;
+  const float f = reach == 0 ? 1.0f : std::min(s.travel / (reach * 2), 1.0f);
+  uint32_t D = blendRGBTable(s.wcLoaded, s.colour, unitByte(f));
+  // The canvas around the dab, plus one on all four sides.
+  const TMTC& c = flow.colour;
+  const int32_t ix = int32_t(x), iy = int32_t(y);
+  const uint32_t p[4] = {
+      readClamped(c, ext, ix, int32_t(y + size + 1)), readClamped(c, ext, ix, int32_t(y - size + 1)),
+      readClamped(c, ext, int32_t(x + size + 1), iy), readClamped(c, ext, int32_t(x - size + 1), iy)};
+  const float sample[3] = {float((red(p[0]) + red(p[1]) + red(p[2]) + red(p[3])) / 4),
+                           float((green(p[0]) + green(p[1]) + green(p[2]) + green(p[3])) / 4),
+                           float((blue(p[0]) + blue(p[1]) + blue(p[2]) + blue(p[3])) / 4)};
+  // The running sample follows the canvas by at most env / 10 a dab.
+  const float step = s.env / 10;
+  float* S[3] = {&s.wcSampleR, &s.wcSampleG, &s.wcSampleB};
+  for (int i = 0; i < 3; ++i) {
+    const float diff = sample[i] - *S[i];
+    if (std::fabs(diff) < step) {
+      *S[i] = sample[i];
+    } else {
+      *S[i] += diff > 0 ? step : -step;
+    }
+  }
+  const uint32_t canvas =
+      makePixel(0, uint32_t(truncToInt(s.wcSampleR)) & 0xFF, uint32_t(truncToInt(s.wcSampleG)) & 0xFF,
+                uint32_t(truncToInt(s.wcSampleB)) & 0xFF);
+  D = blendRGBTable(D, canvas, std::clamp(truncToInt(s.env * 2.55f), 0, 255)) & 0x00FFFFFFu;
+  s.wcDab = D;
+  const float a = s.EffectiveOpacity(legacyOf(paper)) * (s.opacityByPressure ? alpha * 0.35f : 0.35f);
+  withNormalCombine(s.chain, [&](auto writer, auto combine) {
+    colourDisc(ext, x, y, size, unitByte(a), s.softEdge,
+               [&](int32_t px, int32_t py, int v) { writer(flow.colour.Row(py)[px], px, py, v, D, combine); });
+  });
+}
+
+void blurDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x) {
+  const Size ext = paintExtent(paper, flow, s);
+  Box b;
+  if (emptySize(ext) || !(size <= kMaxBlurRadius) || !airBox(ext, x, y, size, b)) return;
+  const CBlockVMTC& src = *paper.layerAt(s.layerIndex)->pixels;
+  const int vmax = unitByte(s.EffectiveOpacity(legacyOf(paper)) * alpha);
+  if (vmax == 0) return;
+  const int32_t k = std::clamp(truncToInt(size * s.effect / 100), 1, kMaxBlurKernel);
+  withChainWriter(s.chain, [&](auto writer) {
+    if (s.chain.lockAlpha()) {
+      blurLoop<true>(flow, s, src, b, size, x, y, vmax, k, writer, LockedCombine{});
+    } else {
+      blurLoop<false>(flow, s, src, b, size, x, y, vmax, k, writer, AlphaBlendCombine{});
+    }
+  });
+}
+
+void eraserDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x) {
+  const Size ext = paintExtent(paper, flow, s);
+  if (emptySize(ext)) return;
+  const int V = unitByte(s.EffectiveOpacity(legacyOf(paper)) * alpha);
+  const uint32_t neutral = s.neutralColour & 0x00FFFFFFu;
+  withChainWriter(s.chain, [&](auto writer) {
+    auto run = [&](auto combine) {
+      colourDisc(ext, x, y, size, V, s.softEdge,
+                 [&](int32_t px, int32_t py, int v) { writer(flow.colour.Row(py)[px], px, py, v, neutral, combine); });
+    };
+    // A locked layer keeps its alpha: the eraser paints the neutral colour instead.
+    if (s.chain.lockAlpha()) {
+      run(LockedCombine{});
+    } else {
+      run(AlphaReduceCombine{});
+    }
+  });
+}
+
+void airbrushDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x) {
+  const Size ext = paintExtent(paper, flow, s);
+  Box b;
+  if (emptySize(ext) || !airBox(ext, x, y, size, b)) return;
+  const int32_t A16 = unitFix(s.EffectiveOpacity(legacyOf(paper)) * alpha);
+  const uint32_t colour = s.colour & 0x00FFFFFFu;
+  withNormalCombine(s.chain, [&](auto writer, auto combine) {
+    airLoop(b, x, y, size, airProfile(s.airMap), A16,
+            [&](int32_t px, int32_t py, int v) { writer(flow.colour.Row(py)[px], px, py, v, colour, combine); });
+  });
+}
+
+void smudgeDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x) {
+  const Size ext = paintExtent(paper, flow, s);
+  if (emptySize(ext)) return;
+  // A new pixel position takes a new tip; the dab lays the previous one.
+  const int32_t ix = int32_t(x), iy = int32_t(y);
+  if (ix != s.smudgeX || iy != s.smudgeY) {
+    s.smudgeX = ix;
+    s.smudgeY = iy;
+    const int32_t n = s.smudgeCaptures;
+    s.smudgeCaptures = n + 1;
+    s.tips[(n + 1) % 2].Capture(flow.colour, ext, x, y, s.width);
+  }
+  if (s.smudgeCaptures < 1) return;
+  const CPenTC& tip = s.tips[(s.smudgeCaptures + 1) % 2];
+  Box b;
+  if (!tip.captured || !airBox(ext, x, y, size, b)) return;
+  const int32_t A16 = unitFix(s.EffectiveOpacity(legacyOf(paper)) * alpha);
+  // Tip pixel of dab pixel (px, py): the same offset from the tip's centre as
+  // from the dab's, each axis by its own fraction; clamped into the tip.
+  const int32_t offX = std::max(tip.halfSize - int32_t(std::ceil(size - tip.fracX)), 0);
+  const int32_t offY = std::max(tip.halfSize - int32_t(std::ceil(size - tip.fracY)), 0);
+  const int32_t shiftX = offX - int32_t(std::floor(x - size)), shiftY = offY - int32_t(std::floor(y - size));
+  const int32_t last = tip.side - 1;
+  const uint32_t neutral = s.neutralColour & 0x00FFFFFFu;
+  withChainWriter(s.chain, [&](auto writer) {
+    auto run = [&](auto combine) {
+      airLoop(b, x, y, size, airProfile(s.airMap), A16, [&](int32_t px, int32_t py, int v) {
+        const uint32_t t = tip.Row(std::clamp(py + shiftY, 0, last))[std::clamp(px + shiftX, 0, last)];
+        writer(flow.colour.Row(py)[px], px, py, v, (t >> 24) != 0 ? t : neutral, combine);
+      });
+    };
+    if (s.chain.lockAlpha()) {
+      run(LockedCombine{});
+    } else {
+      run(AlphaBlendCombine{});
+    }
+  });
+}
+
+void lightnessDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x) {
+  const Size ext = paintExtent(paper, flow, s);
+  Box b;
+  if (emptySize(ext) || !airBox(ext, x, y, size, b)) return;
+  const int32_t A16 = unitFix(s.EffectiveOpacity(legacyOf(paper)) * alpha);
+  const LightnessCombine combine{s.lightnessCurve.data(), straightLightnessCurve()};
+  withChainWriter(s.chain, [&](auto writer) {
+    airLoop(b, x, y, size, airProfile(s.airMap), A16,
+            [&](int32_t px, int32_t py, int v) { writer(flow.colour.Row(py)[px], px, py, v, 0u, combine); });
+  });
+}
+
+}  // namespace vl

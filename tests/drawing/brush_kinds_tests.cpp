@@ -1,0 +1,745 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <vector>
+
+#include "document/blend_modes.h"
+#include "document/paper.h"
+#include "drawing/stroke.h"
+#include "drawing/stroke_protocol.h"
+#include "pixel/colour_models.h"
+
+namespace vl {
+namespace {
+
+constexpr uint32_t kWhite = 0xFFFFFFFFu;
+
+uint32_t fnv1a(const std::vector<uint32_t>& pixels) {
+  uint32_t h = 2166136261u;
+  for (uint32_t p : pixels)
+    for (int i = 0; i < 4; ++i) {
+      h ^= (p >> (8 * i)) & 0xFF;
+      h *= 16777619u;
+    }
+  return h;
+}
+
+class BrushFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(paper.newPaper(flow, "t", 72, 48, 48));
+    stroke.layerIndex = 0;
+  }
+
+  // The layer holds fn(x, y) everywhere; the flow is reloaded from it.
+  void Fill(const std::function<uint32_t(int32_t, int32_t)>& fn) {
+    CBlockVMTC& l = *paper.layerAt(0)->pixels;
+    TMTC buf(l.width, l.height);
+    for (int32_t y = 0; y < buf.height; ++y)
+      for (int32_t x = 0; x < buf.width; ++x) buf.Row(y)[x] = fn(x, y);
+    ASSERT_TRUE(l.WriteFrom(buf, {0, 0}, 255, Area(buf.size())));
+    paper.loadLayerToFlow(flow, 0, true);
+  }
+  void Fill(uint32_t v) {
+    Fill([v](int32_t, int32_t) { return v; });
+  }
+  // A transparent band, an alpha ramp and opaque paint, under colour ramps:
+  // every rule has something to work on.
+  void FillPattern() {
+    Fill([](int32_t x, int32_t y) {
+      const uint32_t a = y < 8 ? 0 : y < 24 ? uint32_t(40 + 4 * x) : 255;
+      return makePixel(a, uint32_t(x * 5), uint32_t(255 - y * 5), uint32_t(x * y) & 0xFF);
+    });
+  }
+
+  std::vector<uint32_t> Layer() const {
+    const CLayerData* l = paper.layerAt(0);
+    TMTC buf(l->pixels->width, l->pixels->height);
+    l->pixels->ReadInto(buf, {0, 0}, false, 255, Area(buf.size()));
+    std::vector<uint32_t> out;
+    for (int32_t y = 0; y < buf.height; ++y) out.insert(out.end(), buf.Row(y), buf.Row(y) + buf.width);
+    return out;
+  }
+  uint32_t At(int32_t x, int32_t y) const { return flow.colour.Row(y)[x]; }
+
+  void Kind(int kind) {
+    stroke.ResetDefaults(kind);
+    stroke.SetColour(0x204080);
+    stroke.noSmoothing = true;
+  }
+  void Begin(StrokePoint p) { BeginStrokeOffset(paper, flow, stroke, session, false, p.pressure, p.y, p.x); }
+  void Add(StrokePoint p) { AddStrokePoint(paper, flow, stroke, session, false, p.pressure, p.y, p.x); }
+  Area End() { return EndStroke(paper, flow, stroke, session, false); }
+  Area Draw(const std::vector<StrokePoint>& points) {
+    Begin(points[0]);
+    for (size_t i = 1; i < points.size(); ++i) Add(points[i]);
+    return End();
+  }
+  void Dab(float size, float alpha, float x, float y) { paintDab(paper, flow, stroke, size, alpha, y, x); }
+
+  TPaper paper;
+  TFlowImage flow{paper};
+  TStroke stroke;
+  StrokeSession session;
+};
+
+// ---- profiles and settings ----
+
+TEST(AirProfile, TablesFollowTheirFormulas) {
+  constexpr int32_t kFull = 255 << 16;
+  struct Row {
+    int map, i;
+    int32_t value;
+  } rows[] = {
+      {0, 0, kFull},   {0, 1843, kFull}, {0, 1844, kFull},
+      {0, 1945, 8397002},  // 255.0 − 255.0 × 101 / 203, truncated
+      {0, 2047, 0},    {1, 0, kFull},    {1, 2047, 0},
+      {2, 0, kFull},   {2, 2047, 0},     {3, 0, kFull},
+      {3, 1023, 8359921},  // 255.0 × 1024 / 2047
+      {3, 2047, 0},    {4, 0, kFull},    {4, 2047, 0},
+  };
+  for (const Row& r : rows) EXPECT_EQ(airProfile(r.map)[r.i], r.value) << r.map << " at " << r.i;
+  // Every profile falls from the centre to the rim; out-of-range selections clamp.
+  for (int m = 0; m < kAirMapCount; ++m)
+    for (int i = 1; i < kAirProfileSize; ++i) ASSERT_LE(airProfile(m)[i], airProfile(m)[i - 1]) << m << " " << i;
+  EXPECT_EQ(airProfile(9), airProfile(4));
+  EXPECT_EQ(airProfile(-1), airProfile(0));
+}
+
+TEST(BrushSettings, AirMapIsPerStrokeAndSetByReset) {
+  TStroke live, replay;
+  EXPECT_EQ(live.airMap, 3);  // the start-up selection
+  live.ResetDefaults(kBrushDarken);
+  EXPECT_EQ(live.airMap, 1);
+  EXPECT_EQ(replay.airMap, 3);  // the other stroke keeps its own
+  replay.SetAirMap(0);
+  EXPECT_EQ(live.airMap, 1);
+  live.ResetDefaults(kBrushPen);  // no value in the table: kept
+  EXPECT_EQ(live.airMap, 1);
+  live.ResetDefaults(kBrushSmudge);
+  EXPECT_EQ(live.airMap, 3);
+  live.changed = false;
+  live.SetAirMap(7);
+  EXPECT_EQ(live.airMap, 4);
+  EXPECT_TRUE(live.changed);
+}
+
+TEST(BrushSettings, ChainTakesOnlyTheStagesTheKindOffers) {
+  struct Row {
+    int kind;
+    bool gradation;
+  } rows[] = {{kBrushPen, true},   {kBrushWatercolour, true}, {kBrushBlur, false},
+              {kBrushEraser, false}, {kBrushAirbrush, true},  {kBrushSmudge, false}};
+  for (const Row& r : rows) {
+    TStroke s;
+    s.ResetDefaults(r.kind);
+    s.SetUseGradation(true);
+    EXPECT_EQ(s.chain.usesGradation(), r.gradation) << r.kind;
+  }
+}
+
+// ---- one dab, pixel by pixel ----
+
+TEST_F(BrushFixture, AirbrushDabFollowsTheLinearProfile) {
+  Fill(kWhite);
+  Kind(kBrushAirbrush);
+  stroke.SetColour(0x000000);
+  stroke.SetOpacity(1);
+  Begin({10, 10, 1});
+  Dab(4, 1, 10.5f, 10.5f);
+  // Centre: distance 0, strength 255, the colour replaces the pixel.
+  EXPECT_EQ(At(10, 10), 0xFF000000u);
+  // Distance 2 of 4: profile 3 at 1023 gives 127; lerp8(0, 255, 127) = 128.
+  EXPECT_EQ(At(12, 10), 0xFF808080u);
+  EXPECT_EQ(At(10, 8), 0xFF808080u);
+  // Distance 4 is not inside.
+  EXPECT_EQ(At(14, 10), kWhite);
+  // A radius of 0 paints nothing (and divides by nothing).
+  Dab(0, 1, 30.5f, 30.5f);
+  EXPECT_EQ(At(30, 30), kWhite);
+  End();
+}
+
+TEST_F(BrushFixture, AirbrushDabsAccumulate) {
+  Fill(kWhite);
+  Kind(kBrushAirbrush);
+  stroke.SetOpacity(0.5f);
+  stroke.SetColour(0x000000);
+  Begin({10, 10, 1});
+  Dab(4, 1, 10.5f, 10.5f);
+  // 255 × 0.5 in 16.16 gives 127; white moves to 128.
+  EXPECT_EQ(At(10, 10), 0xFF808080u);
+  Dab(4, 1, 10.5f, 10.5f);
+  EXPECT_EQ(At(10, 10), 0xFF404040u);  // lerp8(0, 128, 127) = 64
+  End();
+}
+
+// The colour disc, through the eraser.
+struct EraserCase {
+  const char* name;
+  bool soft, locked;
+  int32_t x, y;
+  uint32_t expected;
+  int mode = kModeNormal;
+};
+
+TEST_F(BrushFixture, EraserDiscValues) {
+  // Radius 5 at (10, 10): t = 20² = 400 in quarter pixels.
+  const EraserCase cases[] = {
+      {"centre cleared", false, false, 10, 10, 0x00336699u},
+      {"partial cell with all 16 points in", false, false, 14, 10, 0x00336699u},
+      {"13 of 16 points: 207", false, false, 13, 13, 0x30336699u},
+      {"all corners outside", false, false, 15, 10, 0xFF336699u},
+      {"soft: K = 255 − 64 × 255 / 400 = 215", true, false, 12, 10, 0x29336699u},
+      {"soft centre: K = 255", true, false, 10, 10, 0x01336699u},
+      // Locked: the neutral colour (white for normal layers), alpha kept.
+      {"locked centre", false, true, 10, 10, 0xFFFFFFFFu},
+      {"locked 13 of 16", false, true, 13, 13, blendRGB(0xFF336699u, 0xFFFFFF, 207)},
+      // An add layer's neutral colour is black.
+      {"locked add layer", false, true, 10, 10, 0xFF000000u, kModeAdd},
+      {"unlocked add layer", false, false, 10, 10, 0x00336699u, kModeAdd},
+  };
+  for (const EraserCase& c : cases) {
+    Fill(0xFF336699u);
+    paper.layerAt(0)->maskLock = c.locked;
+    paper.layerAt(0)->mode = c.mode;
+    Kind(kBrushEraser);
+    stroke.SetSoftEdge(c.soft);
+    Begin({10, 10, 1});
+    Dab(5, 1, 10, 10);
+    EXPECT_EQ(At(c.x, c.y), c.expected) << c.name;
+    End();
+  }
+}
+
+TEST_F(BrushFixture, EraserStrokeClearsAlphaOnly) {
+  Fill(0xFF336699u);
+  Kind(kBrushEraser);
+  stroke.SetSoftEdge(false);
+  stroke.SetOpacityByPressure(false);
+  stroke.SetWidth(6);
+  const Area r = Draw({{5, 20, 1}, {40, 20, 1}, {40, 20, 1}});
+  const std::vector<uint32_t> after = Layer();
+  for (int32_t x = 6; x < 40; ++x) EXPECT_EQ(after[20 * 48 + x], 0x00336699u) << x;
+  int partial = 0;
+  for (int32_t y = 0; y < 48; ++y)
+    for (int32_t x = 0; x < 48; ++x) {
+      const uint32_t p = after[size_t(y) * 48 + x];
+      ASSERT_EQ(p & 0xFFFFFF, 0x336699u);  // colour untouched everywhere
+      if (p >> 24 != 0xFF) {
+        ASSERT_TRUE(x >= r.x && x < r.right() && y >= r.y && y < r.bottom());
+        partial += (p >> 24) != 0;
+      }
+    }
+  EXPECT_GT(partial, 10);  // the antialiased rim
+}
+
+TEST_F(BrushFixture, EraserHalfOpacityHalvesAlpha) {
+  Fill(0xFF336699u);
+  Kind(kBrushEraser);
+  stroke.SetOpacity(0.5f);
+  stroke.SetSoftEdge(false);
+  Begin({10, 10, 1});
+  Dab(5, 1, 10, 10);
+  // V = 127: 255 − MUL[127][255] = 128.
+  EXPECT_EQ(At(10, 10), 0x80336699u);
+  Dab(5, 1, 10, 10);
+  EXPECT_EQ(At(10, 10), 0x41336699u);  // 128 − MUL[127][128] = 65
+  End();
+}
+
+TEST_F(BrushFixture, WatercolourWithoutSpeedPaintsTheStrokeColour) {
+  Fill(kWhite);
+  Kind(kBrushWatercolour);
+  stroke.SetSpeed(0);
+  stroke.SetEnv(0);
+  stroke.SetOpacity(1);
+  stroke.SetSoftEdge(false);
+  Begin({10, 10, 1});
+  Dab(4, 1, 10.5f, 10.5f);
+  EXPECT_EQ(stroke.wcDab, 0x204080u);
+  // Value trunc(0.35 × 255) = 89: lerp8 of 0x20, 0x40, 0x80 over 255.
+  EXPECT_EQ(At(10, 10), 0xFFB1BCD2u);
+  End();
+}
+
+TEST_F(BrushFixture, WatercolourLoadStartsFromTheCanvas) {
+  Fill(0xFF4080C0u);
+  Kind(kBrushWatercolour);
+  stroke.SetEffect(100);
+  stroke.SetEnv(0);
+  stroke.SetSpeed(100);
+  stroke.SetSizeByPressure(false);
+  stroke.SetOpacityByPressure(false);
+  stroke.SetWidth(3);
+  Begin({4, 24, 1});
+  EXPECT_EQ(stroke.wcLoaded, 0x4080C0u);  // effect 100: the canvas average alone
+  EXPECT_EQ(stroke.wcSampleR, 64.0f);
+  // The first dab lays the canvas colour on itself: nothing changes there.
+  Add({44, 24, 1});
+  Add({44, 24, 1});
+  const uint32_t first = At(4, 24), late = At(43, 24);
+  EXPECT_EQ(first, 0xFF4080C0u);
+  EXPECT_NE(late, 0xFF4080C0u);
+  // Travel 4 × 40 over reach 100 × 3 × 2: about half-way to the stroke colour.
+  EXPECT_LT(red(late), 64u);
+  End();
+}
+
+TEST_F(BrushFixture, WatercolourSampleFollowsTheCanvasByEnvOverTen) {
+  // Black left of x = 24, white from there on.
+  Fill([](int32_t x, int32_t) { return x < 24 ? 0xFF000000u : kWhite; });
+  Kind(kBrushWatercolour);
+  stroke.SetEnv(40);
+  Begin({5, 20, 1});
+  EXPECT_EQ(stroke.wcSampleR, 0.0f);
+  Dab(3, 1, 35.5f, 20.5f);  // all four samples white
+  EXPECT_EQ(stroke.wcSampleR, 4.0f);
+  EXPECT_EQ(stroke.wcSampleB, 4.0f);
+  Dab(3, 1, 35.5f, 20.5f);
+  EXPECT_EQ(stroke.wcSampleG, 8.0f);
+  End();
+  // Two of the eleven columns around x = 20 are white: 2 × 11 × 255 / 121.
+  stroke.SetEnv(100);
+  Begin({20, 20, 1});
+  EXPECT_EQ(stroke.wcSampleR, 46.0f);
+  Dab(3, 1, 25.5f, 20.5f);  // samples at x 25, 25, 29 and 23: 3 × 255 / 4 = 191, ten away at most
+  EXPECT_EQ(stroke.wcSampleR, 56.0f);
+  End();
+  // Within one step the sample is taken whole.
+  Fill([](int32_t x, int32_t) { return x < 24 ? 0xFF050505u : 0xFF0A0A0Au; });
+  Begin({5, 20, 1});
+  EXPECT_EQ(stroke.wcSampleR, 5.0f);
+  Dab(3, 1, 35.5f, 20.5f);
+  EXPECT_EQ(stroke.wcSampleR, 10.0f);
+  End();
+}
+
+struct BlurCase {
+  const char* name;
+  int32_t x, y;
+  uint32_t expected;
+};
+
+TEST_F(BrushFixture, BlurDabAveragesTheLayer) {
+  // One black pixel on white; radius 3, kernel max(1, trunc(3 × 0.1)) = 1.
+  const BlurCase cases[] = {
+      // Σr = 8 × 255 over Σa = 9 × 255: 226, at full value.
+      {"centre", 10, 10, 0xFFE2E2E2u},
+      // Distance 1: value 255 − 85 = 170; lerp8(226, 255, 170) = 235.
+      {"distance 1", 11, 10, 0xFFEBEBEBu},
+      // Distance √2 in 16.16 is 92681: value 135; lerp8(226, 255, 135) = 239.
+      {"diagonal", 9, 9, 0xFFEFEFEFu},
+      {"box without the black pixel", 12, 10, kWhite},
+      {"distance 3 is outside", 13, 10, kWhite},
+  };
+  Fill([](int32_t x, int32_t y) { return x == 10 && y == 10 ? 0xFF000000u : kWhite; });
+  Kind(kBrushBlur);
+  Begin({10, 10, 1});
+  Dab(3, 1, 10.5f, 10.5f);
+  for (const BlurCase& c : cases) EXPECT_EQ(At(c.x, c.y), c.expected) << c.name;
+  // The source is the layer, not the flow: a second dab lays the same colour.
+  Dab(3, 1, 10.5f, 10.5f);
+  EXPECT_EQ(At(10, 10), 0xFFE2E2E2u);
+  End();
+}
+
+TEST_F(BrushFixture, BlurRepeatsTheLayerEdge) {
+  // Black corner pixel: the clamped 3 × 3 box around (0, 0) holds it four
+  // times and white five times: 5 × 255 × 255 / (9 × 255) = 141.
+  Fill([](int32_t x, int32_t y) { return x == 0 && y == 0 ? 0xFF000000u : kWhite; });
+  Kind(kBrushBlur);
+  Begin({0, 0, 1});
+  Dab(2, 1, 0.5f, 0.5f);
+  EXPECT_EQ(At(0, 0), 0xFF8D8D8Du);
+  // The far corner, with a kernel reaching well past both edges.
+  stroke.SetEffect(100);
+  Dab(6, 1, 47.5f, 47.5f);
+  EXPECT_EQ(At(47, 47), kWhite);
+  End();
+}
+
+// The sliding box sums against sums taken directly, with a kernel reaching
+// past the layer's edges, for both alpha rules.
+TEST_F(BrushFixture, BlurMatchesDirectBoxSums) {
+  for (bool locked : {false, true}) {
+    FillPattern();
+    paper.layerAt(0)->maskLock = locked;
+    const std::vector<uint32_t> layer = Layer();
+    Kind(kBrushBlur);
+    stroke.SetEffect(60);
+    stroke.SetOpacity(0.8f);
+    const float x = 3.7f, y = 40.2f, size = 6.5f, alpha = 0.9f;
+    Begin({x, y, 1});
+    Dab(size, alpha, x, y);
+    const int32_t k = int32_t(size * 60 / 100), n = (2 * k + 1) * (2 * k + 1);
+    const int vmax = int(0.8f * alpha * 255);
+    const int64_t S = int64_t(size * 65536);
+    auto src = [&](int32_t cx, int32_t cy) {
+      return layer[size_t(std::clamp(cy, 0, 47)) * 48 + size_t(std::clamp(cx, 0, 47))];
+    };
+    int written = 0;
+    for (int32_t py = 0; py < 48; ++py)
+      for (int32_t px = 0; px < 48; ++px) {
+        const uint32_t d = src(px, py);
+        uint32_t expected = d;
+        const int64_t dx = (int64_t(px) << 16) + 32768 - int64_t(x * 65536);
+        const int64_t dy = (int64_t(py) << 16) + 32768 - int64_t(y * 65536);
+        const int64_t dist = isqrt(uint64_t(dx * dx + dy * dy));
+        if (px >= int32_t(std::floor(x - size)) && px < int32_t(std::ceil(x + size)) &&
+            py >= int32_t(std::floor(y - size)) && py < int32_t(std::ceil(y + size)) && dist < S) {
+          const int v = mul8(255 - int(dist * 255 / S), vmax);
+          int64_t sa = 0, sr = 0, sg = 0, sb = 0;
+          for (int32_t j = -k; j <= k; ++j)
+            for (int32_t i = -k; i <= k; ++i) {
+              const uint32_t p = src(px + i, py + j);
+              const int a = locked ? 255 : int(p >> 24);
+              sa += p >> 24;
+              sr += locked ? red(p) : MUL[a][red(p)];
+              sg += locked ? green(p) : MUL[a][green(p)];
+              sb += locked ? blue(p) : MUL[a][blue(p)];
+            }
+          if (v > 0 && locked) {
+            expected = blendRGB(d, makePixel(0, uint32_t(sr / n), uint32_t(sg / n), uint32_t(sb / n)), v);
+          } else if (v > 0 && sa > 0) {
+            const uint32_t na = uint32_t(lerp8(int(sa / n), int(d >> 24), v));
+            const uint32_t c = makePixel(0, uint32_t(sr * 255 / sa), uint32_t(sg * 255 / sa), uint32_t(sb * 255 / sa));
+            expected = na == 0 ? d & 0xFFFFFF : (na << 24) | (blendRGB(d, c, v) & 0xFFFFFF);
+          }
+        }
+        written += expected != d;
+        ASSERT_EQ(At(px, py), expected) << locked << " at " << px << "," << py;
+      }
+    EXPECT_GT(written, 50);
+    End();
+  }
+}
+
+TEST_F(BrushFixture, BlurOfNothingLeavesNothing) {
+  Fill(0x00FFFFFFu);  // transparent: Σa = 0
+  Kind(kBrushBlur);
+  Begin({20, 20, 1});
+  Dab(8, 1, 20.5f, 20.5f);
+  for (int32_t y = 0; y < 48; ++y)
+    for (int32_t x = 0; x < 48; ++x) ASSERT_EQ(At(x, y), 0x00FFFFFFu);
+  End();
+}
+
+TEST_F(BrushFixture, BlurSpreadsAlphaAndLockedBlurKeepsIt) {
+  // An opaque black pixel on transparent white.
+  for (bool locked : {false, true}) {
+    Fill([](int32_t x, int32_t y) { return x == 10 && y == 10 ? 0xFF000000u : 0x00FFFFFFu; });
+    paper.layerAt(0)->maskLock = locked;
+    Kind(kBrushBlur);
+    Begin({10, 10, 1});
+    Dab(3, 1, 10.5f, 10.5f);
+    if (locked) {
+      // Plain averages of R, G, B: 8 × 255 / 9 = 226; alpha stays.
+      EXPECT_EQ(At(10, 10), 0xFFE2E2E2u);
+      EXPECT_EQ(At(11, 10), 0x00EBEBEBu);
+    } else {
+      // Premultiplied: only the black pixel counts; alpha 255 / 9 = 28.
+      EXPECT_EQ(At(10, 10), 0x1C000000u);
+      // Value 170: alpha lerp8(28, 0, 170) = 18, colour lerp8(0, 255, 170) = 85.
+      EXPECT_EQ(At(11, 10), 0x12555555u);
+    }
+    End();
+  }
+}
+
+TEST_F(BrushFixture, SmudgeLaysThePreviousTip) {
+  // Black left of x = 16, white from there on; pen width 4: tips of 15 × 15.
+  Fill([](int32_t x, int32_t) { return x < 16 ? 0xFF000000u : kWhite; });
+  Kind(kBrushSmudge);
+  stroke.SetWidth(4);
+  stroke.SetOpacity(1);
+  Begin({10.2f, 10.2f, 1});
+  EXPECT_TRUE(stroke.tips[0].captured);
+  EXPECT_EQ(stroke.tips[0].left, 3);
+  Dab(3, 1, 20.5f, 10.5f);
+  EXPECT_EQ(stroke.smudgeCaptures, 1);
+  // Offset 7 − ceil(3 − 0.2) = 4 into the tip from the box at x 17: dab
+  // pixel 20 takes tip column 7, layer x 10 — black, at full strength.
+  EXPECT_EQ(At(20, 10), 0xFF000000u);
+  // Pixel 22: layer x 12, still black; distance 2 of 3 gives 85: 170.
+  EXPECT_EQ(At(22, 10), 0xFFAAAAAAu);
+  EXPECT_EQ(At(24, 10), kWhite);  // distance 3: outside
+  End();
+}
+
+TEST_F(BrushFixture, SmudgeOnOnePixelPaintsNothing) {
+  Fill([](int32_t x, int32_t) { return x < 16 ? 0xFF000000u : kWhite; });
+  Kind(kBrushSmudge);
+  stroke.SetOpacity(1);
+  const std::vector<uint32_t> before = Layer();
+  // Every dab lands at (15.x, 20.x): the position of the begin.
+  Draw({{15.1f, 20.1f, 1}, {15.3f, 20.2f, 1}, {15.4f, 20.4f, 1}, {15.4f, 20.4f, 1}});
+  EXPECT_GT(stroke.dabCount, 0);
+  EXPECT_EQ(stroke.smudgeCaptures, 0);
+  EXPECT_EQ(Layer(), before);
+}
+
+TEST_F(BrushFixture, SmudgeTipRepeatsTheLayerEdge) {
+  // A red first column; the begin tip reaches six columns past the left edge.
+  Fill([](int32_t x, int32_t) { return x == 0 ? 0xFFFF0000u : kWhite; });
+  Kind(kBrushSmudge);
+  stroke.SetWidth(4);
+  stroke.SetOpacity(1);
+  Begin({1.2f, 1.2f, 1});
+  EXPECT_EQ(stroke.tips[0].left, -6);
+  EXPECT_EQ(stroke.tips[0].At(0, 0), 0xFFFF0000u);
+  EXPECT_EQ(stroke.tips[0].At(7, 0), 0xFFFFFFFFu);
+  Dab(3, 1, 30.5f, 30.5f);
+  // Pixel 28 takes tip column 5 (layer −1, repeated red) at value 85.
+  EXPECT_EQ(At(28, 30), 0xFFFFAAAAu);
+  EXPECT_EQ(At(30, 30), kWhite);  // tip column 7: layer x 1
+  End();
+}
+
+TEST_F(BrushFixture, SmudgeOfTransparencyErodes) {
+  // The tip comes from transparent pixels: the neutral colour at alpha 0.
+  Fill([](int32_t x, int32_t) { return x < 16 ? 0x00000000u : 0xFF204080u; });
+  Kind(kBrushSmudge);
+  stroke.SetOpacity(1);
+  stroke.SetWidth(4);
+  Begin({5.2f, 10.2f, 1});
+  Dab(3, 1, 30.5f, 10.5f);
+  EXPECT_EQ(At(30, 10), 0x00204080u);  // value 255: no alpha left, colour kept
+  // Value 85: alpha lerp8(0, 255, 85) = 170; the colour moves toward white by 85.
+  EXPECT_EQ(At(32, 10), 0xAA6A7FAAu);
+  End();
+}
+
+// Blur 2's coverage (written only by the oldest drawings) re-blurs the layer.
+TEST_F(BrushFixture, Blur2RebuildWeighsTheCentreByCoverage) {
+  Fill([](int32_t x, int32_t y) { return x == 10 && y == 10 ? 0xFF000000u : kWhite; });
+  Kind(kBrushBlur2);
+  Begin({10, 10, 1});
+  flow.coverage.Row(10)[10] = 40;  // centre weight 32 − 31 = 1: 8 × 255 / 9 = 226
+  flow.coverage.Row(10)[11] = 2;   // centre 30, the black neighbour 1: 37 × 255 / 38 = 248
+  flow.coverage.Row(10)[9] = 1;    // below 2: the layer pixel
+  flow.colour.Row(10)[9] = 0xFF123456u;
+  rebuildCoverage(paper, flow, stroke, Area(0, 0, 48, 48));
+  EXPECT_EQ(At(10, 10), 0xFFE2E2E2u);
+  EXPECT_EQ(At(11, 10), 0xFFF8F8F8u);
+  EXPECT_EQ(At(9, 10), kWhite);
+  flow.coverage.Fill(0);
+  End();
+}
+
+// ---- burn and dodge ----
+
+struct LightnessCase {
+  const char* name;
+  int kind;
+  float effect;
+  uint32_t in, out;
+};
+
+TEST_F(BrushFixture, BurnAndDodgeOnGreys) {
+  // Full value at the centre (profile 1, opacity 1): the pixel becomes the
+  // grey of lightness (v / 255)^e × 255, e = 1 + effect × 0.002 (its
+  // reciprocal for dodge), through the 2048-entry curve.
+  const LightnessCase cases[] = {
+      {"burn 50, 128", kBrushDarken, 50, 0xFF808080u, 0xFF777777u},   // 119
+      {"burn 50, 64", kBrushDarken, 50, 0xFF404040u, 0xFF373737u},    // 55
+      {"burn 100, 200", kBrushDarken, 100, 0xFFC8C8C8u, 0xFFBEBEBEu}, // 190
+      {"dodge 50, 128", kBrushLighten, 50, 0xFF808080u, 0xFF888888u}, // 136
+      {"dodge 100, 64", kBrushLighten, 100, 0xFF404040u, 0xFF505050u},// 80
+      {"burn black", kBrushDarken, 100, 0xFF000000u, 0xFF000000u},
+      {"dodge white", kBrushLighten, 100, kWhite, kWhite},
+      {"burn 0", kBrushDarken, 0, 0xFF808080u, 0xFF808080u},
+      {"dodge 0", kBrushLighten, 0, 0xFF808080u, 0xFF808080u},
+      {"alpha kept", kBrushDarken, 50, 0x40808080u, 0x40777777u},
+  };
+  for (const LightnessCase& c : cases) {
+    Fill(c.in);
+    Kind(c.kind);
+    stroke.SetEffect(c.effect);
+    stroke.SetOpacity(1);
+    stroke.SetColour(0xFF0000);  // the paint colour plays no part
+    Begin({10, 10, 1});
+    Dab(4, 1, 10.5f, 10.5f);
+    EXPECT_EQ(At(10, 10), c.out) << c.name;
+    End();
+  }
+}
+
+TEST_F(BrushFixture, BurnAndDodgeOnSaturatedColours) {
+  const uint32_t colours[] = {0xFFFF8000u, 0xFF2060E0u, 0xFF00FF00u, 0xFFC02040u, 0xFF808000u};
+  for (uint32_t c : colours) {
+    for (int kind : {kBrushDarken, kBrushLighten}) {
+      for (float effect : {0.0f, 100.0f}) {
+        Fill(c);
+        Kind(kind);
+        stroke.SetEffect(effect);
+        stroke.SetOpacity(1);
+        Begin({10, 10, 1});
+        Dab(4, 1, 10.5f, 10.5f);
+        const uint32_t out = At(10, 10);
+        End();
+        if (effect == 0) {
+          // A straight curve changes nothing, whatever the HLS round trip would lose.
+          EXPECT_EQ(out, c) << std::hex << c << " " << kind;
+          continue;
+        }
+        const HLS before = rgbToHLS(c, HlsRule::Division), after = rgbToHLS(out, HlsRule::Division);
+        if (kind == kBrushDarken) {
+          EXPECT_LT(after.l, before.l) << std::hex << c;
+          EXPECT_LE(red(out), red(c));
+          EXPECT_LE(green(out), green(c));
+          EXPECT_LE(blue(out), blue(c));
+        } else {
+          EXPECT_GT(after.l, before.l) << std::hex << c;
+          EXPECT_GE(red(out), red(c));
+          EXPECT_GE(green(out), green(c));
+          EXPECT_GE(blue(out), blue(c));
+        }
+        // The hue stays within a few degrees.
+        EXPECT_NEAR(after.h / 65536.0, before.h / 65536.0, 4.0) << std::hex << c;
+        EXPECT_EQ(out >> 24, 0xFFu);
+      }
+    }
+  }
+}
+
+// ---- whole strokes ----
+
+TEST_F(BrushFixture, Blur2PaintsNothingInTheCurrentGeneration) {
+  FillPattern();
+  Kind(kBrushBlur2);
+  stroke.SetWidth(6);
+  const std::vector<uint32_t> before = Layer();
+  Draw({{5, 20, 1}, {40, 30, 1}, {40, 30, 1}});
+  EXPECT_GT(stroke.dabCount, 0);
+  EXPECT_EQ(Layer(), before);
+}
+
+struct KindCase {
+  const char* name;
+  int kind;
+  uint32_t checksum, lockedChecksum;
+};
+
+const KindCase kKinds[] = {
+    {"wc", kBrushWatercolour, 3771988810u, 2197211341u},
+    {"blur", kBrushBlur, 1130656695u, 1952466912u},
+    {"eraser", kBrushEraser, 2297245884u, 3116563921u},
+    {"airbrush", kBrushAirbrush, 3387748827u, 2534803457u},
+    {"rubpen", kBrushSmudge, 1307563293u, 1096723854u},
+    // Burn and dodge change colour only: the lock makes no difference.
+    {"darken", kBrushDarken, 1070409132u, 1070409132u},
+    {"lighten", kBrushLighten, 4285379989u, 4285379989u},
+};
+
+class KindStrokes : public BrushFixture {
+ protected:
+  // The same path for every kind, with pressure, crossing the pattern's edges.
+  void Stroke(int kind) {
+    Kind(kind);
+    stroke.SetWidth(9);
+    stroke.SetEffect(std::max(stroke.effect, 40.0f));
+    Draw({{2, 3, 0.3f}, {20, 12, 0.9f}, {44, 30, 1}, {30, 46, 0.6f}, {1, 40, 0.8f}, {1, 40, 0}});
+  }
+};
+
+TEST_F(KindStrokes, LockedAlphaKeepsEveryAlphaByte) {
+  for (const KindCase& k : kKinds) {
+    FillPattern();
+    paper.layerAt(0)->maskLock = true;
+    const std::vector<uint32_t> before = Layer();
+    Stroke(k.kind);
+    EXPECT_TRUE(stroke.lockAlpha);
+    const std::vector<uint32_t> after = Layer();
+    int rgbChanged = 0;
+    for (size_t i = 0; i < after.size(); ++i) {
+      ASSERT_EQ(after[i] >> 24, before[i] >> 24) << k.name << " at " << i;
+      rgbChanged += (after[i] & 0xFFFFFF) != (before[i] & 0xFFFFFF);
+    }
+    EXPECT_GT(rgbChanged, 50) << k.name;
+  }
+}
+
+// The layer after the commit is the flow as the stroke left it, and the
+// composite drawn segment by segment is the composite drawn afresh: the
+// touched blocks and refreshed rectangles hold every pixel a dab wrote.
+TEST_F(KindStrokes, CommitAndRefreshHoldEveryDab) {
+  for (const KindCase& k : kKinds) {
+    FillPattern();
+    paper.recomposeAll(true);
+    Kind(k.kind);
+    stroke.SetWidth(9);
+    stroke.SetEffect(40);
+    Begin({2, 3, 0.3f});
+    for (StrokePoint p : {StrokePoint{20, 12, 0.9f}, {44, 30, 1}, {30, 46, 0.6f}, {1, 40, 0.8f}, {1, 40, 0}}) Add(p);
+    std::vector<uint32_t> flowPixels;
+    for (int32_t y = 0; y < 48; ++y) flowPixels.insert(flowPixels.end(), flow.colour.Row(y), flow.colour.Row(y) + 48);
+    const TTC& c = paper.compositeImage;
+    std::vector<uint32_t> live;
+    for (int32_t y = 0; y < c.height; ++y) live.insert(live.end(), c.Row(y), c.Row(y) + c.width);
+    End();
+    EXPECT_EQ(Layer(), flowPixels) << k.name;
+    paper.recomposeAll(true);
+    std::vector<uint32_t> fresh;
+    for (int32_t y = 0; y < c.height; ++y) fresh.insert(fresh.end(), c.Row(y), c.Row(y) + c.width);
+    EXPECT_EQ(live, fresh) << k.name;
+  }
+}
+
+// A layer smaller than the paper (and the flow buffer): dabs, samples and
+// tips reaching past it stay inside it, and the layer still takes the stroke.
+TEST_F(KindStrokes, SmallLayerBoundsEveryKind) {
+  const int32_t index = paper.layers.AppendNew(20, 14, 1, 255, kModeNormal, false);
+  ASSERT_GE(index, 1);
+  CBlockVMTC& small = *paper.layerAt(index)->pixels;
+  TMTC content(20, 14);
+  for (const KindCase& k : kKinds) {
+    for (int32_t y = 0; y < 14; ++y)
+      for (int32_t x = 0; x < 20; ++x) content.Row(y)[x] = makePixel(255, uint32_t(x * 12), uint32_t(y * 18), 90);
+    small.WriteFrom(content, {0, 0}, 255, Area(0, 0, 20, 14));
+    ASSERT_TRUE(paper.setCurrentLayer(flow, index));
+    paper.loadLayerToFlow(flow, index, true);
+    Kind(k.kind);
+    stroke.SetWidth(9);
+    stroke.layerIndex = index;
+    Draw({{-6, 3, 1}, {12, 7, 1}, {30, 16, 1}, {44, 40, 1}, {44, 40, 0}});
+    TMTC after(20, 14);
+    small.ReadInto(after, {0, 0}, false, 255, Area(0, 0, 20, 14));
+    int changed = 0;
+    for (int32_t y = 0; y < 14; ++y)
+      for (int32_t x = 0; x < 20; ++x) changed += after.Row(y)[x] != content.Row(y)[x];
+    EXPECT_GT(changed, 10) << k.name;
+    // Beyond the layer the buffer stays as the binding left it.
+    EXPECT_EQ(flow.colour.Row(30)[30], 0x00FFFFFFu) << k.name;
+  }
+}
+
+// The explicit cases above pin each rule; these pin whole strokes, so that
+// a change anywhere in a kind's arithmetic shows.
+TEST_F(KindStrokes, GoldenChecksums) {
+  for (const KindCase& k : kKinds) {
+    for (bool locked : {false, true}) {
+      FillPattern();
+      paper.layerAt(0)->maskLock = locked;
+      Stroke(k.kind);
+      EXPECT_EQ(fnv1a(Layer()), locked ? k.lockedChecksum : k.checksum) << k.name << " locked " << locked;
+    }
+  }
+}
+
+TEST_F(KindStrokes, SameStrokeTwiceGivesTheSamePixels) {
+  for (const KindCase& k : kKinds) {
+    FillPattern();
+    const std::vector<uint32_t> before = Layer();
+    Stroke(k.kind);
+    const std::vector<uint32_t> first = Layer();
+    FillPattern();
+    Stroke(k.kind);
+    EXPECT_EQ(Layer(), first) << k.name;
+    EXPECT_NE(first, before) << k.name;
+  }
+}
+
+}  // namespace
+}  // namespace vl
