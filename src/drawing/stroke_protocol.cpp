@@ -80,9 +80,12 @@ Area EndStroke(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& sessi
   paper.strokeLayer = -1;
   paper.strokeFlow = nullptr;
   paper.reseedDissolve = false;
+  // Undo keeps the layer's pixels from before the commit.
+  if (record && layer && !rect.empty()) paper.pushStrokeUndo(s.layerIndex, rect);
   // An empty stroke, or one whose layer is gone, still leaves the coverage
   // clean for the next one.
   paper.commitFlowRect(flow, s.layerIndex, true, rect);
+  if (layer && !rect.empty()) paper.modified = true;
   if (!layer || rect.empty()) return {};
   Area paperRect(rect.x - layer->offsetX, rect.y - layer->offsetY, rect.width, rect.height);
   // The composite already shows the committed pixels; only dissolving layers,

@@ -1044,3 +1044,44 @@ TEST_F(StrokeFixture, GoldenChecksum) {
 
 }  // namespace
 }  // namespace vl
+
+namespace vl {
+namespace {
+
+// Sees what the layer held where a stroke is about to commit.
+class StrokeUndoProbe : public PaperUndoHook {
+ public:
+  bool Enabled() const override { return true; }
+  bool Push(UndoEntry&& e) override {
+    kind = e.kind;
+    rect = e.rect;
+    pixelBefore = e.layer->pixels->Pixel(rect.x + rect.width / 2, rect.y + rect.height / 2);
+    return true;
+  }
+  int kind = -1;
+  Area rect;
+  uint32_t pixelBefore = 0;
+};
+
+TEST_F(StrokeFixture, ARecordedStrokeHandsTheOldPixelsToUndoBeforeItCommits) {
+  PlainPen(9);
+  auto probe = std::make_unique<StrokeUndoProbe>();
+  StrokeUndoProbe& seen = *probe;
+  paper.setHooks(nullptr, std::move(probe));
+  const StrokePoint points[] = {{10, 30, 1}, {50, 32, 1}, {52, 50, 1}, {52, 50, 0}};
+  BeginStrokeOffset(paper, flow, stroke, session, true, points[0].pressure, points[0].y, points[0].x);
+  for (size_t i = 1; i < std::size(points); ++i)
+    AddStrokePoint(paper, flow, stroke, session, true, points[i].pressure, points[i].y, points[i].x);
+  const std::vector<uint32_t> before = Layer();
+  const Area changed = EndStroke(paper, flow, stroke, session, true);
+  ASSERT_FALSE(changed.empty());
+  EXPECT_EQ(seen.kind, 3);
+  // The layer sits at the paper's origin; undo keeps the part inside the layer.
+  EXPECT_EQ(seen.rect, Area(intersect(changed.bounds(), Bounds{0, 0, 64, 64})));
+  EXPECT_EQ(seen.pixelBefore, before[size_t((seen.rect.y + seen.rect.height / 2) * 64 + seen.rect.x + seen.rect.width / 2)]);
+  EXPECT_NE(Layer(), before);
+  EXPECT_TRUE(paper.modified);
+}
+
+}  // namespace
+}  // namespace vl
