@@ -122,6 +122,17 @@ enum class TextId {
   LayerModeLabel,
   LayerTransparencyLock,
   LayerRenameCaption,
+  CmdViewAntiAlias,
+  HintViewAntiAlias,
+  SmoothDisplay,       // status bar: followed by on or off
+  SettingOn,
+  SettingOff,
+  CmdViewRotateLeft,
+  HintViewRotateLeft,
+  CmdViewRotateRight,
+  HintViewRotateRight,
+  CmdViewRotateCancel,
+  HintViewRotateCancel,
   Count
 };
 

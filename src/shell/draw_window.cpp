@@ -1,5 +1,8 @@
 #include "shell/draw_window.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <QMouseEvent>
 
 #include <QGuiApplication>
@@ -32,6 +35,8 @@ TDrawWindow::TDrawWindow(QWidget* parent)
   setFocusPolicy(Qt::StrongFocus);
   setFrameShape(QFrame::NoFrame);
   paperObj->observer = this;
+  // Rotated and smoothed views show the margin's colour around the paper.
+  paperObj->viewBackgroundColor = palette().color(QPalette::Dark).rgb() & 0x00FFFFFFu;
 }
 
 TDrawWindow::~TDrawWindow() {
@@ -92,6 +97,39 @@ void TDrawWindow::applyScroll() {
   const ScrollMapping v = scrollMapping(verticalScrollBar()->value(), p.height, z, m, viewport()->height());
   p.setWindowOffset(h.windowOffset, v.windowOffset);
   p.setViewOrigin(h.viewOrigin, v.viewOrigin);
+  // A turned view pans its centre with the bars, along the paper's axes.
+  if (p.rotated()) {
+    double cx, cy;
+    unrotatedCentre(cx, cy);
+    p.setRotationCentre(float(cx), float(cy));
+  }
+  viewport()->update();
+}
+
+void TDrawWindow::unrotatedCentre(double& x, double& y) const {
+  const TPaper& p = *paperObj;
+  const double z = p.zoomFactor();
+  x = (ClientWidth() / 2 - p.windowOffsetX) / z + p.viewOriginX;
+  y = (ClientHeight() / 2 - p.windowOffsetY) / z + p.viewOriginY;
+}
+
+void TDrawWindow::setAntialias(bool on) {
+  paperObj->zoomAntialias = on;
+  viewport()->update();
+}
+
+void TDrawWindow::setViewRotation(float degrees) {
+  TPaper& p = *paperObj;
+  if (!std::isfinite(degrees)) return;
+  // Keep the angle in −180 … 180 so repeated turns never lose precision.
+  degrees = std::remainder(degrees, 360.0f);
+  if (std::fabs(degrees) < 0.01f) degrees = 0.0f;
+  double cx, cy;
+  p.screenToPaper(ClientWidth() / 2, ClientHeight() / 2, cx, cy);
+  p.setRotationDegrees(degrees);
+  centrePending = false;
+  centreOn(cx, cy);
+  updateCaption();
   viewport()->update();
 }
 
@@ -200,6 +238,25 @@ void TDrawWindow::paintEvent(QPaintEvent* event) {
   TPaper& paper = *paperObj;
   if (!paper.initialised || !paper.compositeImage.IsAllocated()) {
     p.fillRect(exposed, background);
+    return;
+  }
+  if (paper.rotated()) {
+    // The turned paper is no rectangle: the renderer paints the background
+    // around it. Render the paper under the exposed corners.
+    p.fillRect(exposed, background);
+    double xs[4], ys[4];
+    const QPoint corners[4] = {exposed.topLeft(), exposed.topRight() + QPoint(1, 0),
+                               exposed.bottomLeft() + QPoint(0, 1), exposed.bottomRight() + QPoint(1, 1)};
+    for (int i = 0; i < 4; ++i) paper.screenToPaper(corners[i].x(), corners[i].y(), xs[i], ys[i]);
+    const auto clampInt = [](double d) { return int32_t(std::clamp(d, -1e9, 1e9)); };
+    const int32_t l = clampInt(std::floor(*std::min_element(xs, xs + 4))) - 1;
+    const int32_t t = clampInt(std::floor(*std::min_element(ys, ys + 4))) - 1;
+    const int32_t r = clampInt(std::ceil(*std::max_element(xs, xs + 4))) + 1;
+    const int32_t b = clampInt(std::ceil(*std::max_element(ys, ys + 4))) + 1;
+    p.setClipRect(exposed);
+    painter = &p;
+    paper.drawToWindow(l, b, r, t);
+    painter = nullptr;
     return;
   }
   const double z = paper.zoomFactor();

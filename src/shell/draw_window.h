@@ -40,6 +40,12 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView, public PaperO
   void centreOn(double x, double y);
   // Takes the scroll bars' positions into the paper's view state and repaints.
   void applyScroll();
+  // The smoothed display of zoomed views.
+  void setAntialias(bool on);
+  bool antialias() const { return paperObj->zoomAntialias; }
+  // Turns the view about the middle of the client area; degrees clockwise.
+  void setViewRotation(float degrees);
+  void rotateViewBy(float degrees) { setViewRotation(paperObj->rotationDegrees + degrees); }
 
   // The canvas's caption: the paper's caption text.
   void updateCaption();
@@ -78,6 +84,8 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView, public PaperO
   // Half the width of the screen the window is on.
   int32_t margin() const;
   void updateScrollBars();
+  // The paper point the unrotated view shows in the middle of the client area.
+  void unrotatedCentre(double& x, double& y) const;
   void zoomAboutCentre(int newLevel);
 
   // Paper coordinates of a point of the client area.

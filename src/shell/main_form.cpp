@@ -160,6 +160,33 @@ void TMainForm::createCommands() {
                if (TDrawWindow* c = activeCanvas()) c->zoomCancel();
              });
 
+  menus[kMenuView]->addSeparator();
+  QAction* aa = addCommand("actViewAntiAlias", text(TextId::CmdViewAntiAlias), text(TextId::HintViewAntiAlias),
+                           QKeySequence(Qt::Key_F9), kMenuView, [this] {
+                             TDrawWindow* c = activeCanvas();
+                             if (!c) return;
+                             c->setAntialias(!c->antialias());
+                             const std::string state(text(c->antialias() ? TextId::SettingOn : TextId::SettingOff));
+                             statusBar()->showMessage(QString::fromStdString(std::string(text(TextId::SmoothDisplay)) + " " + state));
+                             updateCommands();
+                           });
+  aa->setCheckable(true);
+  addCommand("actViewRotateLeft", text(TextId::CmdViewRotateLeft), text(TextId::HintViewRotateLeft),
+             QKeySequence(Qt::CTRL | Qt::Key_BracketLeft), kMenuView, [this] {
+               if (TDrawWindow* c = activeCanvas()) c->rotateViewBy(-15.0f);
+               updateCommands();
+             });
+  addCommand("actViewRotateRight", text(TextId::CmdViewRotateRight), text(TextId::HintViewRotateRight),
+             QKeySequence(Qt::CTRL | Qt::Key_BracketRight), kMenuView, [this] {
+               if (TDrawWindow* c = activeCanvas()) c->rotateViewBy(15.0f);
+               updateCommands();
+             });
+  addCommand("actViewRotateCancel", text(TextId::CmdViewRotateCancel), text(TextId::HintViewRotateCancel),
+             QKeySequence(Qt::CTRL | Qt::Key_Backslash), kMenuView, [this] {
+               if (TDrawWindow* c = activeCanvas()) c->setViewRotation(0.0f);
+               updateCommands();
+             });
+
   addCommand("actWindowCascade", text(TextId::CmdWindowCascade), text(TextId::HintWindowCascade), {}, kMenuWindow,
              [this] { area->cascadeSubWindows(); });
   addCommand("actWindowTileVertical", text(TextId::CmdWindowTileVertical), text(TextId::HintWindowTileVertical), {},
@@ -178,6 +205,10 @@ void TMainForm::updateCommands() {
   for (const char* name : {"actFileClose", "actViewZoomIn", "actViewZoomOut"})
     if (QAction* a = command(name)) a->setEnabled(c != nullptr);
   if (QAction* a = command("actViewZoomCancel")) a->setEnabled(c && c->paper().zoomLevel != 0);
+  for (const char* name : {"actViewAntiAlias", "actViewRotateLeft", "actViewRotateRight"})
+    if (QAction* a = command(name)) a->setEnabled(c != nullptr);
+  if (QAction* a = command("actViewAntiAlias")) a->setChecked(c && c->antialias());
+  if (QAction* a = command("actViewRotateCancel")) a->setEnabled(c && c->paper().rotated());
   const bool any = !area->subWindowList().isEmpty();
   for (const char* name : {"actWindowCascade", "actWindowTileVertical", "actWindowTileHorizontal", "actWindowMinimizeAll"})
     if (QAction* a = command(name)) a->setEnabled(any);

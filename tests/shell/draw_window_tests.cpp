@@ -134,3 +134,55 @@ TEST_F(DrawWindow, DraggingTheMousePaintsAndAClickDoesNot) {
 
 }  // namespace
 }  // namespace vl
+
+namespace vl {
+namespace {
+
+// Left half red, right half blue: the grabbed screen must show each colour
+// where the view maps it, for every way of showing the paper.
+TEST_F(DrawWindow, TurnedAndSmoothedViewsShowThePaperWhereTheMappingPutsIt) {
+  TPaper& paper = canvas.paper();
+  CBlockVMTC& image = *paper.layerAt(0)->pixels;
+  ASSERT_TRUE(image.SetMasked(Area(0, 0, 200, 300), 0xFFFFFFFFu, 0xFFFF0000u));
+  ASSERT_TRUE(image.SetMasked(Area(200, 0, 200, 300), 0xFFFFFFFFu, 0xFF0000FFu));
+  paper.recomposeAll(true);
+  const QRgb background = canvas.palette().color(QPalette::Dark).rgb() & 0xFFFFFF;
+  struct {
+    int level;
+    bool smooth;
+    float degrees;
+  } views[] = {{0, false, 30}, {1, true, 0}, {1, true, -45}, {-2, false, 90}, {-3, true, 0}, {2, false, 180}};
+  for (const auto& v : views) {
+    SCOPED_TRACE(testing::Message() << v.level << " " << v.smooth << " " << v.degrees);
+    paper.setZoomLevel(v.level);
+    canvas.setAntialias(v.smooth);
+    canvas.setViewRotation(v.degrees);
+    EXPECT_EQ(paper.rotated(), v.degrees != 0);
+    const QImage shot = canvas.viewport()->grab().toImage();
+    int red = 0, blue = 0, outside = 0;
+    for (int y = 2; y < shot.height() - 2; y += 7)
+      for (int x = 2; x < shot.width() - 2; x += 7) {
+        double px, py;
+        paper.screenToPaper(x + 0.5, y + 0.5, px, py);
+        const QRgb shown = shot.pixel(x, y) & 0xFFFFFF;
+        // Two paper pixels (and two screen pixels) from every edge the colour is certain.
+        const double edge = 2 + 2 / paper.zoomFactor();
+        if (px < -edge || py < -edge || px > 400 + edge || py > 300 + edge) {
+          EXPECT_EQ(shown, background) << x << "," << y;
+          ++outside;
+        } else if (px > edge && px < 200 - edge && py > edge && py < 300 - edge) {
+          EXPECT_EQ(shown, 0xFF0000u) << x << "," << y;
+          ++red;
+        } else if (px > 200 + edge && px < 400 - edge && py > edge && py < 300 - edge) {
+          EXPECT_EQ(shown, 0x0000FFu) << x << "," << y;
+          ++blue;
+        }
+      }
+    EXPECT_GT(red + blue, 20);
+  }
+  canvas.setViewRotation(0);
+  EXPECT_FALSE(paper.rotated());
+}
+
+}  // namespace
+}  // namespace vl
