@@ -133,6 +133,20 @@ enum class TextId {
   HintViewRotateRight,
   CmdViewRotateCancel,
   HintViewRotateCancel,
+  BrushPen,            // the nine brush kinds, in kind order
+  BrushWatercolour,
+  BrushBlur,
+  BrushEraser,
+  BrushBlur2,
+  BrushAirbrush,
+  BrushSmudge,
+  BrushDarken,
+  BrushLighten,
+  BrushWindowCaption,
+  BrushSizeLabel,
+  BrushEffectLabel,
+  BrushColourLabel,
+  BrushSoftEdge,
   Count
 };
 

@@ -25,6 +25,7 @@
 #include "platform/ui_services.h"
 #include "shell/cli/product.h"
 #include "shell/draw_window.h"
+#include "shell/brush_picker.h"
 #include "shell/layer_list.h"
 #include "shell/new_canvas_dialog.h"
 #include "shell/qt_ui.h"
@@ -85,6 +86,10 @@ TMainForm::TMainForm(const StartupOptions& options, QWidget* parent)
   setAcceptDrops(true);
   createMenus();
   createCommands();
+  // A pen that draws a visible line until the pen slots bring the stored ones.
+  stroke.SetWidth(5.0f);
+  brushPicker = new TBrushPicker(stroke, this);
+  addDockWidget(Qt::RightDockWidgetArea, brushPicker);
   layerList = new TLayerList(this);
   addDockWidget(Qt::RightDockWidgetArea, layerList);
   connect(area, &QMdiArea::subWindowActivated, this, [this] {

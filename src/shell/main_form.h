@@ -23,6 +23,7 @@ namespace vl {
 class CAppProfile;
 class TDrawWindow;
 class TLayerList;
+class TBrushPicker;
 class TMainForm;
 
 // Starts replaying an event file in a canvas window for viewer mode; the
@@ -51,6 +52,7 @@ class TMainForm : public QMainWindow {
 
   QMdiArea* mdiArea() const { return area; }
   TLayerList* layers() const { return layerList; }
+  TBrushPicker* brushes() const { return brushPicker; }
   // The one pen every canvas paints with.
   TStroke& liveStroke() { return stroke; }
   TDrawWindow* activeCanvas() const;
@@ -108,6 +110,7 @@ class TMainForm : public QMainWindow {
   CCompletionReport report;
   QMdiArea* area = nullptr;
   TLayerList* layerList = nullptr;
+  TBrushPicker* brushPicker = nullptr;
   QTimer* timer = nullptr;
   QMenu* menus[kMenuCount] = {};
   std::map<std::string, QAction*, std::less<>> commands;

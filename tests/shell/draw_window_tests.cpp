@@ -186,3 +186,44 @@ TEST_F(DrawWindow, TurnedAndSmoothedViewsShowThePaperWhereTheMappingPutsIt) {
 
 }  // namespace
 }  // namespace vl
+
+namespace vl {
+namespace {
+
+// Every kind the picker offers changes a two-coloured layer under a drag.
+TEST_F(DrawWindow, EveryOfferedBrushPaintsWithTheMouse) {
+  TPaper& paper = canvas.paper();
+  QWidget* vp = canvas.viewport();
+  for (int kind = 0; kind < kBrushKindCount; ++kind) {
+    if (kind == kBrushBlur2) continue;
+    SCOPED_TRACE(kind);
+    CBlockVMTC& image = *paper.layerAt(0)->pixels;
+    ASSERT_TRUE(image.SetMasked(Area(0, 0, 400, 150), 0xFFFFFFFFu, 0xFFC04020u));
+    ASSERT_TRUE(image.SetMasked(Area(0, 150, 400, 150), 0xFFFFFFFFu, 0xFF2040C0u));
+    paper.loadLayerToFlow(canvas.flow(), 0, true);
+    paper.recomposeAll(true);
+    TStroke pen;
+    pen.ResetDefaults(kind);
+    pen.SetWidth(12);
+    pen.SetEffect(80);
+    pen.SetColour(0x10E010);
+    canvas.setStroke(&pen);
+    double px, py;
+    paper.screenToPaper(0, 0, px, py);
+    // A drag across the colour border.
+    const int borderY = int((150 - py) * paper.zoomFactor());
+    QTest::mousePress(vp, Qt::LeftButton, Qt::NoModifier, QPoint(40, borderY - 30));
+    for (int i = 1; i <= 12; ++i) QTest::mouseMove(vp, QPoint(40 + 10 * i, borderY - 30 + 5 * i));
+    QTest::mouseRelease(vp, Qt::LeftButton, Qt::NoModifier, QPoint(160, borderY + 30));
+    int changed = 0;
+    for (int32_t y = 100; y < 200; ++y)
+      for (int32_t x = 0; x < 250; ++x) {
+        const uint32_t was = y < 150 ? 0xFFC04020u : 0xFF2040C0u;
+        changed += image.Pixel(x, y) != was;
+      }
+    EXPECT_GT(changed, 50);
+  }
+}
+
+}  // namespace
+}  // namespace vl

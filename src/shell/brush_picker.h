@@ -1,0 +1,48 @@
+#pragma once
+// A small brush picker beside the canvases: the brush kind, its size,
+// opacity, effect, soft edge and colour. It edits the main window's pen,
+// which every canvas paints with.
+#include <QDockWidget>
+
+class QCheckBox;
+class QComboBox;
+class QDoubleSpinBox;
+class QPushButton;
+class QSlider;
+
+namespace vl {
+
+class TStroke;
+
+class TBrushPicker : public QDockWidget {
+  Q_OBJECT
+
+ public:
+  TBrushPicker(TStroke& pen, QWidget* parent = nullptr);
+
+  // Shows the pen's settings again.
+  void refresh();
+  // The pen's colour (RGB).
+  void setColour(uint32_t rgb);
+
+  // Widgets, for the tests.
+  QComboBox* kindBox() const { return kind; }
+  QDoubleSpinBox* sizeBox() const { return size; }
+  QSlider* opacitySlider() const { return opacity; }
+  QSlider* effectSlider() const { return effect; }
+  QCheckBox* softEdgeBox() const { return softEdge; }
+
+ private:
+  void kindChosen(int k);
+
+  TStroke& stroke;
+  QComboBox* kind = nullptr;
+  QDoubleSpinBox* size = nullptr;
+  QSlider* opacity = nullptr;
+  QSlider* effect = nullptr;
+  QCheckBox* softEdge = nullptr;
+  QPushButton* colour = nullptr;
+  bool filling = false;
+};
+
+}  // namespace vl
