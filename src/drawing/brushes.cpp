@@ -166,6 +166,9 @@ void rebuildCoverage(TPaper& paper, TFlowImage& flow, TStroke& s, Area rect) {
   if (!brushTraits(s.kind).coverage) return;
   const CLayerData* layer = paper.layerAt(s.layerIndex);
   if (!layer || !layer->pixels || !flow.colour.IsAllocated() || !flow.colour.ClipArea(rect)) return;
+  // Beyond a layer smaller than the buffer nothing is painted, so nothing
+  // piles up there from one segment to the next.
+  if (!clipArea(rect, layer->pixels->size())) return;
   // Start again from the layer's own pixels, then lay the coverage over them.
   layer->pixels->ReadInto(flow.colour, {rect.x, rect.y}, false, 255, rect);
   if (s.kind == kBrushBlur2) {

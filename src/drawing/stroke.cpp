@@ -183,6 +183,10 @@ void TStroke::ResetForBegin(float x, float y, uint32_t neutral) {
 void TStroke::PushPoint(const StrokePoint& p) {
   for (int i = 7; i > 0; --i) history[i] = history[i - 1];
   history[0] = p;
+  // Pressure beyond 0 … 1 (from a stream or a driver) would size dabs past
+  // the rectangles that are refreshed and committed.
+  const float q = p.pressure;
+  history[0].pressure = q > 0.0f ? (q < 1.0f ? q : 1.0f) : 0.0f;
   if (!noSmoothing) {
     history[1].x = (history[0].x + history[2].x) / 2;
     history[1].y = (history[0].y + history[2].y) / 2;

@@ -743,3 +743,48 @@ TEST_F(KindStrokes, SameStrokeTwiceGivesTheSamePixels) {
 
 }  // namespace
 }  // namespace vl
+
+namespace vl {
+namespace {
+
+// After a stroke the flow buffer and the layer agree everywhere and no
+// coverage is left, so nothing of it can show in the next stroke: also when
+// the input pressed harder than 1.
+TEST_F(BrushFixture, AStrokeLeavesNothingBehindInTheFlow) {
+  const int kinds[] = {kBrushPen, kBrushAirbrush, kBrushWatercolour, kBrushSmudge, kBrushEraser};
+  for (int kind : kinds) {
+    SCOPED_TRACE(kind);
+    Fill(0xFF808080u);
+    Kind(kind);
+    stroke.SetColour(0);
+    stroke.SetWidth(6);
+    Draw({{10, 24, 4}, {30, 24, 4}, {36, 24, 4}, {36, 24, 0}});
+    const std::vector<uint32_t> layer = Layer();
+    int differing = 0, covered = 0;
+    for (int32_t y = 0; y < 48; ++y)
+      for (int32_t x = 0; x < 48; ++x) {
+        differing += At(x, y) != layer[size_t(y * 48 + x)];
+        covered += flow.coverage.Row(y)[x] != 0;
+      }
+    EXPECT_EQ(differing, 0);
+    EXPECT_EQ(covered, 0);
+  }
+}
+
+// The pen's rebuild stays inside a layer smaller than the flow buffer.
+TEST_F(BrushFixture, PenOnASmallLayerLeavesTheBufferBeyondItAlone) {
+  const int32_t index = paper.layers.AppendNew(20, 14, 1, 255, kModeNormal, false);
+  ASSERT_GE(index, 1);
+  ASSERT_TRUE(paper.setCurrentLayer(flow, index));
+  paper.loadLayerToFlow(flow, index, true);
+  Kind(kBrushPen);
+  stroke.SetWidth(9);
+  stroke.layerIndex = index;
+  for (int i = 0; i < 3; ++i) {
+    Draw({{-6, 3, 1}, {12, 7, 1}, {30, 16, 1}, {44, 40, 1}, {44, 40, 0}});
+    EXPECT_EQ(flow.colour.Row(10)[30], 0x00FFFFFFu) << i;
+  }
+}
+
+}  // namespace
+}  // namespace vl
