@@ -185,8 +185,10 @@ void TStroke::PushPoint(const StrokePoint& p) {
   history[0] = p;
   // Pressure beyond 0 … 1 (from a stream or a driver) would size dabs past
   // the rectangles that are refreshed and committed.
+  // A NaN stays, so that the walk refuses the point as it refuses NaN places.
   const float q = p.pressure;
-  history[0].pressure = q > 0.0f ? (q < 1.0f ? q : 1.0f) : 0.0f;
+  if (q > 1.0f) history[0].pressure = 1.0f;
+  if (q < 0.0f) history[0].pressure = 0.0f;
   if (!noSmoothing) {
     history[1].x = (history[0].x + history[2].x) / 2;
     history[1].y = (history[0].y + history[2].y) / 2;
