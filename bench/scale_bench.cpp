@@ -76,6 +76,9 @@ BENCHMARK(BM_ViewRebuild)
     ->Args({0, 0, 30})
     ->Args({1, 1, 30})
     ->Args({1, 0, 30})
+    // The whole composite in view: the largest footprints.
+    ->Args({-8, 1, 0})
+    ->Args({-8, 1, 30})
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -446,16 +446,28 @@ Area TPaper::renderSmoothed(Area r) {
 Area TPaper::renderSquare(Area r) {
   const double z = zoomFactor();
   const int32_t vw = viewImage.width, vh = viewImage.height;
-  double cx, cy;
-  paperToScreen(r.x + r.width * 0.5, r.y + r.height * 0.5, cx, cy);
-  // Half the diagonal of the turned rectangle and a pixel, and two more for
-  // the smoothing footprint and the rounding of the centre.
-  const int64_t half = int64_t(std::max(r.width, r.height) * z * 1.41421356 / 2) + 1 + 2;
-  const int64_t mx = int64_t(std::clamp(std::floor(cx), -4e9, 4e9));
-  const int64_t my = int64_t(std::clamp(std::floor(cy), -4e9, 4e9));
-  const auto inView = [](int64_t v, int32_t side) { return int32_t(std::clamp<int64_t>(v, 0, side)); };
-  const Area a(Bounds{inView(mx - half, vw), inView(my - half, vh), inView(mx + half + 1, vw),
-                      inView(my + half + 1, vh)});
+  const auto inView = [](double v, int32_t side) {
+    return int32_t(std::clamp(v, 0.0, double(side)));  // NaN never reaches here
+  };
+  Area a;
+  if (!rotated()) {
+    // Unturned, the rectangle's own window bounds and a pixel suffice: a thin
+    // strip exposed by scrolling stays a thin strip.
+    double x0, y0, x1, y1;
+    paperToScreen(r.x, r.y, x0, y0);
+    paperToScreen(r.right(), r.bottom(), x1, y1);
+    a = Area(Bounds{inView(std::floor(x0) - 1, vw), inView(std::floor(y0) - 1, vh), inView(std::ceil(x1) + 1, vw),
+                    inView(std::ceil(y1) + 1, vh)});
+  } else {
+    double cx, cy;
+    paperToScreen(r.x + r.width * 0.5, r.y + r.height * 0.5, cx, cy);
+    if (!std::isfinite(cx) || !std::isfinite(cy)) return {};
+    // Half the diagonal of the turned rectangle and a pixel, and two more for
+    // the smoothing footprint and the rounding of the centre.
+    const double half = std::floor(std::max(r.width, r.height) * z * 1.41421356 / 2) + 1 + 2;
+    const double mx = std::floor(cx), my = std::floor(cy);
+    a = Area(Bounds{inView(mx - half, vw), inView(my - half, vh), inView(mx + half + 1, vw), inView(my + half + 1, vh)});
+  }
   if (a.empty()) return {};
   double ox, oy;
   bool done;
@@ -518,6 +530,8 @@ bool TPaper::zoomOut() {
 }
 
 void TPaper::setRotationRadians(float radians) {
+  // Angles come from event streams too: a view cannot turn by NaN.
+  if (!std::isfinite(radians)) radians = 0.0f;
   rotationAngle = radians;
   rotationDegrees = radians * 180.0f / 3.14159265358979f;
   rotationSine = std::sin(radians);
@@ -525,6 +539,7 @@ void TPaper::setRotationRadians(float radians) {
 }
 
 void TPaper::setRotationDegrees(float degrees) {
+  if (!std::isfinite(degrees)) degrees = 0.0f;
   rotationDegrees = degrees;
   rotationAngle = degrees * 3.14159265358979f / 180.0f;
   rotationSine = std::sin(rotationAngle);

@@ -120,7 +120,12 @@ inline uint32_t pixel4Any(const RowOf& rowOf, const ScaleCell& cx, const ScaleCe
   for (int32_t k = 0; k < cy.count; ++k) {
     const auto row = rowOf(cy.first + k);
     const float wy = cy.Weight(k);
-    for (int32_t m = 0; m < cx.count; ++m) acc = f4AddWeighted(acc, row[cx.first + m], cx.Weight(m) * wy);
+    // The partial ends apart, so the whole pixels between need no test.
+    const int32_t last = cx.count - 1;
+    if (last < 0) continue;
+    acc = f4AddWeighted(acc, row[cx.first], cx.firstWeight * wy);
+    for (int32_t m = 1; m < last; ++m) acc = f4AddWeighted(acc, row[cx.first + m], wy);
+    if (last > 0) acc = f4AddWeighted(acc, row[cx.first + last], cx.lastWeight * wy);
   }
   return f4Store(acc, cx.span * cy.span);
 }
@@ -165,7 +170,11 @@ inline uint8_t pixel1(const RowOf& rowOf, const ScaleCell& cx, const ScaleCell& 
   for (int32_t k = 0; k < cy.count; ++k) {
     const uint8_t* row = rowOf(cy.first + k);
     const float wy = cy.Weight(k);
-    for (int32_t m = 0; m < cx.count; ++m) acc = acc + float(row[cx.first + m]) * (cx.Weight(m) * wy);
+    const int32_t last = cx.count - 1;
+    if (last < 0) continue;
+    acc = acc + float(row[cx.first]) * (cx.firstWeight * wy);
+    for (int32_t m = 1; m < last; ++m) acc = acc + float(row[cx.first + m]) * wy;
+    if (last > 0) acc = acc + float(row[cx.first + last]) * (cx.lastWeight * wy);
   }
   return storeChannel(acc, cx.span * cy.span);
 }
@@ -353,6 +362,7 @@ const uint8_t* CScaleImageTMTC::SourcePixel(int32_t x, int32_t y) { return src->
 uint8_t* CScaleImageTMTC::DestPixel(int32_t x, int32_t y) { return dst->PixelAddress(x, y); }
 
 bool CScaleImageTMTC::resampleCells(const ScaleCell* columns, const ScaleCell* rows, Area dest, uint32_t emptyColour) {
+  if (!src || !dst) return false;
   const TMTC& s = *src;
   BufferOut out{*dst};
   return runCells4([&s](int32_t y) { return static_cast<const uint32_t*>(s.Row(y)); }, out, columns, rows, dest,

@@ -40,10 +40,21 @@ struct LightnessCombine {
   const int32_t* curve;
   const int32_t* straight;
   uint32_t operator()(uint32_t d, uint32_t, int v) const {
+    // Runs of one colour are common: the conversions run once per colour.
+    const uint32_t rgb = d & 0x00FFFFFFu;
+    if (!cached || rgb != lastRGB) {
+      lastTarget = target(d);
+      lastRGB = rgb;
+      cached = true;
+    }
+    return lastTarget == rgb ? d : blendRGB(d, lastTarget, v);
+  }
+  // The colour a full-strength dab turns d into.
+  uint32_t target(uint32_t d) const {
     const HLS h = rgbToHLS(d, HlsRule::Division);
     const int32_t i = ((h.l >> 13) * 2047) / 2040;
     const int32_t shift = (curve[i] - straight[i]) * 255;
-    if (shift == 0) return d;
+    if (shift == 0) return d & 0x00FFFFFFu;
     HLS moved = h;
     moved.l = std::clamp(h.l + shift, 0, kFix255);
     const uint32_t to = hlsToRGB(moved, HlsRule::Division), from = hlsToRGB(h, HlsRule::Division);
@@ -51,8 +62,10 @@ struct LightnessCombine {
       const int c = int((d >> shiftBits) & 0xFF) + int((to >> shiftBits) & 0xFF) - int((from >> shiftBits) & 0xFF);
       return uint32_t(std::clamp(c, 0, 255)) << shiftBits;
     };
-    return blendRGB(d, channel(16) | channel(8) | channel(0), v);
+    return channel(16) | channel(8) | channel(0);
   }
+  mutable uint32_t lastRGB = 0, lastTarget = 0;
+  mutable bool cached = false;
 };
 
 // The straight curve (exponent 1), computed exactly as the stroke's are.

@@ -381,7 +381,8 @@ constexpr uint32_t kInk = 0xFFFF2040u, kGround = 0xFF10E0A0u;  // no mixture of 
 class PaperViewTest : public ::testing::Test {
  protected:
   struct Canvas {
-    HeadlessView view{160, 120};
+    Canvas(int32_t w, int32_t h) : view(w, h) {}
+    HeadlessView view;
     TPaper paper{&view};
   };
 
@@ -417,12 +418,14 @@ TEST_F(PaperViewTest, PiecesMeetWithoutSeamsAtEveryZoom) {
   const int32_t xs[] = {0, 13, 63, 70, 101, 150};
   const int32_t ys[] = {0, 9, 40, 47, 110};
   int rendered = 0;
+  // An even and an odd window, so the centre's rounding shows.
+  for (const Size client : {Size{160, 120}, Size{161, 121}})
   for (float degrees : {0.0f, 30.0f})
     for (bool smooth : {false, true})
       for (int level = kMinZoomLevel; level <= kMaxZoomLevel; ++level) {
         SCOPED_TRACE("level " + std::to_string(level) + (smooth ? " smooth " : " nearest ") +
                      std::to_string(degrees));
-        Canvas pieces, whole;
+        Canvas pieces(client.width, client.height), whole(client.width, client.height);
         setUp(pieces.paper, level, smooth, degrees);
         setUp(whole.paper, level, smooth, degrees);
         TPaper& p = whole.paper;
@@ -432,16 +435,16 @@ TEST_F(PaperViewTest, PiecesMeetWithoutSeamsAtEveryZoom) {
           for (int k = 0; k + 1 < int(std::size(xs)); ++k)
             pieces.paper.drawToWindow(xs[k], ys[i + 1], xs[k + 1], ys[i]);
         p.drawToWindow(0, p.height, p.width, 0);
-        ASSERT_EQ(p.viewImage.size(), (Size{160, 120}));
-        ASSERT_EQ(pieces.paper.viewImage.size(), (Size{160, 120}));
+        ASSERT_EQ(p.viewImage.size(), client);
+        ASSERT_EQ(pieces.paper.viewImage.size(), client);
         std::string where;
         EXPECT_EQ(firstDifference(pieces.paper.viewImage, p.viewImage, where), 0) << "first at " << where;
 
         // Well inside the paper no background shows; well outside nothing else does.
         const double margin = 1.5 / p.zoomFactor() + 1.5;
         int inside = 0;
-        for (int32_t y = 0; y < 120; ++y)
-          for (int32_t x = 0; x < 160; ++x) {
+        for (int32_t y = 0; y < client.height; ++y)
+          for (int32_t x = 0; x < client.width; ++x) {
             double px, py;
             p.screenToPaper(x + 0.5, y + 0.5, px, py);
             const uint32_t v = p.viewImage.At(x, y);
@@ -462,19 +465,34 @@ TEST_F(PaperViewTest, PiecesMeetWithoutSeamsAtEveryZoom) {
         EXPECT_EQ(shown.windowX, shown.source.x);
         EXPECT_EQ(shown.windowY, shown.source.y);
 
-        // A change painted through its own rectangle leaves nothing stale around it.
-        for (TPaper* q : {&pieces.paper, &p}) q->compositeImage.FillMasked(Area(37, 21, 15, 9), 0xFF3060F0u, ~0u);
-        pieces.paper.drawToWindow(37, 30, 52, 21);
-        p.drawToWindow(0, p.height, p.width, 0);
-        EXPECT_EQ(firstDifference(pieces.paper.viewImage, p.viewImage, where), 0)
-            << "after a change, first at " << where;
+        // A change painted through its own rectangle leaves nothing stale
+        // around it: a small one and one large enough to go in pieces.
+        for (const Area change : {Area(37, 21, 15, 9), Area(41, 23, 71, 69)}) {
+          for (TPaper* q : {&pieces.paper, &p}) q->compositeImage.FillMasked(change, 0xFF3060F0u, ~0u);
+          pieces.paper.drawToWindow(change.x, change.bottom(), change.right(), change.y);
+          p.drawToWindow(0, p.height, p.width, 0);
+          EXPECT_EQ(firstDifference(pieces.paper.viewImage, p.viewImage, where), 0)
+              << "after a change, first at " << where;
+        }
       }
   // Rotated always; unrotated the 8 negative levels twice, and 1, 2, 3 and 5 smoothed.
-  EXPECT_EQ(rendered, 2 * 18 + 2 * 8 + 4);
+  EXPECT_EQ(rendered, 2 * (2 * 18 + 2 * 8 + 4));
+}
+
+TEST_F(PaperViewTest, AnAngleThatIsNoNumberLeavesTheViewUnturned) {
+  for (float bad : {std::nanf(""), INFINITY, -INFINITY}) {
+    Canvas c(160, 120);
+    setUp(c.paper, 1, true, bad);
+    EXPECT_FALSE(c.paper.rotated());
+    c.paper.setRotationRadians(bad);
+    EXPECT_FALSE(c.paper.rotated());
+    c.paper.drawToWindow(0, c.paper.height, c.paper.width, 0);
+    EXPECT_FALSE(c.view.presented.empty());
+  }
 }
 
 TEST_F(PaperViewTest, ViewImageFollowsTheWindowAndItsBackground) {
-  Canvas c;
+  Canvas c(160, 120);
   setUp(c.paper, -3, true, 0.0f);
   c.paper.viewBackgroundColor = 0x123456;
   c.paper.drawToWindow(0, 110, 150, 0);
