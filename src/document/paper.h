@@ -146,6 +146,9 @@ class TPaper {
                       const std::string* layerName = nullptr, const uint8_t* attributes = nullptr);
   // Kept for the oldest event streams, never recorded.
   bool flipVisibility(int32_t layer);
+  // Folds every visible layer into the lowest one, two at a time; only when
+  // at least two show and all share one blend mode.
+  bool mergeVisibleOldest(TFlowImage& flow);
   bool offsetInPlace(TFlowImage& flow, int32_t layer, int32_t dx, int32_t dy);
 
   // A stroke's end hands the layer rectangle it is about to change (layer

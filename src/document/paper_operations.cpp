@@ -658,6 +658,47 @@ bool TPaper::flipVisibility(int32_t layer) {
   return true;
 }
 
+bool TPaper::mergeVisibleOldest(TFlowImage& flow) {
+  if (layers.VisibleCount() < 2) return false;
+  const int mode = layers.At(layers.FirstVisible())->Mode();
+  for (int32_t i = 0; i < layers.Count(); ++i)
+    if (layers.At(i)->visible && layers.At(i)->Mode() != mode) return false;
+  WaitCursor wait;
+  const bool legacy = drawGeneration == DrawGeneration::Legacy;
+  TMTC buf;
+  if (!buf.Resize(width, height)) {
+    ui().Warning(text(TextId::OutOfMemory));
+    return false;
+  }
+  int32_t lower = layers.FirstVisible();
+  while (layers.VisibleCount() > 1) {
+    int32_t upper = lower + 1;
+    while (!layers.At(upper)->visible) ++upper;
+    CLayerData& lo = *layers.At(lower);
+    const CLayerData& hi = *layers.At(upper);
+    if (!lo.pixels || !hi.pixels) return false;
+    buf.Fill(NeutralColour(mode));
+    for (const CLayerData* l : {static_cast<const CLayerData*>(&lo), &hi}) {
+      ComposeParams p;
+      p.mode = l->Mode();
+      p.opacity = l->opacity;
+      p.legacy = legacy;
+      composeImage(buf, {0, 0}, *l->pixels, Area(l->offsetX, l->offsetY, width, height), p);
+    }
+    if (!legacy) buf.FillMasked(buf.area(), 0xFF000000u, 0xFF000000u);
+    lo.pixels->WriteFrom(buf, {lo.offsetX, lo.offsetY}, 255, buf.area());
+    lo.pixels->Compact();
+    lo.opacity = 255;
+    lo.mode = uint8_t(mode);
+    layers.Delete(upper);
+  }
+  if (CLayerData* lo = layers.At(lower); lo && lo->thumbnail.IsAllocated()) lo->RenderThumbnail();
+  layers.SetCurrent(0);
+  markModified();
+  afterStructureChange(flow);
+  return true;
+}
+
 // ---- position ----
 
 bool TPaper::offsetLayer(TFlowImage& flow, int32_t layer, int32_t dx, int32_t dy, bool record) {

@@ -512,3 +512,44 @@ TEST(PaperOperations, StrokeUndoTakesTheClippedLayerRectangle) {
 
 }  // namespace
 }  // namespace vl
+
+namespace vl {
+namespace {
+
+TEST(PaperOperations, OldestMergeVisibleFoldsAllVisibleLayersIntoTheLowest) {
+  Fixture f;
+  f.layer(0).pixels->SetAll(0xFF0000FFu);
+  f.layer(1).pixels->SetAll(0x00FFFFFFu);
+  f.layer(1).pixels->SetMasked(Area(5, 5, 15, 15), 0xFFFFFFFFu, 0x8000FF00u);
+  f.layer(2).pixels->SetAll(0x00FFFFFFu);
+  f.layer(2).pixels->SetMasked(Area(30, 10, 10, 10), 0xFFFFFFFFu, 0xFFFF0000u);
+  f.layer(1).opacity = 200;
+  f.paper.recomposeAll(true);
+  const TTC& img = f.paper.compositeImage;
+  const std::vector<uint8_t> before(img.Bits(), img.Bits() + img.ByteSize());
+
+  ASSERT_TRUE(f.paper.mergeVisibleOldest(f.flow));
+  EXPECT_EQ(f.paper.layerCount(), 1);
+  EXPECT_EQ(f.layer(0).opacity, 255);
+  EXPECT_EQ(f.paper.currentLayerIndex(), 0);
+  // The opaque lowest layer took everything above it: the picture is unchanged.
+  EXPECT_EQ(std::memcmp(before.data(), img.Bits(), before.size()), 0);
+  EXPECT_EQ(f.layer(0).pixels->Pixel(35, 15), 0xFFFF0000u);
+  EXPECT_TRUE(f.log.packets.empty());
+}
+
+TEST(PaperOperations, OldestMergeVisibleNeedsOneModeAndTwoVisibleLayers) {
+  Fixture f;
+  f.layer(2).mode = kModeMultiply;
+  EXPECT_FALSE(f.paper.mergeVisibleOldest(f.flow));
+  f.layer(2).visible = 0;
+  f.layer(1).visible = 0;
+  EXPECT_FALSE(f.paper.mergeVisibleOldest(f.flow));
+  f.layer(1).visible = 1;
+  ASSERT_TRUE(f.paper.mergeVisibleOldest(f.flow));
+  EXPECT_EQ(f.paper.layerCount(), 2);  // the hidden layer stays
+  EXPECT_EQ(f.layer(1).Mode(), kModeMultiply);
+}
+
+}  // namespace
+}  // namespace vl
