@@ -244,6 +244,8 @@ class TPaper {
   void reactTo(TFlowImage& flow, const UndoOutcome& outcome, bool isUndo);
   bool applyLayerTransform(CLayerData& l, int code);
   void applyAttributeBlock(CLayerData& l, const uint8_t* attributes, const std::string* layerName);
+  int32_t insertLayerAt(TFlowImage& flow, int32_t index, bool record, bool visible, const std::string& layerName,
+                        uint32_t colour, uint8_t opacity, int mode, int32_t h, int32_t w, bool withContent);
 
   std::unique_ptr<PaperEventHook> events;
   std::unique_ptr<PaperUndoHook> undo;

@@ -286,14 +286,19 @@ bool TPaper::invertLayerAlpha(TFlowImage& flow, int32_t layer, bool record) {
 
 int32_t TPaper::insertLayer(TFlowImage& flow, int32_t index, bool visible, uint8_t opacity, int mode, int32_t w,
                             int32_t h, bool record) {
-  return insertLayerWithContent(flow, index, record, visible, {}, 0, opacity, mode, h, w);
+  return insertLayerAt(flow, index, record, visible, {}, 0, opacity, mode, h, w, false);
 }
 
 int32_t TPaper::insertLayerWithContent(TFlowImage& flow, int32_t index, bool record, bool visible,
                                        const std::string& layerName, uint32_t colour, uint8_t opacity, int mode,
                                        int32_t h, int32_t w) {
-  // The plain insert passes no name and colour 0: it keeps the neutral fill.
-  const bool withContent = !layerName.empty() || colour != 0;
+  return insertLayerAt(flow, index, record, visible, layerName, colour, opacity, mode, h, w, true);
+}
+
+// The plain insert keeps the mode's neutral fill; the other fills with its colour.
+int32_t TPaper::insertLayerAt(TFlowImage& flow, int32_t index, bool record, bool visible,
+                              const std::string& layerName, uint32_t colour, uint8_t opacity, int mode, int32_t h,
+                              int32_t w, bool withContent) {
   if (mode < 0 || mode >= kBlendModeCount || index < 0 || !layers.CanAdd()) return -1;
   const PaperOp op = withContent ? PaperOp::InsertLayerWithContent : PaperOp::InsertLayer;
   if (record) {

@@ -553,3 +553,18 @@ TEST(PaperOperations, OldestMergeVisibleNeedsOneModeAndTwoVisibleLayers) {
 
 }  // namespace
 }  // namespace vl
+
+namespace vl {
+namespace {
+
+TEST(PaperOperations, ATransparentBlackLayerIsStillALayerWithContent) {
+  Fixture f;
+  ASSERT_EQ(f.paper.insertLayerWithContent(f.flow, 3, true, true, "", 0x00000000u, 255, kModeNormal, 48, 64), 3);
+  ASSERT_EQ(f.log.packets.size(), 1u);
+  EXPECT_EQ(f.log.packets[0].code, 11);
+  EXPECT_EQ(f.layer(3).pixels->Pixel(4, 4), 0x00000000u);
+  EXPECT_EQ(f.layer(3).name, f.paper.layers.DefaultName(0));
+}
+
+}  // namespace
+}  // namespace vl
