@@ -105,17 +105,29 @@ TLayerList::TLayerList(QWidget* parent) : QDockWidget(qs(text(TextId::LayerWindo
     TPaper& p = canvas->paper();
     p.setLayerMode(p.currentLayerIndex(), ModeAtUiPosition(position), true);
   });
-  // The paper follows the slider when it is let go or moved by the keyboard.
+  // While the slider is dragged the picture follows unrecorded; letting go
+  // records one change from the opacity the drag began with.
+  connect(opacity, &QSlider::sliderPressed, this, [this] {
+    if (canvas && canvas->paper().currentLayer()) dragStartOpacity = canvas->paper().currentLayer()->opacity;
+  });
   connect(opacity, &QSlider::valueChanged, this, [this](int v) {
-    if (filling || !canvas || opacity->isSliderDown()) return;
+    if (filling || !canvas) return;
     TPaper& p = canvas->paper();
-    if (const CLayerData* l = p.currentLayer(); l && l->opacity != v) p.setLayerOpacity(p.currentLayerIndex(), uint8_t(v), true);
+    const CLayerData* l = p.currentLayer();
+    if (!l || l->opacity == v) return;
+    p.setLayerOpacity(p.currentLayerIndex(), uint8_t(v), !opacity->isSliderDown());
   });
   connect(opacity, &QSlider::sliderReleased, this, [this] {
     if (filling || !canvas) return;
     TPaper& p = canvas->paper();
-    if (const CLayerData* l = p.currentLayer(); l && l->opacity != opacity->value())
-      p.setLayerOpacity(p.currentLayerIndex(), uint8_t(opacity->value()), true);
+    const CLayerData* l = p.currentLayer();
+    if (!l || dragStartOpacity < 0) return;
+    const int v = opacity->value();
+    if (v != dragStartOpacity) {
+      p.setLayerOpacity(p.currentLayerIndex(), uint8_t(dragStartOpacity), false);
+      p.setLayerOpacity(p.currentLayerIndex(), uint8_t(v), true);
+    }
+    dragStartOpacity = -1;
   });
   connect(lock, &QCheckBox::toggled, this, [this](bool on) {
     if (filling || !canvas) return;

@@ -51,6 +51,7 @@ class TLayerList : public QDockWidget {
   QCheckBox* lock = nullptr;
   QPushButton* buttons[kButtonCount] = {};
   bool filling = false;  // while the widgets are being set from the paper
+  int dragStartOpacity = -1;
 };
 
 }  // namespace vl

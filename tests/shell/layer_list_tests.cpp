@@ -89,3 +89,33 @@ TEST_F(LayerList, RowsAndControlsChangeTheCurrentLayer) {
 
 }  // namespace
 }  // namespace vl
+
+namespace vl {
+namespace {
+
+// Counts the packets the paper records.
+struct CountingEvents : PaperEventHook {
+  explicit CountingEvents(int& n) : count(n) {}
+  bool Recording() const override { return true; }
+  bool Record(EventPacket&&) override {
+    ++count;
+    return true;
+  }
+  int& count;
+};
+
+TEST_F(LayerList, DraggingTheOpacityRecordsOneChange) {
+  int packets = 0;
+  paper().setHooks(std::make_unique<CountingEvents>(packets), nullptr);
+  QSlider* s = list.opacitySlider();
+  s->setSliderDown(true);
+  for (int v = 250; v >= 100; v -= 10) s->setValue(v);
+  EXPECT_EQ(paper().layerAt(0)->opacity, 100);  // the picture followed the drag
+  EXPECT_EQ(packets, 0);
+  s->setSliderDown(false);
+  EXPECT_EQ(packets, 1);
+  EXPECT_EQ(paper().layerAt(0)->opacity, 100);
+}
+
+}  // namespace
+}  // namespace vl
