@@ -3,7 +3,10 @@
 // end commits it like the pen's.
 #include "drawing/brush_kinds.h"
 
+#include <array>
 #include <cmath>
+#include <cstring>
+#include <type_traits>
 
 #include "document/paper.h"
 #include "drawing/stroke.h"
@@ -96,11 +99,13 @@ void profileIndices(int32_t x0, int32_t n, float x, float dy2, float size, int32
 }
 
 // The airbrush loop: every pixel of the box whose centre lies closer than
-// the radius gets the profile's strength at its distance, times A (16.16):
-// op(x, y, value) with value 1 … 255. The distance is compared with the
-// radius before it is divided by it, so a radius of 0 paints nothing.
-template <class Op>
-void airLoop(const Box& b, float x, float y, float size, const int32_t* profile, int32_t A16, Op&& op) {
+// the radius gets the profile's strength at its distance, times A (16.16).
+// rowOp(y) is asked once per row for the op that takes (x, value) with value
+// 1 … 255, so that row lookups stay out of the pixel loop. The distance is
+// compared with the radius before it is divided by it, so a radius of 0
+// paints nothing.
+template <class RowOp>
+void airLoop(const Box& b, float x, float y, float size, const int32_t* profile, int32_t A16, RowOp&& rowOp) {
   if (A16 <= 0) return;
   constexpr int32_t kRun = 64;
   int32_t index[kRun];
@@ -112,13 +117,15 @@ void airLoop(const Box& b, float x, float y, float size, const int32_t* profile,
     const float half = std::sqrt(std::max(r2 - dy2, 0.0f));
     const int32_t from = std::max(b.x0, int32_t(std::floor(x - half)) - 1);
     const int32_t to = std::min(b.x1, int32_t(std::ceil(x + half)) + 1);
+    if (from >= to) continue;
+    auto op = rowOp(py);
     for (int32_t start = from; start < to; start += kRun) {
       const int32_t n = std::min(kRun, to - start);
       profileIndices(start, n, x, dy2, size, index);
       for (int32_t i = 0; i < n; ++i) {
         if (index[i] < 0) continue;
         const int value = int((int64_t(profile[index[i]]) * A16) >> 32);
-        if (value > 0) op(start + i, py, value);
+        if (value > 0) op(start + i, value);
       }
     }
   }
@@ -385,6 +392,105 @@ void buildLightnessCurve(TStroke& s) {
   const float grow = 1.0f + s.effect * 0.002f;
   const float e = s.kind == kBrushLighten ? 1.0f / grow : grow;
   for (int i = 0; i < kLightnessCurveSize; ++i) s.lightnessCurve[size_t(i)] = lightnessEntry(i, e);
+  constexpr size_t kBytes = (size_t(1) << kLightnessMemoBits) * sizeof(LightnessMemoEntry);
+  if (!s.lightnessMemo) s.lightnessMemo = TryAlloc(kBytes);
+  if (s.lightnessMemo) std::memset(s.lightnessMemo.get(), 0xFF, kBytes);
+}
+
+namespace {
+
+// A byte as a 16.16 fraction, by the division rule.
+constexpr std::array<int32_t, 256> kByteFraction = [] {
+  std::array<int32_t, 256> t{};
+  for (uint32_t v = 0; v < 256; ++v) t[v] = int32_t(v * 65536u / 255u);
+  return t;
+}();
+
+constexpr int32_t kFix60 = 60 * kFixOne;
+
+// a ÷ b in 16.16 where b > 0 and the quotient fits.
+inline int32_t fixQuotient(int32_t a, int32_t b) { return int32_t((int64_t(a) << 16) / b); }
+
+// Where a channel of the HLS → RGB conversion stands at hue h: the weight
+// (0 … 60°) of m2 − m1 added to m1. 60° gives m2 exactly and 0 gives m1, so
+// one formula serves the flat stretches and the slopes alike.
+inline int32_t hueWeight(int64_t h) {
+  if (h > kFix360) {
+    h = (h - 1) % kFix360 + 1;
+  } else if (h < 0) {
+    h = h % kFix360 == 0 ? 0 : h % kFix360 + kFix360;
+  }
+  if (h < kFix60) return int32_t(h);
+  if (h < 180 * kFixOne) return kFix60;
+  if (h < 240 * kFixOne) return int32_t(240 * kFixOne - h);
+  return 0;
+}
+
+inline int32_t hlsByte(int32_t m1, int32_t m2, int32_t weight) {
+  const int32_t v = m1 + fixMul(m2 - m1, weight) / 60;
+  const int64_t b = (int64_t(v) * 255) >> 16;
+  return b < 0 ? 0 : b > 255 ? 255 : int32_t(b);
+}
+
+// m1 and m2 of the conversion for lightness L (0 … 255 × 65536) and
+// saturation fraction s.
+inline void hlsBounds(int32_t L, int32_t s, int32_t& m1, int32_t& m2) {
+  const int32_t l = std::clamp(L, 0, kFix255) / 255;
+  m2 = l <= 32768 ? fixMul(l, s + kFixOne) : l + s - fixMul(l, s);
+  m1 = 2 * l - m2;
+}
+
+}  // namespace
+
+// The conversions of the colour models, written out once for both
+// lightnesses: the hue's place on each channel is found once, and the
+// lightness decides before any division whether anything moves.
+uint32_t lightnessTarget(uint32_t d, const int32_t* curve, const int32_t* straight) {
+  const uint32_t rgb = d & 0x00FFFFFFu;
+  const uint32_t R = red(d), G = green(d), B = blue(d);
+  const uint32_t maximum = R > G ? (R > B ? R : B) : (G > B ? G : B);
+  const uint32_t minimum = R < G ? (R < B ? R : B) : (G < B ? G : B);
+  if (maximum == minimum) {
+    // A grey converts to itself: the target is the grey of the moved lightness.
+    const int32_t l = int32_t(minimum) * kFixOne;
+    const int32_t i = ((l >> 13) * 2047) / 2040;
+    const int32_t shift = (curve[i] - straight[i]) * 255;
+    if (shift == 0) return rgb;
+    const uint32_t c = uint32_t(std::clamp(l + shift, 0, kFix255) >> 16);
+    return (c << 16) | (c << 8) | c;
+  }
+  const int32_t X = kByteFraction[maximum], N = kByteFraction[minimum];
+  const int32_t sum = X + N, delta = X - N;
+  const int32_t lightness = (sum >> 1) * 255;
+  const int32_t i = ((lightness >> 13) * 2047) / 2040;
+  const int32_t shift = (curve[i] - straight[i]) * 255;
+  if (shift == 0) return rgb;
+  const int32_t S = fixQuotient(delta, (sum >> 1) <= 32768 ? sum : 2 * kFixOne - sum);
+  const int32_t fr = kByteFraction[R], fg = kByteFraction[G], fb = kByteFraction[B];
+  int32_t h;
+  if (R == maximum) {
+    h = fixQuotient(fg - fb, delta);
+  } else if (G == maximum) {
+    h = fixQuotient(fb - fr, delta) + 2 * kFixOne;
+  } else {
+    h = fixQuotient(fr - fg, delta) + 4 * kFixOne;
+  }
+  int32_t H = h * 60;
+  if (H < 0) H += kFix360;
+  // Distinct bytes always have a saturation (S ≥ 257), so the conversion
+  // never takes its grey path here; its fraction is S itself (S × 255 / 255).
+  const int32_t s = S;
+  int32_t m1, m2, n1, n2;
+  hlsBounds(lightness, s, m1, m2);
+  hlsBounds(std::clamp(lightness + shift, 0, kFix255), s, n1, n2);
+  const int32_t w[3] = {hueWeight(int64_t(H) + 120 * kFixOne), hueWeight(H), hueWeight(int64_t(H) - 120 * kFixOne)};
+  const uint32_t in[3] = {R, G, B};
+  uint32_t out = 0;
+  for (int c = 0; c < 3; ++c) {
+    const int v = int(in[c]) + hlsByte(n1, n2, w[c]) - hlsByte(m1, m2, w[c]);
+    out = (out << 8) | uint32_t(std::clamp(v, 0, 255));
+  }
+  return out;
 }
 
 Size paintExtent(const TPaper& paper, const TFlowImage& flow, const TStroke& s) {
@@ -467,7 +573,8 @@ void beginBrushKind(TPaper& paper, TStroke& s, TMTC& colour, float pressure, flo
 
 // ---- the dabs ----
 
-void watercolourDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x) {
+void watercolourDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x,
+                    WcSamples samples) {
   const Size ext = paintExtent(paper, flow, s);
   if (emptySize(ext)) return;
   // The load runs out toward the stroke colour as the ink travels.
@@ -477,9 +584,15 @@ void watercolourDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, flo
   // The canvas around the dab, plus one on all four sides.
   const TMTC& c = flow.colour;
   const int32_t ix = int32_t(x), iy = int32_t(y);
-  const uint32_t p[4] = {
-      readClamped(c, ext, ix, int32_t(y + size + 1)), readClamped(c, ext, ix, int32_t(y - size + 1)),
-      readClamped(c, ext, int32_t(x + size + 1), iy), readClamped(c, ext, int32_t(x - size + 1), iy)};
+  uint32_t p[4];
+  if (samples == WcSamples::Current) {
+    p[0] = readClamped(c, ext, ix, int32_t(y + size + 1)), p[1] = readClamped(c, ext, ix, int32_t(y - size + 1));
+    p[2] = readClamped(c, ext, int32_t(x + size + 1), iy), p[3] = readClamped(c, ext, int32_t(x - size + 1), iy);
+  } else {
+    const float reach = size + 1;
+    p[0] = readClamped(c, ext, ix, int32_t(y + reach)), p[1] = readClamped(c, ext, ix, int32_t(y - reach));
+    p[2] = readClamped(c, ext, int32_t(x + reach), iy), p[3] = readClamped(c, ext, int32_t(x - reach), iy);
+  }
   const float sample[3] = {float((red(p[0]) + red(p[1]) + red(p[2]) + red(p[3])) / 4),
                            float((green(p[0]) + green(p[1]) + green(p[2]) + green(p[3])) / 4),
                            float((blue(p[0]) + blue(p[1]) + blue(p[2]) + blue(p[3])) / 4)};
@@ -542,6 +655,16 @@ void eraserDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float al
   });
 }
 
+void legacyEraserDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x) {
+  const Size ext = paintExtent(paper, flow, s);
+  if (emptySize(ext)) return;
+  const uint32_t neutral = s.neutralColour & 0x00FFFFFFu;
+  withNormalCombine(s.chain, [&](auto writer, auto combine) {
+    colourDisc(ext, x, y, size, unitByte(alpha), s.softEdge,
+               [&](int32_t px, int32_t py, int v) { writer(flow.colour.Row(py)[px], px, py, v, neutral, combine); });
+  });
+}
+
 void airbrushDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x) {
   const Size ext = paintExtent(paper, flow, s);
   Box b;
@@ -549,8 +672,10 @@ void airbrushDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float 
   const int32_t A16 = unitFix(s.EffectiveOpacity(legacyOf(paper)) * alpha);
   const uint32_t colour = s.colour & 0x00FFFFFFu;
   withNormalCombine(s.chain, [&](auto writer, auto combine) {
-    airLoop(b, x, y, size, airProfile(s.airMap), A16,
-            [&](int32_t px, int32_t py, int v) { writer(flow.colour.Row(py)[px], px, py, v, colour, combine); });
+    airLoop(b, x, y, size, airProfile(s.airMap), A16, [&](int32_t py) {
+      uint32_t* row = flow.colour.Row(py);
+      return [&, row, py](int32_t px, int v) { writer(row[px], px, py, v, colour, combine); };
+    });
   });
 }
 
@@ -578,17 +703,33 @@ void smudgeDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float al
   const int32_t shiftX = offX - int32_t(std::floor(x - size)), shiftY = offY - int32_t(std::floor(y - size));
   const int32_t last = tip.side - 1;
   const uint32_t neutral = s.neutralColour & 0x00FFFFFFu;
+  // A dab no wider than the pen it was captured for stays inside the tip's
+  // columns; only a wider one repeats the tip's edge.
+  const bool columnsInside = b.x0 + shiftX >= 0 && b.x1 - 1 + shiftX <= last;
   withChainWriter(s.chain, [&](auto writer) {
-    auto run = [&](auto combine) {
-      airLoop(b, x, y, size, airProfile(s.airMap), A16, [&](int32_t px, int32_t py, int v) {
-        const uint32_t t = tip.Row(std::clamp(py + shiftY, 0, last))[std::clamp(px + shiftX, 0, last)];
-        writer(flow.colour.Row(py)[px], px, py, v, (t >> 24) != 0 ? t : neutral, combine);
+    auto run = [&](auto combine, auto clampColumns) {
+      airLoop(b, x, y, size, airProfile(s.airMap), A16, [&](int32_t py) {
+        uint32_t* row = flow.colour.Row(py);
+        const uint32_t* tipRow = tip.Row(std::clamp(py + shiftY, 0, last));
+        return [&, row, tipRow, py](int32_t px, int v) {
+          int32_t column = px + shiftX;
+          if constexpr (decltype(clampColumns)::value) column = std::clamp(column, 0, last);
+          const uint32_t t = tipRow[column];
+          writer(row[px], px, py, v, (t >> 24) != 0 ? t : neutral, combine);
+        };
       });
     };
+    auto pick = [&](auto combine) {
+      if (columnsInside) {
+        run(combine, std::false_type{});
+      } else {
+        run(combine, std::true_type{});
+      }
+    };
     if (s.chain.lockAlpha()) {
-      run(LockedCombine{});
+      pick(LockedCombine{});
     } else {
-      run(AlphaBlendCombine{});
+      pick(AlphaBlendCombine{});
     }
   });
 }
@@ -598,10 +739,13 @@ void lightnessDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float
   Box b;
   if (emptySize(ext) || !airBox(ext, x, y, size, b)) return;
   const int32_t A16 = unitFix(s.EffectiveOpacity(legacyOf(paper)) * alpha);
-  const LightnessCombine combine{s.lightnessCurve.data(), straightLightnessCurve()};
+  const LightnessCombine combine{s.lightnessCurve.data(), straightLightnessCurve(),
+                                 reinterpret_cast<LightnessMemoEntry*>(s.lightnessMemo.get())};
   withChainWriter(s.chain, [&](auto writer) {
-    airLoop(b, x, y, size, airProfile(s.airMap), A16,
-            [&](int32_t px, int32_t py, int v) { writer(flow.colour.Row(py)[px], px, py, v, 0u, combine); });
+    airLoop(b, x, y, size, airProfile(s.airMap), A16, [&](int32_t py) {
+      uint32_t* row = flow.colour.Row(py);
+      return [&, row, py](int32_t px, int v) { writer(row[px], px, py, v, 0u, combine); };
+    });
   });
 }
 

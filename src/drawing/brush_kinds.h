@@ -15,9 +15,15 @@ class TPaper;
 class TFlowImage;
 class TStroke;
 
-void watercolourDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x);
+// Where the watercolour samples the canvas: at +(size + 1) and −size + 1
+// from the centre, or at ±(size + 1) in the oldest drawings.
+enum class WcSamples { Current, Legacy };
+void watercolourDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x,
+                    WcSamples samples = WcSamples::Current);
 void blurDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x);
 void eraserDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x);
+// The oldest drawings' eraser paints the neutral colour through the chain.
+void legacyEraserDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x);
 void airbrushDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x);
 void smudgeDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x);
 void lightnessDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x);
@@ -28,44 +34,48 @@ Size paintExtent(const TPaper& paper, const TFlowImage& flow, const TStroke& s);
 
 // (i / 2047)^e in 16.16, one entry of the burn and dodge curve.
 int32_t lightnessEntry(int i, float e);
-// Fills the stroke's curve for its kind and effect.
+// Fills the stroke's curve for its kind and effect and empties its memo.
 void buildLightnessCurve(TStroke& s);
 
+// The colour a full-strength burn or dodge turns d into: its lightness in
+// hue, lightness and saturation (16.16, division rule) run through the curve,
+// and the change the curve makes against the straight line carried over to
+// RGB as a change too, so that where the curve is straight (effect 0) or the
+// change is below a step, nothing moves. Alpha is dropped.
+uint32_t lightnessTarget(uint32_t d, const int32_t* curve, const int32_t* straight);
 
-// Burn and dodge: the destination moves toward itself with its lightness
-// run through the curve. The curve acts as a change against the straight
-// line, carried over to RGB as a change too, so that where the curve is
-// straight (effect 0) or the change is below a step, nothing moves.
+// The targets a stroke has found, by colour: a direct-mapped table of
+// 1 << kLightnessMemoBits entries; rgb 0xFFFFFFFF, which no colour has,
+// marks an empty one.
+inline constexpr int kLightnessMemoBits = 14;
+struct LightnessMemoEntry {
+  uint32_t rgb, target;
+};
+
+// Burn and dodge: the destination moves toward its target by the value.
 struct LightnessCombine {
   const int32_t* curve;
   const int32_t* straight;
+  LightnessMemoEntry* memo;  // none when memory was short
   uint32_t operator()(uint32_t d, uint32_t, int v) const {
-    // Runs of one colour are common: the conversions run once per colour.
+    // Runs of one colour are common: the last one is kept apart.
     const uint32_t rgb = d & 0x00FFFFFFu;
-    if (!cached || rgb != lastRGB) {
-      lastTarget = target(d);
+    if (rgb != lastRGB) {
       lastRGB = rgb;
-      cached = true;
+      lastTarget = Target(rgb);
     }
     return lastTarget == rgb ? d : blendRGB(d, lastTarget, v);
   }
-  // The colour a full-strength dab turns d into.
-  uint32_t target(uint32_t d) const {
-    const HLS h = rgbToHLS(d, HlsRule::Division);
-    const int32_t i = ((h.l >> 13) * 2047) / 2040;
-    const int32_t shift = (curve[i] - straight[i]) * 255;
-    if (shift == 0) return d & 0x00FFFFFFu;
-    HLS moved = h;
-    moved.l = std::clamp(h.l + shift, 0, kFix255);
-    const uint32_t to = hlsToRGB(moved, HlsRule::Division), from = hlsToRGB(h, HlsRule::Division);
-    auto channel = [&](int shiftBits) {
-      const int c = int((d >> shiftBits) & 0xFF) + int((to >> shiftBits) & 0xFF) - int((from >> shiftBits) & 0xFF);
-      return uint32_t(std::clamp(c, 0, 255)) << shiftBits;
-    };
-    return channel(16) | channel(8) | channel(0);
+  uint32_t Target(uint32_t rgb) const {
+    if (!memo) return lightnessTarget(rgb, curve, straight);
+    LightnessMemoEntry& e = memo[(rgb * 2654435761u) >> (32 - kLightnessMemoBits)];
+    if (e.rgb != rgb) {
+      e.rgb = rgb;
+      e.target = lightnessTarget(rgb, curve, straight);
+    }
+    return e.target;
   }
-  mutable uint32_t lastRGB = 0, lastTarget = 0;
-  mutable bool cached = false;
+  mutable uint32_t lastRGB = 0xFFFFFFFFu, lastTarget = 0;
 };
 
 // The straight curve (exponent 1), computed exactly as the stroke's are.

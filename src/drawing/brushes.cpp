@@ -17,30 +17,31 @@ template <bool Rows>
 void coverageSpan(TStroke& s, TChannel& ch, float left, float right, int32_t g, float w) {
   const int32_t limitLine = Rows ? ch.height : ch.width, limitAlong = Rows ? ch.width : ch.height;
   if (w == 0 || g < 0 || g >= limitLine) return;
-  auto put = [&](int32_t p, int v) {
-    if (p < 0 || p >= limitAlong) return;
-    if (Rows) {
-      s.chain.WriteCoverage(ch, p, g, v);
-    } else {
-      s.chain.WriteCoverage(ch, g, p, v);
-    }
-  };
   const float fl = std::floor(left), cr = std::ceil(right);
   const int64_t first = int64_t(fl), count = int64_t(cr) - first;
   if (count <= 0) return;
+  // One pointer for the span: a row's bytes are adjacent, a column's one row apart.
+  uint8_t* const line = Rows ? ch.Row(g) : ch.Row(0) + g;
+  const ptrdiff_t step = Rows ? 1 : ch.height > 1 ? ch.Row(1) - ch.Row(0) : 0;
+  const PixelChain& chain = s.chain;
+  auto put = [&](int64_t p, int v) {
+    const int32_t q = int32_t(p);
+    chain.WriteCoverageAt(line[q * step], Rows ? q : g, Rows ? g : q, v);
+  };
   if (count == 1) {
-    put(int32_t(first), int(w * (right - left) * 255));
+    if (first >= 0 && first < limitAlong) put(first, int(w * (right - left) * 255));
     return;
   }
   // Clipping keeps the inner pixels' full value: a span cut at the border
   // starts there at full strength.
   const int64_t last = first + count - 1;
-  const int full = int(w * 255);
   const int64_t from = std::max<int64_t>(first, 0), to = std::min<int64_t>(last, limitAlong - 1);
-  for (int64_t p = from; p <= to; ++p) {
-    const int v = p == first ? int(w * (fl + 1 - left) * 255) : p == last ? int(w * (1 - (cr - right)) * 255) : full;
-    put(int32_t(p), v);
-  }
+  if (from > to) return;
+  int64_t p = from;
+  if (p == first) put(p++, int(w * (fl + 1 - left) * 255));
+  const int full = int(w * 255);
+  for (const int64_t inner = std::min(to, last - 1); p <= inner; ++p) put(p, full);
+  if (to == last) put(last, int(w * (1 - (cr - right)) * 255));
 }
 
 // A disc of radius r drawn as one-dimensional antialiased spans, row by row
@@ -77,13 +78,14 @@ void fifthDisc(TStroke& s, TChannel& ch, float x, float y, float size, int full)
   const int32_t bx0 = std::max(int32_t(x - size), 0), bx1 = std::min(int32_t(x + size), ch.width - 1);
   const int32_t by0 = std::max(int32_t(y - size), 0), by1 = std::min(int32_t(y + size), ch.height - 1);
   auto inside = [t](int64_t cx, int64_t cy) { return cx * cx + cy * cy < t; };
-  for (int32_t py = by0; py <= by1; ++py)
+  for (int32_t py = by0; py <= by1; ++py) {
+    uint8_t* row = ch.Row(py);  // the box is clipped already
     for (int32_t px = bx0; px <= bx1; ++px) {
       const int64_t cx = 5 * int64_t(px) - u, cy = 5 * int64_t(py) - v;
       const int corners = inside(cx, cy) + inside(cx + 5, cy) + inside(cx, cy + 5) + inside(cx + 5, cy + 5);
       if (size > 3) {
         if (corners == 4) {
-          s.chain.WriteCoverage(ch, px, py, full);
+          s.chain.WriteCoverageAt(row[px], px, py, full);
           continue;
         }
         if (corners == 0) continue;
@@ -91,8 +93,9 @@ void fifthDisc(TStroke& s, TChannel& ch, float x, float y, float size, int full)
       int count = 0;
       for (int i = 0; i < 5; ++i)
         for (int j = 0; j < 5; ++j) count += inside(cx + j, cy + i);
-      if (count) s.chain.WriteCoverage(ch, px, py, full * count / 25);
+      if (count) s.chain.WriteCoverageAt(row[px], px, py, full * count / 25);
     }
+  }
 }
 
 void penDab(TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x) {
@@ -107,6 +110,42 @@ void penDab(TFlowImage& flow, TStroke& s, float size, float alpha, float y, floa
     spanDisc<false>(s, ch, x, y, size, alpha);  // travel along x: columns across it
   } else {
     spanDisc<true>(s, ch, x, y, size, alpha);
+  }
+}
+
+// The oldest drawings' disc: each pixel of the box floor(c − r) … ceil(c + r)
+// gets value × (its 25 fifth-pixel centres inside the circle) / 25.
+void legacyDisc(TStroke& s, TChannel& ch, float x, float y, float size, int value) {
+  if (value <= 0) return;
+  const int32_t x0 = int32_t(std::floor(x - size)), x1 = int32_t(std::ceil(x + size));
+  const int32_t y0 = int32_t(std::floor(y - size)), y1 = int32_t(std::ceil(y + size));
+  const float r2 = size * size * 25;
+  for (int32_t py = std::max(y0, 0); py <= std::min(y1, ch.height - 1); ++py)
+    for (int32_t px = std::max(x0, 0); px <= std::min(x1, ch.width - 1); ++px) {
+      int count = 0;
+      for (int j = 0; j < 5; ++j)
+        for (int i = 0; i < 5; ++i) {
+          const float fx = (px * 5 + i + 0.5f) - x * 5, fy = (py * 5 + j + 0.5f) - y * 5;
+          count += fx * fx + fy * fy < r2;
+        }
+      if (count) s.chain.WriteCoverage(ch, px, py, value * count / 25);
+    }
+}
+
+// The oldest drawings' pen: a disc, and for thin pens a line across the travel.
+void legacyPenDab(TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x) {
+  const int value = int(alpha * 255);
+  TChannel& ch = flow.coverage;
+  if (size > 1) legacyDisc(s, ch, x, y, size, value);
+  if (size < 8) {
+    const int32_t n = int32_t(size);
+    for (int32_t i = -n; i <= n; ++i) {
+      if (s.direction == 1) {
+        s.chain.WriteCoverage(ch, int32_t(x), int32_t(y) + i, value);
+      } else {
+        s.chain.WriteCoverage(ch, int32_t(x) + i, int32_t(y), value);
+      }
+    }
   }
 }
 
@@ -159,6 +198,20 @@ void paintDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alp
     case kBrushDarken:
     case kBrushLighten: lightnessDab(paper, flow, s, size, alpha, y, x); break;
     default: break;
+  }
+}
+
+void paintLegacyDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alpha, float pressure, float y,
+                    float x) {
+  if (!(size >= 0 && size < 1e5f && std::fabs(x) < 1e6f && std::fabs(y) < 1e6f)) return;
+  // Blur, eraser and blur 2 always reach the full width.
+  switch (s.kind) {
+    case kBrushPen: legacyPenDab(flow, s, size, alpha, y, x); break;
+    case kBrushWatercolour: watercolourDab(paper, flow, s, size, alpha, y, x, WcSamples::Legacy); break;
+    case kBrushBlur: blurDab(paper, flow, s, s.width, alpha, y, x); break;
+    case kBrushEraser: legacyEraserDab(paper, flow, s, s.width, alpha, y, x); break;
+    case kBrushBlur2: legacyDisc(s, flow.coverage, x, y, s.width, truncToInt(pressure * 32)); break;
+    default: break;  // the later kinds paint nothing there
   }
 }
 

@@ -75,9 +75,12 @@ class PixelChain {
   // value → mask → tone → maximum into the coverage channel.
   void WriteCoverage(TChannel& ch, int32_t x, int32_t y, int value) const {
     if (value <= 0 || !ch.Contains(x, y)) return;
-    value = std::min(scaled(x, y, value), 255);  // a pressure above 1 saturates
+    WriteCoverageAt(ch.Row(y)[x], x, y, value);
+  }
+  // The same into the byte of (x, y), which the caller has found in the channel.
+  void WriteCoverageAt(uint8_t& p, int32_t x, int32_t y, int value) const {
     if (value <= 0) return;
-    uint8_t& p = ch.Row(y)[x];
+    value = std::min(scaled(x, y, value), 255);  // a pressure above 1 saturates
     if (value > p) p = uint8_t(value);
   }
 

@@ -117,7 +117,7 @@ void TStroke::BuildChain(bool maskActive) {
   // when the switch was left on by another kind.
   const BrushCaps& caps = brushCaps(kind);
   chainMask = maskActive;
-  chain.Build(maskActive, useTone && caps.tone, useGradation && caps.gradation, lockAlpha);
+  chain.Build(maskActive, useTone && caps.tone, useGradation && caps.gradation, lockAlpha || plainFinalCombine);
 }
 
 void TStroke::ResetDefaults(int k) {
@@ -270,40 +270,9 @@ namespace {
 float legacySize(const TStroke& s, float p) {
   if (!s.sizeByPressure) return s.width;
   if (s.kind == kBrushWatercolour) return p * (2.0f / 3 * s.width) + s.width / 3;
+  if (!brushCaps(s.kind).sizeByPressure) return s.width;
   const float minW = s.width * s.minSize / 100;
   return minW + p * (s.width - minW);
-}
-
-// The oldest drawings' pen: a disc, and for thin pens a line across the travel.
-void legacyPenDab(TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x) {
-  const int value = int(alpha * 255);
-  TChannel& ch = flow.coverage;
-  auto put = [&](int32_t px, int32_t py, int v) { s.chain.WriteCoverage(ch, px, py, v); };
-  if (size > 1) {
-    const int32_t x0 = int32_t(std::floor(x - size)), x1 = int32_t(std::ceil(x + size));
-    const int32_t y0 = int32_t(std::floor(y - size)), y1 = int32_t(std::ceil(y + size));
-    const float r2 = size * size * 25;
-    for (int32_t py = std::max(y0, 0); py <= std::min(y1, ch.height - 1); ++py)
-      for (int32_t px = std::max(x0, 0); px <= std::min(x1, ch.width - 1); ++px) {
-        int count = 0;
-        for (int j = 0; j < 5; ++j)
-          for (int i = 0; i < 5; ++i) {
-            const float fx = (px * 5 + i + 0.5f) - x * 5, fy = (py * 5 + j + 0.5f) - y * 5;
-            count += fx * fx + fy * fy < r2;
-          }
-        if (count) put(px, py, value * count / 25);
-      }
-  }
-  if (size < 8) {
-    const int32_t n = int32_t(size);
-    for (int32_t i = -n; i <= n; ++i) {
-      if (s.direction == 1) {
-        put(int32_t(x), int32_t(y) + i, value);
-      } else {
-        put(int32_t(x) + i, int32_t(y), value);
-      }
-    }
-  }
 }
 
 }  // namespace
@@ -351,8 +320,7 @@ void drawSegmentLegacy(TPaper& paper, TFlowImage& flow, TStroke& s) {
     const float alpha = s.opacityByPressure ? P : 1.0f;
     const float size = legacySize(s, P);
     if (s.stepCount % k == 0) {
-      // The other kinds of the oldest drawings arrive with their brushes.
-      if (s.kind == kBrushPen) legacyPenDab(flow, s, size, alpha, Y, X);
+      paintLegacyDab(paper, flow, s, size, alpha, P, Y, X);
       ++s.dabCount;
     }
     X += sx, Y += sy, P += sp;

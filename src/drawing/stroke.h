@@ -164,6 +164,9 @@ class TStroke {
   int8_t direction = -1;
   float walkX = 0, walkY = 0;
   bool chainMask = false;  // the mask switch of the last chain build
+  // An old drawing being replayed: every colour write blends colour only and
+  // keeps the destination alpha, as those drawings were made.
+  bool plainFinalCombine = false;
 
   uint8_t airMap = 3;
   // Smudge: the last distinct dab position and how many captures followed the begin.
@@ -172,8 +175,10 @@ class TStroke {
   // Watercolour: loaded colour, colour of the last dab, running canvas sample.
   uint32_t wcLoaded = 0, wcDab = 0;
   float wcSampleR = 0, wcSampleG = 0, wcSampleB = 0;
-  // Burn and dodge, built at the stroke's begin.
+  // Burn and dodge, built at the stroke's begin, and the targets the stroke
+  // has found (emptied with each curve).
   std::array<int32_t, kLightnessCurveSize> lightnessCurve{};
+  Block lightnessMemo;
   // The blur's sliding column sums, kept from dab to dab.
   Block blurSums;
   size_t blurSumsCount = 0;
@@ -185,6 +190,10 @@ class TStroke {
 void beginBrushKind(TPaper& paper, TStroke& s, TMTC& colour, float pressure, float y, float x);
 // One dab of the stroke's kind at (x, y) in layer pixels; size is the radius.
 void paintDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x);
+// One dab as the oldest drawings paint it; pressure is the walk's, before
+// the opacity switch.
+void paintLegacyDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alpha, float pressure, float y,
+                    float x);
 // Walks the segment from history point 2 to point 1 and paints its dabs.
 void drawSegmentCurrent(TPaper& paper, TFlowImage& flow, TStroke& s);
 void drawSegmentLegacy(TPaper& paper, TFlowImage& flow, TStroke& s);

@@ -13,6 +13,7 @@ void begin(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& session, 
   paper.loadLayerToFlow(flow, s.layerIndex, false);
   s.ResetForBegin(x, y, layer ? NeutralColour(layer->Mode()) : NeutralColour(kModeNormal));
   s.lockAlpha = layer && layer->maskLock;
+  s.plainFinalCombine = paper.drawGeneration == DrawGeneration::Legacy && paper.playingBack;
   // The kinds' begin actions (watercolour's first sample, smudge's first tip,
   // the burn and dodge curve) take layer coordinates when offsetForKind is set.
   const float ox = offsetForKind ? float(flow.offsetX) : 0.0f, oy = offsetForKind ? float(flow.offsetY) : 0.0f;

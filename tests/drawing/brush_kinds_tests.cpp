@@ -6,6 +6,7 @@
 
 #include "document/blend_modes.h"
 #include "document/paper.h"
+#include "drawing/brush_kinds.h"
 #include "drawing/stroke.h"
 #include "drawing/stroke_protocol.h"
 #include "pixel/colour_models.h"
@@ -249,6 +250,48 @@ TEST_F(BrushFixture, EraserHalfOpacityHalvesAlpha) {
   End();
 }
 
+// The colour disc at small radii, read through the eraser (alpha falls by the
+// value) over x, y = 7 … 13 around (10.5, 10.5). Up to radius 3 every cell
+// counts its 16 quarter points, taken from the cell's top-left corner.
+TEST_F(BrushFixture, ColourDiscAtSmallRadii) {
+  struct Case {
+    float r;
+    bool soft;
+    int values[7][7];
+  };
+  const Case cases[] = {
+      {0.5f, false, {{0, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 143, 0, 0, 0},
+                     {0, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0}}},
+      {1, false, {{0, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 63, 15, 0, 0}, {0, 0, 63, 255, 127, 0, 0},
+                  {0, 0, 15, 127, 47, 0, 0}, {0, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0}}},
+      {2, false, {{0, 0, 0, 0, 0, 0, 0}, {0, 0, 15, 63, 31, 0, 0}, {0, 15, 239, 255, 255, 63, 0},
+                  {0, 63, 255, 255, 255, 127, 0}, {0, 31, 255, 255, 255, 95, 0}, {0, 0, 63, 127, 95, 0, 0},
+                  {0, 0, 0, 0, 0, 0, 0}}},
+      {3, false, {{0, 0, 31, 63, 47, 0, 0}, {0, 95, 255, 255, 255, 159, 0}, {31, 255, 255, 255, 255, 255, 95},
+                  {63, 255, 255, 255, 255, 255, 127}, {47, 255, 255, 255, 255, 255, 111},
+                  {0, 159, 255, 255, 255, 207, 15}, {0, 0, 95, 127, 111, 15, 0}}},
+      // Radius 3 is the smallest with a soft edge.
+      {3, true, {{0, 0, 0, 0, 0, 0, 0}, {0, 0, 14, 70, 70, 9, 0}, {0, 14, 127, 184, 184, 127, 5},
+                 {0, 70, 184, 240, 240, 184, 35}, {0, 70, 184, 240, 240, 184, 30}, {0, 9, 127, 184, 184, 103, 0},
+                 {0, 0, 5, 35, 30, 0, 0}}},
+  };
+  for (const Case& c : cases) {
+    Fill(0xFF336699u);
+    Kind(kBrushEraser);
+    stroke.SetSoftEdge(c.soft);
+    Begin({10, 10, 1});
+    Dab(c.r, 1, 10.5f, 10.5f);
+    for (int32_t y = 0; y < 48; ++y)
+      for (int32_t x = 0; x < 48; ++x) {
+        const bool near = x >= 7 && x <= 13 && y >= 7 && y <= 13;
+        const int v = near ? c.values[y - 7][x - 7] : 0;
+        ASSERT_EQ(At(x, y), makePixel(uint32_t(255 - v), 0x33, 0x66, 0x99)) << c.r << " " << c.soft << " at " << x
+                                                                             << "," << y;
+      }
+    End();
+  }
+}
+
 TEST_F(BrushFixture, WatercolourWithoutSpeedPaintsTheStrokeColour) {
   Fill(kWhite);
   Kind(kBrushWatercolour);
@@ -313,6 +356,18 @@ TEST_F(BrushFixture, WatercolourSampleFollowsTheCanvasByEnvOverTen) {
   EXPECT_EQ(stroke.wcSampleR, 5.0f);
   Dab(3, 1, 35.5f, 20.5f);
   EXPECT_EQ(stroke.wcSampleR, 10.0f);
+  Dab(3, 1, 5.5f, 20.5f);  // and falling
+  EXPECT_EQ(stroke.wcSampleR, 5.0f);
+  End();
+  // Falling by more than a step: down by env / 10 a dab.
+  Fill([](int32_t x, int32_t) { return x < 24 ? 0xFF000000u : kWhite; });
+  stroke.SetEnv(40);
+  Begin({35, 20, 1});
+  EXPECT_EQ(stroke.wcSampleR, 255.0f);
+  Dab(3, 1, 5.5f, 20.5f);  // samples at x 5, 5, 9 and 3: all black
+  EXPECT_EQ(stroke.wcSampleR, 251.0f);
+  Dab(3, 1, 5.5f, 20.5f);
+  EXPECT_EQ(stroke.wcSampleB, 247.0f);
   End();
 }
 
@@ -468,6 +523,31 @@ TEST_F(BrushFixture, SmudgeLaysThePreviousTip) {
   End();
 }
 
+TEST_F(BrushFixture, SmudgeTipOffsetTakesEachAxisByItsOwnFraction) {
+  // Every pixel tells where it is: red 5x, green 5y.
+  Fill([](int32_t x, int32_t y) { return makePixel(255, uint32_t(x * 5), uint32_t(y * 5), 0); });
+  Kind(kBrushSmudge);
+  stroke.SetWidth(4);
+  stroke.SetOpacity(1);
+  Begin({10.2f, 10.7f, 1});  // tip square from (3, 3), half-size 7
+  Dab(3.5f, 1, 30.5f, 30.5f);
+  // x: 7 − ceil(3.5 − 0.2) = 3 into the tip from the box at 27; y: 7 −
+  // ceil(3.5 − 0.7) = 4. The centre pixel takes tip (6, 7): layer (9, 10),
+  // laid whole at full strength.
+  EXPECT_EQ(At(30, 30), makePixel(255, 45, 50, 0));
+  End();
+  // A dab wider than the pen its tip was taken for repeats the tip's edge.
+  // Width 1: a 9 × 9 tip from (6, 6); radius 6 leaves no offset, so the box
+  // from 24 reaches tip column 10 at x 34, which repeats column 8 (layer 14).
+  stroke.SetWidth(1);
+  Begin({10.2f, 10.7f, 1});
+  Dab(6, 1, 30.5f, 30.5f);
+  EXPECT_EQ(At(30, 30), makePixel(255, 60, 60, 0));  // tip (6, 6), whole
+  // Distance 4 of 6: value 85 over (170, 150, 0).
+  EXPECT_EQ(At(34, 30), makePixel(255, 136, 120, 0));
+  End();
+}
+
 TEST_F(BrushFixture, SmudgeOnOnePixelPaintsNothing) {
   Fill([](int32_t x, int32_t) { return x < 16 ? 0xFF000000u : kWhite; });
   Kind(kBrushSmudge);
@@ -600,6 +680,54 @@ TEST_F(BrushFixture, BurnAndDodgeOnSaturatedColours) {
         EXPECT_NEAR(after.h / 65536.0, before.h / 65536.0, 4.0) << std::hex << c;
         EXPECT_EQ(out >> 24, 0xFFu);
       }
+    }
+  }
+}
+
+// The target as the colour models' own conversions give it.
+uint32_t convertedLightnessTarget(uint32_t d, const int32_t* curve, const int32_t* straight) {
+  const HLS h = rgbToHLS(d, HlsRule::Division);
+  const int32_t i = ((h.l >> 13) * 2047) / 2040;
+  const int32_t shift = (curve[i] - straight[i]) * 255;
+  if (shift == 0) return d & 0x00FFFFFFu;
+  HLS moved = h;
+  moved.l = std::clamp(h.l + shift, 0, kFix255);
+  const uint32_t to = hlsToRGB(moved, HlsRule::Division), from = hlsToRGB(h, HlsRule::Division);
+  uint32_t out = 0;
+  for (int bits : {16, 8, 0}) {
+    const int c = int((d >> bits) & 0xFF) + int((to >> bits) & 0xFF) - int((from >> bits) & 0xFF);
+    out |= uint32_t(std::clamp(c, 0, 255)) << bits;
+  }
+  return out;
+}
+
+// The written-out conversion against the colour models, for the strokes'
+// curves and for one whose entries lie anywhere (so the moved lightness
+// meets both of its limits): every grey and a million colours each.
+TEST(LightnessTarget, MatchesTheColourModels) {
+  std::vector<std::array<int32_t, kLightnessCurveSize>> curves;
+  for (int kind : {kBrushDarken, kBrushLighten})
+    for (float effect : {0.0f, 37.0f, 100.0f}) {
+      TStroke s;
+      s.ResetDefaults(kind);
+      s.SetEffect(effect);
+      buildLightnessCurve(s);
+      curves.push_back(s.lightnessCurve);
+    }
+  std::array<int32_t, kLightnessCurveSize> scrambled{};
+  for (uint32_t i = 0; i < kLightnessCurveSize; ++i) scrambled[i] = int32_t((i * 2654435761u) % 65537u);
+  curves.push_back(scrambled);
+  const int32_t* straight = straightLightnessCurve();
+  for (const auto& curve : curves) {
+    for (uint32_t g = 0; g < 256; ++g) {
+      const uint32_t c = g * 0x010101u;
+      ASSERT_EQ(lightnessTarget(c, curve.data(), straight), convertedLightnessTarget(c, curve.data(), straight)) << g;
+    }
+    uint32_t x = 2463534242u;
+    for (int n = 0; n < (1 << 20); ++n) {
+      x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+      ASSERT_EQ(lightnessTarget(x, curve.data(), straight), convertedLightnessTarget(x, curve.data(), straight))
+          << std::hex << x;
     }
   }
 }
@@ -771,6 +899,74 @@ TEST_F(BrushFixture, AStrokeLeavesNothingBehindInTheFlow) {
   }
 }
 
+// While the gradation is plain (the paint colour, opaque) the staged writer
+// gives the pixels of the plain one.
+TEST_F(BrushFixture, PlainGradationChangesNoPixel) {
+  for (int kind : {kBrushWatercolour, kBrushAirbrush, kBrushPen}) {
+    for (bool locked : {false, true}) {
+      std::vector<uint32_t> plain;
+      for (bool gradation : {false, true}) {
+        FillPattern();
+        paper.layerAt(0)->maskLock = locked;
+        Kind(kind);
+        stroke.SetWidth(9);
+        stroke.SetOpacity(0.6f);
+        stroke.SetUseGradation(gradation);
+        Draw({{2, 3, 0.3f}, {20, 12, 0.9f}, {44, 30, 1}, {30, 46, 0.6f}, {1, 40, 0}});
+        EXPECT_EQ(stroke.chain.usesGradation(), gradation);
+        if (!gradation) {
+          plain = Layer();
+        } else {
+          EXPECT_EQ(Layer(), plain) << kind << " locked " << locked;
+        }
+      }
+    }
+  }
+}
+
+// A layer away from the paper's origin: the begin action and the dabs take
+// the same layer pixels for the same point.
+TEST_F(BrushFixture, BeginAndDabsAgreeOnAnOffsetLayer) {
+  constexpr uint32_t kA = 0xFF2080C0u, kB = 0xFFC08020u;
+  paper.layerAt(0)->offsetX = 12;  // paper x 14 is layer x 26
+  Fill([](int32_t x, int32_t) { return x < 20 ? kA : kB; });
+  const std::vector<uint32_t> before = Layer();
+
+  // The load is the canvas under the begin; the first dab lays it there again.
+  Kind(kBrushWatercolour);
+  stroke.SetEffect(100);
+  stroke.SetEnv(0);
+  stroke.SetSpeed(100);
+  stroke.SetWidth(3);
+  stroke.SetSizeByPressure(false);
+  stroke.SetOpacityByPressure(false);
+  Begin({14, 24, 1});
+  EXPECT_EQ(stroke.wcLoaded, kB & 0xFFFFFF);
+  Add({15, 24, 1});
+  Add({15, 24, 1});
+  EXPECT_EQ(stroke.dabCount, 1);
+  End();
+  EXPECT_EQ(Layer(), before);
+
+  // The first tip is taken where the first dab lands: that dab takes none,
+  // the next ones lay the canvas they came from.
+  Kind(kBrushSmudge);
+  stroke.SetWidth(3);
+  stroke.SetOpacity(1);
+  Begin({14, 24, 1});
+  EXPECT_EQ(stroke.tips[0].left, 26 - 6);
+  EXPECT_EQ(stroke.tips[0].top, 24 - 6);
+  Add({15, 24, 1});
+  Add({15, 24, 1});
+  EXPECT_EQ(stroke.dabCount, 1);
+  EXPECT_EQ(stroke.smudgeCaptures, 0);
+  Add({18, 24, 1});
+  Add({18, 24, 1});
+  EXPECT_GT(stroke.smudgeCaptures, 1);
+  End();
+  EXPECT_EQ(Layer(), before);
+}
+
 // The pen's rebuild stays inside a layer smaller than the flow buffer.
 TEST_F(BrushFixture, PenOnASmallLayerLeavesTheBufferBeyondItAlone) {
   const int32_t index = paper.layers.AppendNew(20, 14, 1, 255, kModeNormal, false);
@@ -783,6 +979,177 @@ TEST_F(BrushFixture, PenOnASmallLayerLeavesTheBufferBeyondItAlone) {
   for (int i = 0; i < 3; ++i) {
     Draw({{-6, 3, 1}, {12, 7, 1}, {30, 16, 1}, {44, 40, 1}, {44, 40, 0}});
     EXPECT_EQ(flow.colour.Row(10)[30], 0x00FFFFFFu) << i;
+  }
+}
+
+}  // namespace
+}  // namespace vl
+
+namespace vl {
+namespace {
+
+// ---- the oldest drawings ----
+
+class LegacyBrushes : public BrushFixture {
+ protected:
+  void SetUp() override {
+    paper.drawGeneration = DrawGeneration::Legacy;
+    BrushFixture::SetUp();
+  }
+  void LegacyDab(float size, float alpha, float pressure, float x, float y) {
+    paintLegacyDab(paper, flow, stroke, size, alpha, pressure, y, x);
+  }
+  // The same path for every kind, crossing the pattern's transparent band.
+  void Stroke(int kind) {
+    Kind(kind);
+    stroke.SetWidth(7);
+    stroke.SetEffect(40);
+    Draw({{2, 3, 0.3f}, {20, 12, 0.9f}, {44, 30, 1}, {30, 46, 0.6f}, {1, 40, 0.8f}, {1, 40, 0}});
+  }
+};
+
+TEST_F(LegacyBrushes, WatercolourSamplesOneBeyondTheRadiusOnBothSides) {
+  // Red 96 everywhere but at the sample points of a radius-3 dab at
+  // (20.5, 20.5): 100 at +4 on each axis, 104 at −4, and 88 where the
+  // current generation's lower samples (−3 + 1) would fall.
+  Fill([](int32_t x, int32_t y) {
+    const auto at = [&](int32_t a, int32_t b) { return (x == a && y == b) || (x == b && y == a); };
+    const uint32_t r = at(20, 24) ? 100 : at(20, 16) ? 104 : at(20, 18) ? 88 : 96;
+    return makePixel(255, r, 96, 96);
+  });
+  Kind(kBrushWatercolour);
+  stroke.SetEnv(100);
+  Begin({40, 40, 1});
+  EXPECT_EQ(stroke.wcSampleR, 96.0f);
+  LegacyDab(3, 1, 1, 20.5f, 20.5f);
+  EXPECT_EQ(stroke.wcSampleR, 102.0f);  // (100 + 104 + 100 + 104) / 4, within ten
+  EXPECT_EQ(stroke.wcSampleG, 96.0f);
+  End();
+}
+
+TEST_F(LegacyBrushes, WatercolourSizeRunsFromAThirdOfTheWidth) {
+  // At pressure 0 the radius is 12 / 3 = 4, whatever MIN says.
+  Fill(kWhite);
+  Kind(kBrushWatercolour);
+  stroke.SetWidth(12);
+  stroke.SetMinSize(100);
+  stroke.SetOpacityByPressure(false);
+  stroke.SetSoftEdge(false);
+  stroke.SetSpeed(0);
+  stroke.SetEnv(0);
+  Draw({{10, 24, 0}, {30, 24, 0}, {30, 24, 0}});
+  const std::vector<uint32_t> after = Layer();
+  EXPECT_NE(after[27 * 48 + 20], kWhite);  // corner (20, 28) lies 3.5 below the centre row
+  EXPECT_EQ(after[29 * 48 + 20], kWhite);  // all corners 4.5 or more away
+}
+
+TEST_F(LegacyBrushes, BlurReachesTheWidthWithAKernelOfTheWidth) {
+  // One black pixel on white; width 3, effect 70: kernel trunc(2.1) = 2, radius 3
+  // however small the walk's size.
+  Fill([](int32_t x, int32_t y) { return x == 10 && y == 10 ? 0xFF000000u : kWhite; });
+  Kind(kBrushBlur);
+  stroke.SetWidth(3);
+  stroke.SetEffect(70);
+  stroke.SetOpacity(0.2f);  // not applied
+  Begin({10, 10, 1});
+  LegacyDab(1, 1, 1, 10.5f, 10.5f);
+  const BlurCase cases[] = {
+      {"centre: 24 × 255 / 25", 10, 10, 0xFFF4F4F4u},
+      {"distance 2: value 85, lerp8(244, 255, 85)", 12, 10, 0xFFFBFBFBu},
+      {"distance 3 is outside", 13, 10, kWhite},
+  };
+  for (const BlurCase& c : cases) EXPECT_EQ(At(c.x, c.y), c.expected) << c.name;
+  End();
+}
+
+TEST_F(LegacyBrushes, EraserPaintsTheNeutralColourOverTheWidth) {
+  // Width 5 at (10, 10), pressure 0.5: V = 127 whatever the opacity, radius 5
+  // whatever the walk's size; the neutral colour of the layer's mode is white.
+  const uint32_t d = 0xFF336699u;
+  const EraserCase cases[] = {
+      {"centre", false, false, 10, 10, blendRGB(d, 0xFFFFFF, 127)},
+      {"all 16 points in", false, false, 14, 10, blendRGB(d, 0xFFFFFF, 127)},
+      {"13 of 16: 127 × 13 / 16", false, false, 13, 13, blendRGB(d, 0xFFFFFF, 103)},
+      {"outside", false, false, 15, 10, d},
+      {"soft: 127 × 215 >> 8", true, false, 12, 10, blendRGB(d, 0xFFFFFF, 106)},
+      {"soft centre: 127 × 255 >> 8", true, false, 10, 10, blendRGB(d, 0xFFFFFF, 126)},
+  };
+  for (const EraserCase& c : cases) {
+    Fill(d);
+    Kind(kBrushEraser);
+    stroke.SetWidth(5);
+    stroke.SetOpacity(0.3f);
+    stroke.SetSoftEdge(c.soft);
+    Begin({10, 10, 1});
+    LegacyDab(1, 0.5f, 0.5f, 10, 10);
+    EXPECT_EQ(At(c.x, c.y), c.expected) << c.name;
+    End();
+  }
+}
+
+TEST_F(LegacyBrushes, Blur2WritesCoverageThatTheRebuildBlurs) {
+  Fill([](int32_t x, int32_t y) { return x == 10 && y == 10 ? 0xFF000000u : kWhite; });
+  Kind(kBrushBlur2);
+  stroke.SetWidth(3);
+  Begin({10, 10, 1});
+  LegacyDab(1, 1, 0.5f, 10.5f, 10.5f);
+  // trunc(0.5 × 32) = 16 where all 25 fifths are inside; 10 of 25 at x 13.
+  EXPECT_EQ(flow.coverage.Row(10)[10], 16);
+  EXPECT_EQ(flow.coverage.Row(10)[13], 6);
+  EXPECT_EQ(flow.coverage.Row(10)[14], 0);
+  rebuildCoverage(paper, flow, stroke, Area(0, 0, 48, 48));
+  EXPECT_EQ(At(10, 10), 0xFF555555u);  // centre weight 16 on black: 8 × 255 / 24
+  EXPECT_EQ(At(11, 10), 0xFFF4F4F4u);  // 23 × 255 / 24
+  End();
+
+  // Through the walk: the segments' rebuild blurs the layer, and the end
+  // leaves no coverage behind.
+  FillPattern();
+  const std::vector<uint32_t> before = Layer();
+  Stroke(kBrushBlur2);
+  const std::vector<uint32_t> after = Layer();
+  int changed = 0;
+  for (size_t i = 0; i < after.size(); ++i) {
+    ASSERT_EQ(after[i] >> 24, before[i] >> 24) << i;
+    changed += after[i] != before[i];
+  }
+  EXPECT_GT(changed, 100);
+  for (int32_t y = 0; y < 48; ++y)
+    for (int32_t x = 0; x < 48; ++x) ASSERT_EQ(flow.coverage.Row(y)[x], 0);
+}
+
+TEST_F(LegacyBrushes, LaterKindsPaintNothing) {
+  for (int kind : {kBrushAirbrush, kBrushSmudge, kBrushDarken, kBrushLighten}) {
+    FillPattern();
+    const std::vector<uint32_t> before = Layer();
+    Stroke(kind);
+    EXPECT_GT(stroke.dabCount, 0) << kind;
+    EXPECT_EQ(Layer(), before) << kind;
+  }
+}
+
+// Replaying, every colour write keeps the destination alpha; drawing, the
+// normal combine gives the transparent band alpha.
+TEST_F(LegacyBrushes, ReplayKeepsEveryAlphaByte) {
+  for (bool replaying : {true, false}) {
+    for (int kind : {kBrushPen, kBrushWatercolour, kBrushBlur, kBrushEraser}) {
+      FillPattern();
+      paper.playingBack = replaying;
+      const std::vector<uint32_t> before = Layer();
+      Stroke(kind);
+      const std::vector<uint32_t> after = Layer();
+      int alphaChanged = 0, rgbChanged = 0;
+      for (size_t i = 0; i < after.size(); ++i) {
+        alphaChanged += (after[i] >> 24) != (before[i] >> 24);
+        rgbChanged += (after[i] & 0xFFFFFF) != (before[i] & 0xFFFFFF);
+      }
+      EXPECT_GT(rgbChanged, 50) << kind << " " << replaying;
+      if (replaying) {
+        EXPECT_EQ(alphaChanged, 0) << kind;
+      } else if (kind != kBrushBlur) {
+        EXPECT_GT(alphaChanged, 10) << kind;
+      }
+    }
   }
 }
 
