@@ -244,6 +244,8 @@ class TPaper {
   void reactTo(TFlowImage& flow, const UndoOutcome& outcome, bool isUndo);
   bool applyLayerTransform(CLayerData& l, int code);
   void applyAttributeBlock(CLayerData& l, const uint8_t* attributes, const std::string* layerName);
+  bool changeAttribute(PaperOp op, int32_t layer, uint8_t CLayerData::*field, uint8_t value, bool record,
+                       bool recompose);
   int32_t insertLayerAt(TFlowImage& flow, int32_t index, bool record, bool visible, const std::string& layerName,
                         uint32_t colour, uint8_t opacity, int mode, int32_t h, int32_t w, bool withContent);
 

@@ -476,50 +476,41 @@ bool TPaper::mergeDownWithMode(TFlowImage& flow, int32_t layer, int kind, bool r
 
 // ---- attributes ----
 
-bool TPaper::setLayerVisible(int32_t layer, bool value, bool record) {
+// One byte of a layer's attributes: the packet carries the new value in its
+// place, undo the old one.
+bool TPaper::changeAttribute(PaperOp op, int32_t layer, uint8_t CLayerData::*field, uint8_t value, bool record,
+                             bool recompose) {
   CLayerData* l = layers.At(layer);
   if (!l) return false;
-  const uint8_t v = value ? 1 : 0;
-  if (l->visible == v) return true;
+  const uint8_t old = l->*field;
+  l->*field = value;
   if (record) {
-    const uint8_t old = l->visible;
-    l->visible = v;
-    recordEvent(PaperOp::SetVisible, attributePacket(PaperOp::SetVisible, *l, layer));
-    l->visible = old;
-    UndoEntry e;
-    e.layerIndex = layer;
-    e.oldValue = old;
-    e.newValue = v;
-    pushUndo(PaperOp::SetVisible, std::move(e), record);
-  }
-  l->visible = v;
-  markModified();
-  refreshLayerContent(layer, true);
-  invalidateCanvas();
-  layersChanged();
-  return true;
-}
-
-bool TPaper::setLayerOpacity(int32_t layer, uint8_t value, bool record) {
-  CLayerData* l = layers.At(layer);
-  if (!l) return false;
-  if (record) {
-    const uint8_t old = l->opacity;
-    l->opacity = value;
-    recordEvent(PaperOp::SetOpacity, attributePacket(PaperOp::SetOpacity, *l, layer));
-    l->opacity = old;
+    recordEvent(op, attributePacket(op, *l, layer));
     UndoEntry e;
     e.layerIndex = layer;
     e.oldValue = old;
     e.newValue = value;
-    pushUndo(PaperOp::SetOpacity, std::move(e), record);
+    pushUndo(op, std::move(e), record);
   }
-  l->opacity = value;
   markModified();
-  refreshLayerContent(layer, true);
-  invalidateCanvas();
+  if (recompose) {
+    refreshLayerContent(layer, true);
+    invalidateCanvas();
+  }
   layersChanged();
   return true;
+}
+
+bool TPaper::setLayerVisible(int32_t layer, bool value, bool record) {
+  const CLayerData* l = layers.At(layer);
+  if (!l) return false;
+  const uint8_t v = value ? 1 : 0;
+  if (l->visible == v) return true;
+  return changeAttribute(PaperOp::SetVisible, layer, &CLayerData::visible, v, record, true);
+}
+
+bool TPaper::setLayerOpacity(int32_t layer, uint8_t value, bool record) {
+  return changeAttribute(PaperOp::SetOpacity, layer, &CLayerData::opacity, value, record, true);
 }
 
 bool TPaper::setLayerDissolve(int32_t layer, bool on, uint8_t amount, bool record) {
@@ -548,47 +539,16 @@ bool TPaper::setLayerDissolve(int32_t layer, bool on, uint8_t amount, bool recor
 }
 
 bool TPaper::setLayerMode(int32_t layer, int mode, bool record) {
-  CLayerData* l = layers.At(layer);
-  if (!l || mode < 0 || mode >= kBlendModeCount) return false;
-  if (record) {
-    const uint8_t old = l->mode;
-    l->mode = uint8_t(mode);
-    recordEvent(PaperOp::SetBlendMode, attributePacket(PaperOp::SetBlendMode, *l, layer));
-    l->mode = old;
-    UndoEntry e;
-    e.layerIndex = layer;
-    e.oldValue = old;
-    e.newValue = mode;
-    pushUndo(PaperOp::SetBlendMode, std::move(e), record);
-  }
-  l->mode = uint8_t(mode);
-  markModified();
-  refreshLayerContent(layer, true);
-  invalidateCanvas();
-  layersChanged();
-  return true;
+  if (mode < 0 || mode >= kBlendModeCount) return false;
+  return changeAttribute(PaperOp::SetBlendMode, layer, &CLayerData::mode, uint8_t(mode), record, true);
 }
 
 bool TPaper::setMaskLock(int32_t layer, int value, bool record) {
   if (layer == -1) layer = layers.Current();
-  CLayerData* l = layers.At(layer);
+  const CLayerData* l = layers.At(layer);
   if (!l) return false;
   const uint8_t v = value < 0 ? uint8_t(l->maskLock ^ 1) : uint8_t(value ? 1 : 0);
-  if (record) {
-    const uint8_t old = l->maskLock;
-    l->maskLock = v;
-    recordEvent(PaperOp::SetMaskLock, attributePacket(PaperOp::SetMaskLock, *l, layer));
-    l->maskLock = old;
-    UndoEntry e;
-    e.layerIndex = layer;
-    e.oldValue = old;
-    e.newValue = v;
-    pushUndo(PaperOp::SetMaskLock, std::move(e), record);
-  }
-  l->maskLock = v;
-  markModified();
-  layersChanged();
-  return true;
+  return changeAttribute(PaperOp::SetMaskLock, layer, &CLayerData::maskLock, v, record, false);
 }
 
 // ---- visibility commands ----
