@@ -317,15 +317,26 @@ void TPaper::invalidateCanvas() {
 
 void TPaper::invalidatePaperRect(Area rect) {
   if (!view || rect.empty()) return;
-  if (rotated()) {
-    view->InvalidateAll();
-    return;
+  // The window box around the rectangle's four corners (a turned view turns
+  // them), and a pixel or two for the smoothing footprints.
+  const double px[4] = {double(rect.x), double(rect.right()), double(rect.x), double(rect.right())};
+  const double py[4] = {double(rect.y), double(rect.y), double(rect.bottom()), double(rect.bottom())};
+  double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+  for (int i = 0; i < 4; ++i) {
+    double sx, sy;
+    paperToScreen(px[i], py[i], sx, sy);
+    if (!std::isfinite(sx) || !std::isfinite(sy)) {
+      view->InvalidateAll();
+      return;
+    }
+    x0 = i ? std::min(x0, sx) : sx, x1 = i ? std::max(x1, sx) : sx;
+    y0 = i ? std::min(y0, sy) : sy, y1 = i ? std::max(y1, sy) : sy;
   }
-  double x0, y0, x1, y1;
-  paperToScreen(rect.x, rect.y, x0, y0);
-  paperToScreen(rect.right(), rect.bottom(), x1, y1);
-  const int32_t l = int32_t(std::floor(x0)) - 1, t = int32_t(std::floor(y0)) - 1;
-  view->Invalidate({l, t, int32_t(std::ceil(x1)) + 1 - l, int32_t(std::ceil(y1)) + 1 - t});
+  const int margin = rotated() ? 2 : 1;
+  const auto edge = [](double v) { return int32_t(std::clamp(v, -1e9, 1e9)); };
+  const int32_t l = edge(std::floor(x0)) - margin, t = edge(std::floor(y0)) - margin;
+  const int32_t r = edge(std::ceil(x1)) + margin, b = edge(std::ceil(y1)) + margin;
+  view->Invalidate({l, t, r - l, b - t});
 }
 
 void TPaper::presentDirect(Area r, int num, int den) {

@@ -715,3 +715,39 @@ TEST_F(PaperTest, UpdateLayerThumbMatchesAFullRendering) {
 
 }  // namespace
 }  // namespace vl
+
+namespace vl {
+namespace {
+
+// A turned view invalidates the window box of the turned rectangle, not the
+// whole window, and that box holds every point of the rectangle.
+TEST(PaperInvalidation, TurnedViewsInvalidateTheBoxOfTheTurnedRectangle) {
+  HeadlessView view(800, 600);
+  TPaper paper(&view);
+  paper.setRotationCentre(200.0f, 150.0f);
+  for (int level : {-3, 0, 2})
+    for (float degrees : {0.0f, 30.0f, 90.0f, -135.0f}) {
+      paper.setZoomLevel(level);
+      paper.setRotationDegrees(degrees);
+      view.invalidated.clear();
+      const int all = view.invalidatedAll;
+      const Area rect(150, 120, 40, 25);
+      paper.invalidatePaperRect(rect);
+      ASSERT_EQ(view.invalidatedAll, all);
+      ASSERT_EQ(view.invalidated.size(), 1u);
+      const ViewRect& w = view.invalidated[0];
+      EXPECT_LT(int64_t(w.width) * w.height, int64_t(800) * 600 / 4) << level << " " << degrees;
+      for (double fx : {0.0, 0.5, 1.0})
+        for (double fy : {0.0, 0.5, 1.0}) {
+          double sx, sy;
+          paper.paperToScreen(rect.x + fx * rect.width, rect.y + fy * rect.height, sx, sy);
+          EXPECT_GE(sx, w.x);
+          EXPECT_GE(sy, w.y);
+          EXPECT_LE(sx, w.x + w.width);
+          EXPECT_LE(sy, w.y + w.height);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vl
