@@ -212,6 +212,36 @@ void TStroke::UpdateSegmentBounds(float offsetX, float offsetY) {
 
 // ---- the walk ----
 
+namespace {
+
+// One segment's steps: position and pressure advance by their steps, every
+// k-th step places a dab at the position before the advance.
+struct Walk {
+  float x, y, p, sx, sy, sp;
+  int n, k;
+  int8_t direction;
+  float perStepTravel;
+};
+
+template <class Dab>
+void walkSteps(TStroke& s, Walk w, Dab&& dab) {
+  for (int i = 0; i < w.n; ++i) {
+    if (s.stepCount % w.k == 0) {
+      dab(w.x, w.y, w.p);
+      ++s.dabCount;
+    }
+    w.x += w.sx, w.y += w.sy, w.p += w.sp;
+    // The pen reads the direction stored by the step before its dab.
+    s.direction = w.direction;
+    s.walkX = w.x, s.walkY = w.y;
+    w.p = std::clamp(w.p, 0.0f, 1.0f);
+    ++s.stepCount;
+    s.travel += w.perStepTravel * w.p;
+  }
+}
+
+}  // namespace
+
 void drawSegmentCurrent(TPaper& paper, TFlowImage& flow, TStroke& s) {
   if (s.kind >= kBrushKindCount) return;
   const BrushTraits& traits = brushTraits(s.kind);
@@ -229,7 +259,6 @@ void drawSegmentCurrent(TPaper& paper, TFlowImage& flow, TStroke& s) {
   float sx = st.x, sy = st.y, sp = st.p;
   const int8_t direction = st.direction;
   int n = st.n;
-  float X = x2 + 0.5f, Y = y2 + 0.5f, P = p2;
   const float perStepTravel = std::sqrt(dx * dx + dy * dy) / L * 4;
   float minW, rangeW;
   if (s.sizeByPressure) {
@@ -248,21 +277,9 @@ void drawSegmentCurrent(TPaper& paper, TFlowImage& flow, TStroke& s) {
     n *= 2;
     sx /= 2, sy /= 2, sp /= 2;
   }
-  for (int i = 0; i < n; ++i) {
-    const float alpha = s.opacityByPressure ? P : 1.0f;
-    const float size = minW + rangeW * P;
-    if (s.stepCount % k == 0) {
-      paintDab(paper, flow, s, size, alpha, Y, X);
-      ++s.dabCount;
-    }
-    X += sx, Y += sy, P += sp;
-    // The pen reads the direction stored by the step before its dab.
-    s.direction = direction;
-    s.walkX = X, s.walkY = Y;
-    P = std::clamp(P, 0.0f, 1.0f);
-    ++s.stepCount;
-    s.travel += perStepTravel * P;
-  }
+  walkSteps(s, {x2 + 0.5f, y2 + 0.5f, p2, sx, sy, sp, n, k, direction, perStepTravel}, [&](float x, float y, float p) {
+    paintDab(paper, flow, s, minW + rangeW * p, s.opacityByPressure ? p : 1.0f, y, x);
+  });
 }
 
 namespace {
@@ -315,21 +332,9 @@ void drawSegmentLegacy(TPaper& paper, TFlowImage& flow, TStroke& s) {
     n *= 2;
     sx /= 2, sy /= 2, sp /= 2;
   }
-  float X = x2 + 0.5f, Y = y2 + 0.5f, P = p2;
-  for (int i = 0; i < n; ++i) {
-    const float alpha = s.opacityByPressure ? P : 1.0f;
-    const float size = legacySize(s, P);
-    if (s.stepCount % k == 0) {
-      paintLegacyDab(paper, flow, s, size, alpha, P, Y, X);
-      ++s.dabCount;
-    }
-    X += sx, Y += sy, P += sp;
-    s.direction = direction;
-    s.walkX = X, s.walkY = Y;
-    P = std::clamp(P, 0.0f, 1.0f);
-    ++s.stepCount;
-    s.travel += perStepTravel * P;
-  }
+  walkSteps(s, {x2 + 0.5f, y2 + 0.5f, p2, sx, sy, sp, n, k, direction, perStepTravel}, [&](float x, float y, float p) {
+    paintLegacyDab(paper, flow, s, legacySize(s, p), s.opacityByPressure ? p : 1.0f, p, y, x);
+  });
 }
 
 }  // namespace vl
