@@ -25,35 +25,10 @@ void setText(std::string& to, std::string_view from) noexcept {
   }
 }
 
-struct FormatArg {
-  FormatArg(std::string_view text) : s(text) {}
-  FormatArg(int64_t value) : d(value), isInt(true) {}
-  std::string_view s;
-  int64_t d = 0;
-  bool isInt = false;
-};
-
 // The warnings' "%s" and "%d", filled in order.
-std::string formatText(TextId pattern, std::initializer_list<FormatArg> args) noexcept {
+std::string formatText(TextId pattern, std::initializer_list<MessageArg> args) noexcept {
   try {
-    const std::string_view p = text(pattern);
-    std::string out;
-    auto next = args.begin();
-    for (size_t i = 0; i < p.size(); ++i) {
-      if (p[i] == '%' && i + 1 < p.size() && (p[i + 1] == 's' || p[i + 1] == 'd') && next != args.end()) {
-        if (next->isInt) {
-          char buf[24];
-          out.append(buf, std::to_chars(buf, buf + sizeof buf, next->d).ptr);
-        } else {
-          out.append(next->s);
-        }
-        ++next;
-        ++i;
-        continue;
-      }
-      out.push_back(p[i]);
-    }
-    return out;
+    return formatMessage(text(pattern), args);
   } catch (...) {
     return {};
   }

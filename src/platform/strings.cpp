@@ -1,5 +1,7 @@
 #include "platform/strings.h"
 
+#include <charconv>
+
 namespace vl {
 namespace {
 
@@ -150,6 +152,34 @@ static_assert(std::size(kTexts) == size_t(TextId::Count));
 std::string_view text(TextId id) {
   size_t i = size_t(id);
   return i < std::size(kTexts) ? kTexts[i] : std::string_view();
+}
+
+std::string formatMessage(std::string_view pattern, std::initializer_list<MessageArg> args) {
+  std::string out;
+  out.reserve(pattern.size() + 64);
+  auto next = args.begin();
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    const char c = pattern[i];
+    if (c == '%' && i + 1 < pattern.size() && pattern[i + 1] == '%') {
+      out.push_back('%');
+      ++i;
+      continue;
+    }
+    if (c == '%' && i + 1 < pattern.size() && (pattern[i + 1] == 's' || pattern[i + 1] == 'd') &&
+        next != args.end()) {
+      if (next->isInt) {
+        char buf[24];
+        out.append(buf, std::to_chars(buf, buf + sizeof buf, next->d).ptr);
+      } else {
+        out.append(next->s);
+      }
+      ++next;
+      ++i;
+      continue;
+    }
+    out.push_back(c);
+  }
+  return out;
 }
 
 }  // namespace vl

@@ -1,5 +1,8 @@
 #pragma once
 // Every user text in one place, keyed. The texts are UTF-8.
+#include <cstdint>
+#include <initializer_list>
+#include <string>
 #include <string_view>
 
 namespace vl {
@@ -151,5 +154,21 @@ enum class TextId {
 };
 
 std::string_view text(TextId id);
+
+// One "%s" or "%d" argument of formatMessage.
+struct MessageArg {
+  MessageArg(std::string_view text) : s(text) {}
+  MessageArg(const char* text) : s(text) {}
+  MessageArg(const std::string& text) : s(text) {}
+  MessageArg(int64_t value) : d(value), isInt(true) {}
+  MessageArg(int value) : d(value), isInt(true) {}
+  std::string_view s;
+  int64_t d = 0;
+  bool isInt = false;
+};
+
+// Fills the pattern's "%s" and "%d" in order and turns "%%" into '%'; a
+// pattern without enough arguments keeps the rest of its '%' signs.
+std::string formatMessage(std::string_view pattern, std::initializer_list<MessageArg> args);
 
 }  // namespace vl

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/strings.h"
+
 namespace vl {
 
 inline constexpr std::string_view kProductName = "Velluminar";
@@ -24,20 +26,5 @@ std::string warningCaption();
 // generated name advances ("Untitled1", then "PASTE2").
 std::string generatedPaperName(std::string_view prefix);
 
-// One "%s" or "%d" argument of formatMessage.
-struct MessageArg {
-  MessageArg(std::string_view text) : s(text) {}
-  MessageArg(const char* text) : s(text) {}
-  MessageArg(const std::string& text) : s(text) {}
-  MessageArg(int64_t value) : d(value), isInt(true) {}
-  MessageArg(int value) : d(value), isInt(true) {}
-  std::string_view s;
-  int64_t d = 0;
-  bool isInt = false;
-};
-
-// Fills the pattern's "%s" and "%d" in order and turns "%%" into '%'; a
-// pattern without enough arguments keeps the rest of its '%' signs.
-std::string formatMessage(std::string_view pattern, std::initializer_list<MessageArg> args);
 
 }  // namespace vl
