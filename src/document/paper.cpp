@@ -20,12 +20,6 @@ constexpr double kZoomFactors[] = {0.06001, 0.1, 0.15, 0.25, 0.333, 0.5, 0.666, 
 constexpr int kZoomRatios[][2] = {{6, 100}, {1, 10}, {3, 20}, {1, 4}, {1, 3}, {1, 2}, {2, 3}, {3, 4}, {1, 1},
                                   {5, 4},   {3, 2},  {7, 4},  {2, 1}, {5, 2}, {3, 1}, {4, 1}, {6, 1}, {8, 1}};
 
-// Wait cursor for the length of a scope.
-struct WaitCursor {
-  WaitCursor() { ui().BeginWait(); }
-  ~WaitCursor() { ui().EndWait(); }
-};
-
 }  // namespace
 
 double zoomFactorOf(int level) {

@@ -11,11 +11,6 @@
 namespace vl {
 namespace {
 
-struct WaitCursor {
-  WaitCursor() { ui().BeginWait(); }
-  ~WaitCursor() { ui().EndWait(); }
-};
-
 int32_t readI32(const uint8_t* p) {
   return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
 }

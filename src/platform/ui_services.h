@@ -43,6 +43,14 @@ UiServices& ui();
 // Installs `services` (not owned) and returns the previous ones; nullptr restores the default.
 UiServices* setUi(UiServices* services);
 
+// The wait cursor for the length of a scope.
+struct WaitCursor {
+  WaitCursor() { ui().BeginWait(); }
+  ~WaitCursor() { ui().EndWait(); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
 // Installs a capturing headless UI for the lifetime of the object (tests).
 class ScopedUiCapture {
  public:

@@ -11,25 +11,11 @@
 
 #include "drawing/stroke.h"
 #include "platform/strings.h"
+#include "shell/qt_ui.h"
 
 namespace vl {
-namespace {
 
-QString qs(TextId id) {
-  const std::string_view s = text(id);
-  return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
-
-QString plainLabel(TextId id) {
-  QString s = qs(id);
-  const qsizetype amp = s.indexOf(QLatin1String("(&"));
-  if (amp >= 0) s.truncate(amp);
-  return s.remove(QLatin1Char('&'));
-}
-
-}  // namespace
-
-TBrushPicker::TBrushPicker(TStroke& pen, QWidget* parent) : QDockWidget(qs(TextId::BrushWindowCaption), parent), stroke(pen) {
+TBrushPicker::TBrushPicker(TStroke& pen, QWidget* parent) : QDockWidget(toQt(text(TextId::BrushWindowCaption)), parent), stroke(pen) {
   setObjectName(QStringLiteral("brushPicker"));
   auto* body = new QWidget(this);
   auto* form = new QFormLayout(body);
@@ -38,29 +24,29 @@ TBrushPicker::TBrushPicker(TStroke& pen, QWidget* parent) : QDockWidget(qs(TextI
   kind = new QComboBox(body);
   // The second blur paints nothing with the current engine and is never offered.
   for (int k = 0; k < kBrushKindCount; ++k)
-    if (k != kBrushBlur2) kind->addItem(qs(TextId(int(TextId::BrushPen) + k)), k);
+    if (k != kBrushBlur2) kind->addItem(toQt(text(TextId(int(TextId::BrushPen) + k))), k);
   form->addRow(kind);
 
   size = new QDoubleSpinBox(body);
   size->setRange(0.1, 200.0);
   size->setDecimals(1);
   size->setSingleStep(0.5);
-  form->addRow(qs(TextId::BrushSizeLabel), size);
+  form->addRow(toQt(text(TextId::BrushSizeLabel)), size);
 
   opacity = new QSlider(Qt::Horizontal, body);
   opacity->setRange(1, 100);
-  form->addRow(plainLabel(TextId::LayerOpacityLabel), opacity);
+  form->addRow(plainCaption(text(TextId::LayerOpacityLabel)), opacity);
 
   effect = new QSlider(Qt::Horizontal, body);
   effect->setRange(0, 100);
-  form->addRow(qs(TextId::BrushEffectLabel), effect);
+  form->addRow(toQt(text(TextId::BrushEffectLabel)), effect);
 
-  softEdge = new QCheckBox(qs(TextId::BrushSoftEdge), body);
+  softEdge = new QCheckBox(toQt(text(TextId::BrushSoftEdge)), body);
   form->addRow(softEdge);
 
   colour = new QPushButton(body);
   colour->setMinimumHeight(24);
-  form->addRow(qs(TextId::BrushColourLabel), colour);
+  form->addRow(toQt(text(TextId::BrushColourLabel)), colour);
   setWidget(body);
 
   connect(kind, &QComboBox::activated, this, [this](int row) { kindChosen(kind->itemData(row).toInt()); });

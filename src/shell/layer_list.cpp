@@ -14,21 +14,12 @@
 #include "document/blend_modes.h"
 #include "platform/strings.h"
 #include "shell/draw_window.h"
+#include "shell/qt_ui.h"
 
 namespace vl {
 namespace {
 
-QString qs(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
-
-// A command caption without its accelerator mark.
-QString plain(TextId id) {
-  QString s = qs(text(id));
-  const qsizetype amp = s.indexOf(QLatin1String("(&"));
-  if (amp >= 0) s.truncate(amp);
-  return s.remove(QLatin1Char('&'));
-}
-
-QString modeName(int mode) { return qs(text(TextId(int(TextId::ModeMultiply) + mode))); }
+QString modeName(int mode) { return toQt(text(TextId(int(TextId::ModeMultiply) + mode))); }
 
 // The thumbnail over white, as the list shows it.
 QPixmap thumbnailOf(const CLayerData& l) {
@@ -48,27 +39,27 @@ QPixmap thumbnailOf(const CLayerData& l) {
 
 }  // namespace
 
-TLayerList::TLayerList(QWidget* parent) : QDockWidget(qs(text(TextId::LayerWindowCaption)), parent) {
+TLayerList::TLayerList(QWidget* parent) : QDockWidget(toQt(text(TextId::LayerWindowCaption)), parent) {
   setObjectName(QStringLiteral("layerList"));
   auto* body = new QWidget(this);
   auto* column = new QVBoxLayout(body);
   column->setContentsMargins(4, 4, 4, 4);
 
   auto* modeRow = new QHBoxLayout;
-  modeRow->addWidget(new QLabel(qs(text(TextId::LayerModeLabel)), body));
+  modeRow->addWidget(new QLabel(toQt(text(TextId::LayerModeLabel)), body));
   mode = new QComboBox(body);
   for (int i = 0; i < kBlendModeCount; ++i) mode->addItem(modeName(ModeAtUiPosition(i)), ModeAtUiPosition(i));
   modeRow->addWidget(mode, 1);
   column->addLayout(modeRow);
 
   auto* opacityRow = new QHBoxLayout;
-  opacityRow->addWidget(new QLabel(qs(text(TextId::LayerOpacityLabel)), body));
+  opacityRow->addWidget(new QLabel(toQt(text(TextId::LayerOpacityLabel)), body));
   opacity = new QSlider(Qt::Horizontal, body);
   opacity->setRange(0, 255);
   opacityRow->addWidget(opacity, 1);
   column->addLayout(opacityRow);
 
-  lock = new QCheckBox(qs(text(TextId::LayerTransparencyLock)), body);
+  lock = new QCheckBox(toQt(text(TextId::LayerTransparencyLock)), body);
   column->addWidget(lock);
 
   rows = new QListWidget(body);
@@ -76,9 +67,9 @@ TLayerList::TLayerList(QWidget* parent) : QDockWidget(qs(text(TextId::LayerWindo
   column->addWidget(rows, 1);
 
   auto* buttonRow = new QHBoxLayout;
-  const QString captions[kButtonCount] = {plain(TextId::CmdCreateLayerStd), plain(TextId::CmdDeleteCurLayer),
-                                          plain(TextId::CmdLayerDuplicate), QStringLiteral("▲"),
-                                          QStringLiteral("▼"), plain(TextId::CmdLayerBindLower)};
+  const QString captions[kButtonCount] = {plainCaption(text(TextId::CmdCreateLayerStd)), plainCaption(text(TextId::CmdDeleteCurLayer)),
+                                          plainCaption(text(TextId::CmdLayerDuplicate)), QStringLiteral("▲"),
+                                          QStringLiteral("▼"), plainCaption(text(TextId::CmdLayerBindLower))};
   for (int i = 0; i < kButtonCount; ++i) {
     buttons[i] = new QPushButton(captions[i], body);
     buttons[i]->setToolTip(captions[i]);
@@ -155,7 +146,7 @@ void TLayerList::refresh() {
     const TPaper& p = canvas->paper();
     for (int32_t i = p.topLayerIndex(); i >= 0; --i) {
       const CLayerData& l = *p.layerAt(i);
-      auto* item = new QListWidgetItem(thumbnailOf(l), QString::fromStdString(l.name), rows);
+      auto* item = new QListWidgetItem(thumbnailOf(l), toQt(l.name), rows);
       item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
       item->setCheckState(l.visible ? Qt::Checked : Qt::Unchecked);
       item->setToolTip(modeName(l.Mode()) + QStringLiteral(" %1%").arg(l.opacity * 100 / 255));
@@ -198,8 +189,8 @@ void TLayerList::rename(QListWidgetItem* item) {
   const CLayerData* l = canvas->paper().layerAt(layer);
   if (!l) return;
   bool ok = false;
-  const QString name = QInputDialog::getText(this, qs(text(TextId::LayerWindowCaption)), plain(TextId::LayerRenameCaption),
-                                             QLineEdit::Normal, QString::fromStdString(l->name), &ok);
+  const QString name = QInputDialog::getText(this, toQt(text(TextId::LayerWindowCaption)), plainCaption(text(TextId::LayerRenameCaption)),
+                                             QLineEdit::Normal, toQt(l->name), &ok);
   if (ok && name.toStdString() != l->name) canvas->paper().renameLayer(canvas->flow(), layer, name.toStdString(), true);
 }
 

@@ -171,8 +171,8 @@ void TMainForm::createCommands() {
                              TDrawWindow* c = activeCanvas();
                              if (!c) return;
                              c->setAntialias(!c->antialias());
-                             const std::string state(text(c->antialias() ? TextId::SettingOn : TextId::SettingOff));
-                             statusBar()->showMessage(QString::fromStdString(std::string(text(TextId::SmoothDisplay)) + " " + state));
+                             const std::string_view state = text(c->antialias() ? TextId::SettingOn : TextId::SettingOff);
+                             statusBar()->showMessage(toQt(formatMessage("%s %s", {text(TextId::SmoothDisplay), state})));
                              updateCommands();
                            });
   aa->setCheckable(true);

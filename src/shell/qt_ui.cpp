@@ -12,6 +12,13 @@ namespace vl {
 
 QString toQt(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
 
+QString plainCaption(std::string_view caption) {
+  QString s = toQt(caption);
+  const qsizetype amp = s.indexOf(QLatin1String("(&"));
+  if (amp >= 0) s.truncate(amp);
+  return s.remove(QLatin1Char('&'));
+}
+
 QString dialogText(std::string_view text) { return toQt(plainLines(text)); }
 
 QWidget* QtUi::owner() const {

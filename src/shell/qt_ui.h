@@ -12,6 +12,8 @@ namespace vl {
 // UTF-8 to QString, and the message boxes' "\r\n" and "\r" as line breaks.
 QString toQt(std::string_view text);
 QString dialogText(std::string_view text);
+// A command caption as a label: without its accelerator ("레이어 복제(&C)" → "레이어 복제").
+QString plainCaption(std::string_view caption);
 
 class QtUi : public UiServices {
  public:
