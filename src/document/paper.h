@@ -3,6 +3,7 @@
 // state and the working copy of the current layer that tools draw into.
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -140,10 +141,12 @@ class TPaper {
   bool cutOutside(TFlowImage& flow, int32_t layer, bool record);
   // The 72-byte attribute block of the program's own layer format.
   static constexpr size_t kLayerAttributeBlock = 72;
+  // A picture from outside: sides up to 10000, a name that fits a packet,
+  // and an attribute block of at least its 72 bytes when there is one.
   bool pasteAsNewLayer(TFlowImage& flow, const TMTC& image, bool record, const std::string* layerName = nullptr,
-                       const uint8_t* attributes = nullptr);
+                       std::span<const uint8_t> attributes = {});
   bool pasteIntoLayer(TFlowImage& flow, int32_t layer, const TMTC& image, bool record,
-                      const std::string* layerName = nullptr, const uint8_t* attributes = nullptr);
+                      const std::string* layerName = nullptr, std::span<const uint8_t> attributes = {});
   // Kept for the oldest event streams, never recorded.
   bool flipVisibility(int32_t layer);
   // Folds every visible layer into the lowest one, two at a time; only when
@@ -235,15 +238,16 @@ class TPaper {
   bool pushUndo(PaperOp op, UndoEntry&& entry, bool record);
   EventPacket packetOf(PaperOp op) const;
   EventPacket attributePacket(PaperOp op, const CLayerData& l, int32_t layer) const;
-  EventPacket imagePacket(PaperOp op, int32_t layer, const TMTC& image, const std::string* layerName,
-                          const uint8_t* attributes) const;
+  // False when memory runs out.
+  bool imagePacket(PaperOp op, int32_t layer, const TMTC& image, const std::string* layerName,
+                   std::span<const uint8_t> attributes, EventPacket& out) const noexcept;
   void markModified();
   void layersChanged();
   void refreshWholeLayer(TFlowImage& flow, int32_t layer);
   void afterStructureChange(TFlowImage& flow);
   void reactTo(TFlowImage& flow, const UndoOutcome& outcome, bool isUndo);
   bool applyLayerTransform(CLayerData& l, int code);
-  void applyAttributeBlock(CLayerData& l, const uint8_t* attributes, const std::string* layerName);
+  void applyAttributeBlock(CLayerData& l, std::span<const uint8_t> attributes, const std::string* layerName);
   bool changeAttribute(PaperOp op, int32_t layer, uint8_t CLayerData::*field, uint8_t value, bool record,
                        bool recompose);
   int32_t insertLayerAt(TFlowImage& flow, int32_t index, bool record, bool visible, const std::string& layerName,

@@ -3,6 +3,8 @@
 // anything, so undo, replay and the live paper stay in step.
 #include <algorithm>
 #include <cstring>
+#include <new>
+#include <span>
 
 #include "document/blend_modes.h"
 #include "document/paper.h"
@@ -74,24 +76,30 @@ EventPacket TPaper::attributePacket(PaperOp op, const CLayerData& l, int32_t lay
   return p;
 }
 
-EventPacket TPaper::imagePacket(PaperOp op, int32_t layer, const TMTC& image, const std::string* layerName,
-                                const uint8_t* attributes) const {
-  EventPacket p = packetOf(op);
-  const size_t nameBytes = layerName ? (layerName->size() + 2) & ~size_t(1) : 0;
-  const uint64_t pixelBytes = uint64_t(image.width) * uint64_t(image.height) * 4;
-  const uint64_t after = (attributes ? kLayerAttributeBlock : 0) + nameBytes + pixelBytes;
-  p.u16(uint32_t(layer)).i32(image.width).i32(image.height).u8(32).u8(attributes ? 1 : 0);
-  p.u32(uint32_t((after + 1) & ~uint64_t(1))).u16(uint32_t(nameBytes)).u32(uint32_t(pixelBytes));
-  if (attributes) p.bytes(attributes, kLayerAttributeBlock);
-  if (layerName) {
-    p.bytes(layerName->data(), layerName->size());
-    p.zeros(nameBytes - layerName->size());
+bool TPaper::imagePacket(PaperOp op, int32_t layer, const TMTC& image, const std::string* layerName,
+                         std::span<const uint8_t> attributes, EventPacket& out) const noexcept {
+  try {
+    EventPacket p = packetOf(op);
+    const bool withBlock = !attributes.empty();
+    const size_t nameBytes = layerName ? (layerName->size() + 2) & ~size_t(1) : 0;
+    const uint64_t pixelBytes = uint64_t(image.width) * uint64_t(image.height) * 4;
+    const uint64_t after = (withBlock ? kLayerAttributeBlock : 0) + nameBytes + pixelBytes;
+    p.u16(uint32_t(layer)).i32(image.width).i32(image.height).u8(32).u8(withBlock ? 1 : 0);
+    p.u32(uint32_t((after + 1) & ~uint64_t(1))).u16(uint32_t(nameBytes)).u32(uint32_t(pixelBytes));
+    p.payload.reserve(p.payload.size() + size_t(after) + 1);
+    if (withBlock) p.bytes(attributes.data(), kLayerAttributeBlock);
+    if (layerName) {
+      p.bytes(layerName->data(), layerName->size());
+      p.zeros(nameBytes - layerName->size());
+    }
+    // Rows from the top; the buffer keeps them bottom-up.
+    for (int32_t y = 0; y < image.height; ++y) p.bytes(image.Row(y), size_t(image.width) * 4);
+    if (after & 1) p.zeros(1);
+    out = std::move(p);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
   }
-  p.payload.reserve(p.payload.size() + size_t(pixelBytes) + 1);
-  // Rows from the top; the buffer keeps them bottom-up.
-  for (int32_t y = 0; y < image.height; ++y) p.bytes(image.Row(y), size_t(image.width) * 4);
-  if (after & 1) p.zeros(1);
-  return p;
 }
 
 void TPaper::markModified() { modified = true; }
@@ -748,14 +756,28 @@ bool TPaper::cutOutside(TFlowImage& flow, int32_t layer, bool record) {
 
 // ---- pasting ----
 
-void TPaper::applyAttributeBlock(CLayerData& l, const uint8_t* attributes, const std::string* layerName) {
-  if (!attributes) return;
+namespace {
+
+// Longest layer name a picture brings: its padded length must fit the
+// image packet's 16-bit field.
+constexpr size_t kMaxPastedName = 65533;
+
+bool pasteAcceptable(const TMTC& image, const std::string* layerName, std::span<const uint8_t> attributes) {
+  return image.IsAllocated() && image.width > 0 && image.height > 0 && image.width <= kMaxPaperSide &&
+         image.height <= kMaxPaperSide && (!layerName || layerName->size() <= kMaxPastedName) &&
+         (attributes.empty() || attributes.size() >= TPaper::kLayerAttributeBlock);
+}
+
+}  // namespace
+
+void TPaper::applyAttributeBlock(CLayerData& l, std::span<const uint8_t> attributes, const std::string* layerName) {
+  if (attributes.empty()) return;
   const uint8_t flags = attributes[4];
   l.mode = uint8_t(std::min<int>(attributes[6], kBlendModeCount - 1));
   l.opacity = attributes[7];
-  l.offsetX = readI32(attributes + 32);
-  l.offsetY = readI32(attributes + 36);
-  if (l.pixels) l.pixels->defaultUniform = uint32_t(readI32(attributes + 48));
+  l.offsetX = readI32(&attributes[32]);
+  l.offsetY = readI32(&attributes[36]);
+  if (l.pixels) l.pixels->defaultUniform = uint32_t(readI32(&attributes[48]));
   l.visible = flags & 1;
   l.maskLock = (flags >> 1) & 1;
   if (layerName) l.name = *layerName;
@@ -763,17 +785,25 @@ void TPaper::applyAttributeBlock(CLayerData& l, const uint8_t* attributes, const
 }
 
 bool TPaper::pasteAsNewLayer(TFlowImage& flow, const TMTC& image, bool record, const std::string* layerName,
-                             const uint8_t* attributes) {
-  if (!image.IsAllocated() || image.width <= 0 || image.height <= 0 || !layers.CanAdd()) return false;
+                             std::span<const uint8_t> attributes) {
+  if (!pasteAcceptable(image, layerName, attributes) || !layers.CanAdd()) return false;
   WaitCursor wait;
   int64_t w = std::max(image.width, width), h = std::max(image.height, height);
-  if (attributes) {
+  if (!attributes.empty()) {
     // The paper origin lies inside the pasted picture; offsets from outside
     // that range would shrink the layer below the paper or make it huge.
-    w += std::clamp<int64_t>(readI32(attributes + 32), 0, image.width);
-    h += std::clamp<int64_t>(readI32(attributes + 36), 0, image.height);
+    w += std::clamp<int64_t>(readI32(&attributes[32]), 0, image.width);
+    h += std::clamp<int64_t>(readI32(&attributes[36]), 0, image.height);
   }
   if (!layerSizeAllowed(w, h)) return false;
+  // The packet is made before anything changes, so running out of memory
+  // for it leaves the paper as it was.
+  EventPacket packet;
+  const bool recording = record && events->Recording();
+  if (recording && !imagePacket(PaperOp::PasteAsNewLayer, layers.Current(), image, layerName, attributes, packet)) {
+    ui().Warning(text(TextId::OutOfMemory));
+    return false;
+  }
   const int32_t at = layers.AppendNew(int32_t(w), int32_t(h), 1, 255, kModeNormal, false);
   if (at < 0) {
     if (record) clearUndo();
@@ -790,7 +820,7 @@ bool TPaper::pasteAsNewLayer(TFlowImage& flow, const TMTC& image, bool record, c
   l.pixels->Compact();
   applyAttributeBlock(l, attributes, layerName);
   if (record) {
-    if (events->Recording()) recordEvent(PaperOp::PasteAsNewLayer, imagePacket(PaperOp::PasteAsNewLayer, layers.Current(), image, layerName, attributes));
+    if (recording) recordEvent(PaperOp::PasteAsNewLayer, std::move(packet));
     UndoEntry e;
     e.layerIndex = at;
     pushUndo(PaperOp::PasteAsNewLayer, std::move(e), record);
@@ -803,13 +833,20 @@ bool TPaper::pasteAsNewLayer(TFlowImage& flow, const TMTC& image, bool record, c
 }
 
 bool TPaper::pasteIntoLayer(TFlowImage& flow, int32_t layer, const TMTC& image, bool record,
-                            const std::string* layerName, const uint8_t* attributes) {
+                            const std::string* layerName, std::span<const uint8_t> attributes) {
   CLayerData* l = layers.At(layer);
-  if (!l || !l->pixels || !image.IsAllocated()) return false;
+  if (!l || !l->pixels || !pasteAcceptable(image, layerName, attributes)) return false;
   WaitCursor wait;
   const Area area(0, 0, std::min(image.width, l->pixels->width), std::min(image.height, l->pixels->height));
   if (record) {
-    if (events->Recording()) recordEvent(PaperOp::PasteIntoLayer, imagePacket(PaperOp::PasteIntoLayer, layer, image, layerName, attributes));
+    EventPacket packet;
+    if (events->Recording()) {
+      if (!imagePacket(PaperOp::PasteIntoLayer, layer, image, layerName, attributes, packet)) {
+        ui().Warning(text(TextId::OutOfMemory));
+        return false;
+      }
+      recordEvent(PaperOp::PasteIntoLayer, std::move(packet));
+    }
     UndoEntry e;
     e.layerIndex = layer;
     e.layer = l;

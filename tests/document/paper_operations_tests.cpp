@@ -568,3 +568,31 @@ TEST(PaperOperations, ATransparentBlackLayerIsStillALayerWithContent) {
 
 }  // namespace
 }  // namespace vl
+
+namespace vl {
+namespace {
+
+// Pictures come from the clipboard and from event streams.
+TEST(PaperOperations, PastesRefuseWhatNoPacketCouldCarry) {
+  Fixture f;
+  TMTC wide(10001, 2), fine(4, 4);
+  wide.Fill(0xFF000000u);
+  fine.Fill(0xFF000000u);
+  const std::string longName(70000, 'x');
+  const uint8_t shortBlock[40] = {};
+  const struct {
+    const TMTC* image;
+    const std::string* name;
+    std::span<const uint8_t> block;
+  } cases[] = {{&wide, nullptr, {}}, {&fine, &longName, {}}, {&fine, nullptr, shortBlock}};
+  for (const auto& c : cases) {
+    EXPECT_FALSE(f.paper.pasteAsNewLayer(f.flow, *c.image, true, c.name, c.block));
+    EXPECT_FALSE(f.paper.pasteIntoLayer(f.flow, 0, *c.image, true, c.name, c.block));
+  }
+  EXPECT_EQ(f.paper.layerCount(), 3);
+  EXPECT_TRUE(f.log.packets.empty());
+  EXPECT_TRUE(f.log.pushed.empty());
+}
+
+}  // namespace
+}  // namespace vl
