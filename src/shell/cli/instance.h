@@ -72,7 +72,15 @@ uint32_t decodeUint32(const char* p);
 class CInstanceReader {
  public:
   enum Result { kNeedMore, kMessage, kBad };
-  void feed(const char* data, size_t size) { buffer.append(data, size); }
+  // What earlier messages used is dropped first, so a peer that keeps
+  // sending never grows the buffer beyond one unread message and a read.
+  void feed(const char* data, size_t size) {
+    buffer.erase(0, start);
+    start = 0;
+    buffer.append(data, size);
+  }
+  // Bytes kept, read or not.
+  size_t held() const { return buffer.size(); }
   // The next whole message; kBad for an unknown kind, a payload of the wrong
   // size or a path without its zero (the connection is then dropped).
   Result next(InstanceMessage& kind, std::string& payload);

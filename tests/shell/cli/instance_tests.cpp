@@ -86,3 +86,27 @@ TEST(Instance, BadMessagesAreRefused) {
 
 }  // namespace
 }  // namespace vl
+
+namespace vl {
+namespace {
+
+// A peer that keeps sending, each read ending inside a message, keeps at most
+// one message and a read in memory.
+TEST(InstanceReader, ReadMessagesAreDroppedAsNewBytesArrive) {
+  CInstanceReader reader;
+  const std::string one = encodeOpen("/tmp/a.png");
+  std::string stream;
+  for (int i = 0; i < 1000; ++i) stream += one;
+  InstanceMessage kind;
+  std::string payload;
+  int messages = 0;
+  for (size_t at = 0; at < stream.size(); at += 7) {
+    reader.feed(stream.data() + at, std::min<size_t>(7, stream.size() - at));
+    while (reader.next(kind, payload) == CInstanceReader::kMessage) ++messages;
+    EXPECT_LE(reader.held(), one.size() + 7);
+  }
+  EXPECT_EQ(messages, 1000);
+}
+
+}  // namespace
+}  // namespace vl
