@@ -29,7 +29,11 @@ bool AtomicFileWriter::Open(const std::string& path, unsigned mode) {
   static std::atomic<unsigned> counter{0};
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    // A short hidden name in the target's folder: a long file name still
+    // leaves room for it, and the rename stays within one file system.
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    temp = folder + ".vl-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
     fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode_t(mode));
     if (fd < 0 && errno != EEXIST) break;
   }

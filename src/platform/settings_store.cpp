@@ -248,7 +248,8 @@ std::string parentFolder(const std::string& path) {
 enum class ReadResult { Ok, Missing, Failed };
 
 ReadResult readSettingsFile(const std::string& path, std::string& text) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  // Non-blocking, so that a pipe put in the file's place cannot stall the start.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
   ReadResult result = ReadResult::Failed;
   struct stat st;
@@ -276,21 +277,32 @@ ReadResult readSettingsFile(const std::string& path, std::string& text) {
   return result;
 }
 
-void keepBackup(const std::string& path) {
-  std::FILE* in = std::fopen(path.c_str(), "rb");
-  if (!in) return;
+// True when the copy was made.
+bool keepBackup(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return false;
   struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  std::FILE* in = ::fdopen(fd, "rb");
+  if (!in) {
+    ::close(fd);
+    return false;
+  }
   AtomicFileWriter out;
-  if (::fstat(::fileno(in), &st) == 0 && S_ISREG(st.st_mode) && out.Open(path + ".damaged", 0600)) {
+  bool kept = false;
+  if (out.Open(path + ".damaged", 0600)) {
     char buf[65536];
     size_t n;
     bool ok = true;
     while (ok && (n = std::fread(buf, 1, sizeof buf, in)) > 0) ok = std::fwrite(buf, 1, n, out.Stream()) == n;
-    if (ok && !std::ferror(in)) out.Commit();
+    kept = ok && !std::ferror(in) && out.Commit();
   }
   std::fclose(in);
+  return kept;
 }
-
 
 std::string homeFolder() {
   if (const char* home = std::getenv("HOME"); home && *home) return home;
@@ -479,6 +491,7 @@ bool MemorySettingsStore::parse(std::string_view text) {
 
 SettingsLoad FileSettingsStore::load() {
   SettingsLoad result = SettingsLoad::Unreadable;
+  protectFile = false;
   try {
     std::string contents;
     switch (readSettingsFile(filePath, contents)) {
@@ -498,13 +511,15 @@ SettingsLoad FileSettingsStore::load() {
     result = SettingsLoad::Unreadable;
   }
   if (result == SettingsLoad::Loaded) return result;
-  keepBackup(filePath);
+  // A file that could not even be copied is never replaced by the defaults:
+  // the user's settings may still be in it.
+  protectFile = !keepBackup(filePath);
   ui().Warning(text(TextId::SettingsDamaged));
   return result;
 }
 
 bool FileSettingsStore::save() const {
-  if (filePath.empty()) return false;
+  if (filePath.empty() || protectFile) return false;
   try {
     std::error_code ec;
     std::filesystem::create_directories(parentFolder(filePath), ec);

@@ -133,12 +133,14 @@ class FileSettingsStore : public MemorySettingsStore {
   // Writes a temporary file in the same folder, flushes it to the disk and
   // renames it over the file, creating the folder when needed. False when
   // the file could not be written; the previous file is then untouched.
+  // Also false after a load that could neither read nor copy the file.
   bool save() const;
 
   const std::string& path() const { return filePath; }
 
  private:
   std::string filePath;
+  bool protectFile = false;
 };
 
 // Files above this size are refused as unreadable.

@@ -394,3 +394,38 @@ TEST(SettingsStore, FileLocationFollowsXdg) {
 
 }  // namespace
 }  // namespace vl
+
+namespace vl {
+namespace {
+
+// A pipe in the settings file's place neither stalls the start nor is replaced.
+TEST(FileSettings, APipeInPlaceOfTheFileIsUnreadableAndKept) {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "vl-fifo-XXXXXX").string();
+  ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+  const std::string path = tmpl + "/settings.ini";
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  ScopedUiCapture capture;
+  FileSettingsStore store(path);
+  EXPECT_EQ(store.load(), SettingsLoad::Unreadable);
+  EXPECT_FALSE(store.save());
+  struct stat st;
+  ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  std::error_code ec;
+  std::filesystem::remove_all(tmpl, ec);
+}
+
+// A file name near the system's limit still saves: the temporary name is short.
+TEST(FileSettings, ALongFileNameStillSaves) {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "vl-long-XXXXXX").string();
+  ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+  const std::string path = tmpl + "/" + std::string(250, 'n') + ".ini";
+  FileSettingsStore store(path);
+  EXPECT_TRUE(store.save());
+  EXPECT_TRUE(std::filesystem::exists(path));
+  std::error_code ec;
+  std::filesystem::remove_all(tmpl, ec);
+}
+
+}  // namespace
+}  // namespace vl
