@@ -1,13 +1,17 @@
 #include "files/map_dd.h"
 
+#include <algorithm>
 #include <exception>
 #include <new>
 
 namespace vl {
 
 CMapDD::CMapDD(size_t initialSize) {
+  // The size may come from a file: a hint, never a reason to take gigabytes
+  // of buckets before the first entry.
+  constexpr size_t kMostReserved = size_t(1) << 16;
   try {
-    map.reserve(initialSize);
+    map.reserve(std::min(initialSize, kMostReserved));
   } catch (const std::exception&) {
     // Out of memory, or an absurd size: the map still works and grows as needed.
   }
