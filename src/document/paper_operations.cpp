@@ -115,9 +115,7 @@ void TPaper::layersChanged() {
 void TPaper::refreshWholeLayer(TFlowImage& flow, int32_t layer) {
   CLayerData* l = layers.At(layer);
   if (!l) return;
-  const Bounds e = l->Extent();
-  const Area r(Bounds{std::max(0, e.left), std::max(0, e.top), std::min(width, e.right), std::min(height, e.bottom)});
-  if (!r.empty()) recomposeRect(r, true);
+  recomposeRect(Area(l->Extent()), true);  // clipped to the paper there
   if (l->thumbnail.IsAllocated()) l->RenderThumbnail();
   invalidateCanvas();
   if (flow.boundLayer == layer) loadLayerToFlow(flow, layer, true);
@@ -703,9 +701,7 @@ bool TPaper::offsetLayer(TFlowImage& flow, int32_t layer, int32_t dx, int32_t dy
   markModified();
   // The old and the new place on the paper.
   const Bounds after = l->Extent();
-  const Bounds u = unite(before, after);
-  const Area r(Bounds{std::max(0, u.left), std::max(0, u.top), std::min(width, u.right), std::min(height, u.bottom)});
-  if (!r.empty()) recomposeRect(r, true);
+  recomposeRect(Area(unite(before, after)), true);
   invalidateCanvas();
   if (flow.boundLayer == layer) {
     if (grow) resetFlow(flow);
