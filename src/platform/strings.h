@@ -1,5 +1,5 @@
 #pragma once
-// Every user text in one place, keyed. The texts are UTF-8.
+// Every user text in one place, keyed, in Korean and English. The texts are UTF-8.
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -153,7 +153,22 @@ enum class TextId {
   Count
 };
 
+enum class Language { Korean, English };
+
+// The text in the program's language; data texts (stored in files) always
+// in their one form.
 std::string_view text(TextId id);
+std::string_view textIn(TextId id, Language language);
+bool isDataText(TextId id);
+
+// The language every text() call speaks; Korean until set.
+Language language();
+void setLanguage(Language language);
+// Korean for a "ko…" locale, English otherwise, from the locale variables in
+// the order the C library reads them for messages.
+Language languageFromLocale(const char* lcAll, const char* lcMessages, const char* lang);
+// "ko" or "en".
+bool parseLanguage(std::string_view name, Language& out);
 
 // One "%s" or "%d" argument of formatMessage.
 struct MessageArg {
