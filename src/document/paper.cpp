@@ -46,6 +46,7 @@ bool TPaper::newPaper(TFlowImage& flow, const std::string& paperName, int32_t re
   height = h;
   layers.Clear();
   layers.SetPaperSize(w, h);
+  masks.SetPaperSize({w, h});
   if (!compositeImage.Resize(w, h)) return false;
   compositeImage.Fill(0xFF000000u | paperColor);
   const int mode = drawGeneration == DrawGeneration::Legacy ? kModeMultiply : kModeNormal;
@@ -67,7 +68,7 @@ int64_t TPaper::memoryUsage(int64_t* layerBytes, int64_t* undoBytes) const {
   if (layerBytes) *layerBytes = layerTotal;
   if (undoBytes) *undoBytes = undoTotal;
   const int64_t viewBytes = viewImage.IsAllocated() ? viewImage.ByteSize() : 0;
-  return int64_t(width) * height * 9 + layerTotal + viewBytes + undoTotal;
+  return int64_t(width) * height * 9 + layerTotal + viewBytes + masks.MemoryUsed() + undoTotal;
 }
 
 std::string TPaper::captionText() const {

@@ -154,6 +154,48 @@ class TPaper {
   bool mergeVisibleOldest(TFlowImage& flow);
   bool offsetInPlace(TFlowImage& flow, int32_t layer, int32_t dx, int32_t dy);
 
+  // ---- Selections ----
+  // Each works on the current mask unless it names one, records and pushes
+  // as the others do, then rebuilds the outline, repaints and tells the
+  // window. Refused commands change and record nothing.
+  int32_t newMask(bool record);
+  bool clearMask(bool record);
+  // Needs at least two masks.
+  bool deleteMask(bool record);
+  bool invertMask(bool record);
+  int32_t duplicateMask(bool record);
+  bool setCurrentMask(int32_t mask, bool record);
+  bool trimMask(bool record);
+  bool selectAll(bool record);
+  bool moveMask(int32_t from, int32_t to, bool record);
+  // The mask moves by (dx, dy) on the paper.
+  bool moveMaskOrigin(int32_t dx, int32_t dy, bool record);
+  bool combineMasks(int32_t dest, int32_t source, int mode, bool record);
+  // One pixel; without `enlarge` (streams only) the channel keeps its size.
+  bool growShrinkMask(bool grow, bool enlarge, bool record);
+  // 1 … 32 pixels.
+  bool growShrinkMaskBy(int32_t n, bool grow, bool record);
+  // Kind 0: the current layer's brightness, dark selected; 1: its alpha. The
+  // new mask goes after the current one and becomes current.
+  bool maskFromLayer(int kind, bool record);
+  bool renameMask(int32_t mask, const std::string& newName, bool record);
+  bool setSelectionVisible(bool value, bool record);
+  bool setSelectionEnabled(bool value, bool record);
+  // Mask −1 is the current one.
+  bool copyMaskToLayerAlpha(TFlowImage& flow, int32_t layer, int32_t mask, bool record);
+  // The selected part of the current layer to a new layer above it, which
+  // becomes current; unless copying, it leaves the source (variant 0 by the
+  // cut's rule, 1 by alpha × (255 − m) ÷ 255).
+  bool splitSelection(TFlowImage& flow, int variant, bool copy, bool record);
+  // Clears the selected part of a layer so that it composed back over the
+  // rest gives the old picture.
+  bool cutSelection(TFlowImage& flow, int32_t layer, bool record);
+  // Painting and the cut honour the current mask while the selection is in
+  // use and the mask holds a channel.
+  bool selectionUsable() const;
+  // selectionEnabled × 65536 + selectionVisible.
+  int32_t selectionFlags() const { return int32_t(selectionEnabled) * 65536 + selectionVisible; }
+
   // A stroke's end hands the layer rectangle it is about to change (layer
   // coordinates) to undo, before the flow image is committed.
   bool pushStrokeUndo(int32_t layer, Area layerRect);
@@ -220,6 +262,7 @@ class TPaper {
   TTC viewImage;
   TMTC previewImage;
   CLayerMngr layers{24};
+  CMaskMngr masks{16};
 
   // While a stroke runs on this layer, its pixels come from this flow image.
   int32_t strokeLayer = -1;
@@ -243,6 +286,13 @@ class TPaper {
                    std::span<const uint8_t> attributes, EventPacket& out) const noexcept;
   void markModified();
   void layersChanged();
+  void masksChanged();
+  EventPacket maskPacket(PaperOp op, int32_t mask) const;
+  EventPacket maskPacket(PaperOp op, int32_t mask, int32_t p1, int32_t p2) const;
+  // Records and pushes a mask replacement, then installs it.
+  bool replaceMask(PaperOp op, EventPacket packet, int32_t mask, std::unique_ptr<CMaskData> made, bool record,
+                   bool turnOn);
+  void setSelectionFlags(int32_t flags);
   void refreshWholeLayer(TFlowImage& flow, int32_t layer);
   void afterStructureChange(TFlowImage& flow);
   void reactTo(TFlowImage& flow, const UndoOutcome& outcome, bool isUndo);

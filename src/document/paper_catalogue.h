@@ -42,6 +42,29 @@ enum class PaperOp : uint8_t {
   PasteAsNewLayer,
   PasteIntoLayer,
   Stroke,
+  CutSelection,
+  MaskNew,
+  MaskClear,
+  MaskDelete,
+  MaskInvert,
+  MaskInvertInPlace,
+  MaskDuplicate,
+  MaskSetCurrent,
+  MaskTrim,
+  MaskMove,
+  MaskMoveOrigin,
+  MaskCombine,
+  MaskGrowShrinkOne,
+  MaskSplitClearing,
+  MaskRename,
+  MaskSetVisible,
+  MaskSetEnabled,
+  MaskSelectAll,
+  MaskToLayerAlpha,
+  MaskFromLayer,
+  MaskSplit,
+  MaskGrowBy,
+  MaskShrinkBy,
   Count
 };
 
@@ -59,6 +82,7 @@ const PaperOpEntry& paperOpEntry(PaperOp op);
 // Event categories of paper operations.
 inline constexpr uint8_t kEventPaper = 2;
 inline constexpr uint8_t kEventLayer = 4;
+inline constexpr uint8_t kEventMask = 10;
 inline constexpr uint8_t kEventImage = 12;
 inline constexpr uint8_t kEventStrokeLast = 18;
 

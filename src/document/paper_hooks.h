@@ -11,6 +11,7 @@
 
 #include "document/layer.h"
 #include "pixel/geometry.h"
+#include "selection/mask.h"
 
 namespace vl {
 
@@ -83,6 +84,11 @@ struct UndoEntry {
   int32_t secondIndex = -1;  // the other end of a move, the upper layer of a merge
   std::unique_ptr<CLayerData> object, object2;
   std::vector<uint8_t> visibility;  // the visible flags before a visibility command
+  // Saved pixels: a layer image the change replaces as a whole.
+  std::unique_ptr<CBlockVMTC> image;
+  // Masks: the slot a command changed, the object it replaced or removed.
+  int32_t maskIndex = -1;
+  std::unique_ptr<CMaskData> mask;
 };
 
 // What one undo or redo step did, for the paper to refresh.
@@ -116,6 +122,8 @@ class PaperObserver {
   virtual void MaskLockChanged(bool) {}
   // Layers were added, removed, reordered or their attributes changed.
   virtual void LayersChanged() {}
+  // Masks were added, removed or changed, or the selection flags changed.
+  virtual void MasksChanged() {}
 };
 
 }  // namespace vl

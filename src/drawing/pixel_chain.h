@@ -1,8 +1,8 @@
 #pragma once
 // Every pixel a brush writes passes this chain: the selection mask, the
 // screen tone, the gradation colour, then the final colour combine. The
-// mask, tone and gradation stages stay plain until the paper has them; they
-// live here alone, so they plug in without touching the brushes.
+// tone and gradation stages stay plain until the paper has them; they live
+// here alone, so they plug in without touching the brushes.
 //
 // Brushes pick a writer and a combine once per dab (see withChainWriter) and
 // run their pixel loops on those types: no per-pixel test of a switched-off
@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "pixel/block_image.h"
 #include "pixel/dib.h"
 #include "pixel/pixel_math.h"
 
@@ -62,11 +63,23 @@ struct AlphaReduceCombine {
   }
 };
 
+// The selection a stroke paints through: a mask channel and where a layer
+// pixel (x, y) finds its value in it, (x + dx, y + dy). No channel: none.
+struct MaskStage {
+  const CBlockVCH* channel = nullptr;
+  int32_t dx = 0, dy = 0;
+};
+
 class PixelChain {
  public:
   // Built at stroke begin and whenever the tone or gradation switch changes.
-  void Build(bool maskActive, bool useTone, bool useGradation, bool lockAlpha) {
-    mask = maskActive;
+  void Build(const MaskStage& maskStage, bool useTone, bool useGradation, bool lockAlpha) {
+    mask = maskStage.channel && maskStage.channel->IsValid();
+    maskChannel = mask ? maskStage.channel : nullptr;
+    maskDx = maskStage.dx;
+    maskDy = maskStage.dy;
+    maskWidth = mask ? maskChannel->width : 0;
+    maskHeight = mask ? maskChannel->height : 0;
     tone = useTone;
     gradation = useGradation;
     locked = lockAlpha;
@@ -109,13 +122,21 @@ class PixelChain {
   bool usesGradation() const { return gradation; }
 
  private:
-  // The mask and tone stages scale the value; plain until selections and tones exist.
-  int scaled(int32_t, int32_t, int value) const { return value; }
+  // The mask scales the value by the selection under the pixel, nothing
+  // outside it; the tone stage is plain until tones exist.
+  int scaled(int32_t x, int32_t y, int value) const {
+    if (!mask) return value;
+    const int32_t mx = x + maskDx, my = y + maskDy;
+    if (uint32_t(mx) >= uint32_t(maskWidth) || uint32_t(my) >= uint32_t(maskHeight)) return 0;
+    return MUL[std::min(value, 255)][maskChannel->Pixel(mx, my)];
+  }
   // The gradation colour at a layer point (0xAARRGGBB); plain until
   // gradations exist: the paint colour, opaque.
   uint32_t gradationAt(int32_t, int32_t, uint32_t colour) const { return 0xFF000000u | colour; }
 
   bool mask = false, tone = false, gradation = false, locked = false;
+  const CBlockVCH* maskChannel = nullptr;
+  int32_t maskDx = 0, maskDy = 0, maskWidth = 0, maskHeight = 0;
 };
 
 // Writes one pixel through the chain's stages (when Staged) and a combine.

@@ -112,7 +112,7 @@ void TStroke::SetUseGradation(bool v) {
 }
 void TStroke::SetAirMap(int m) { store(*this, airMap, uint8_t(std::clamp(m, 0, kAirMapCount - 1))); }
 
-void TStroke::BuildChain(bool maskActive) {
+void TStroke::BuildChain(const MaskStage& maskActive) {
   // A kind that offers no tone or gradation never paints through them, even
   // when the switch was left on by another kind.
   const BrushCaps& caps = brushCaps(kind);

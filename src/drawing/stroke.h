@@ -114,7 +114,7 @@ class TStroke {
   void SetAirMap(int m);
   void ResetDefaults(int k);
   // Builds the pixel chain from the switches the kind offers.
-  void BuildChain(bool maskActive);
+  void BuildChain(const MaskStage& mask);
 
   float EffectiveOpacity(bool legacy) const { return legacy ? 1.0f : opacity; }
   int EffectiveOpacity255(bool legacy) const { return legacy ? 255 : int(opacity * 255); }
@@ -163,7 +163,7 @@ class TStroke {
   // Where the walk stands: the major axis of the segment (1 for x) and the step position.
   int8_t direction = -1;
   float walkX = 0, walkY = 0;
-  bool chainMask = false;  // the mask switch of the last chain build
+  MaskStage chainMask;  // the selection of the last chain build
   // An old drawing being replayed: every colour write blends colour only and
   // keeps the destination alpha, as those drawings were made.
   bool plainFinalCombine = false;

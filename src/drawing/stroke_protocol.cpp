@@ -18,7 +18,13 @@ void begin(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& session, 
   // the burn and dodge curve) take layer coordinates when offsetForKind is set.
   const float ox = offsetForKind ? float(flow.offsetX) : 0.0f, oy = offsetForKind ? float(flow.offsetY) : 0.0f;
   beginBrushKind(paper, s, flow.colour, pressure, y + oy, x + ox);
-  s.BuildChain(false);
+  // While the selection is in use, the current mask limits every write.
+  MaskStage mask;
+  if (paper.selectionUsable() && layer) {
+    const CMaskData& m = *paper.masks.CurrentMask();
+    mask = {m.channel.get(), m.originX - layer->offsetX, m.originY - layer->offsetY};
+  }
+  s.BuildChain(mask);
   paper.strokeLayer = s.layerIndex;
   paper.strokeFlow = &flow;
   paper.reseedDissolve = true;
@@ -76,8 +82,10 @@ void RefreshStrokeRect(TPaper& paper, TFlowImage& flow, Area rect, TStroke& s) {
 Area EndStroke(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& session, bool record) {
   const Area rect = s.StrokeArea();
   const CLayerData* layer = paper.layerAt(s.layerIndex);
-  // The mark is cleared whatever happens below.
+  // The mark is cleared whatever happens below; the selection the stroke
+  // painted through may change once it is over.
   session.inProgress = false;
+  s.BuildChain(MaskStage{});
   paper.strokeLayer = -1;
   paper.strokeFlow = nullptr;
   paper.reseedDissolve = false;

@@ -293,6 +293,13 @@ constexpr TextRow kTexts[] = {
      "Colour"},
     {TextId::BrushSoftEdge, "부드러운 가장자리",
      "Soft edge"},
+    {TextId::MaskDefaultName, "마스크", "마스크", kData},
+    {TextId::MaskFromBrightnessName, "값(%s)", "값(%s)", kData},
+    {TextId::MaskFromAlphaName, "마스크(%s)", "마스크(%s)", kData},
+    {TextId::MaskCreateFailed, "CMaskData::createMask: exception!",
+     "CMaskData::createMask: exception!"},
+    {TextId::MaskExtendFailed, "makeExtendMask: exception!",
+     "makeExtendMask: exception!"},
 };
 static_assert(std::size(kTexts) == size_t(TextId::Count));
 

@@ -150,6 +150,12 @@ enum class TextId {
   BrushEffectLabel,
   BrushColourLabel,
   BrushSoftEdge,
+  // Selections.
+  MaskDefaultName,     // followed by a number; stored in papers
+  MaskFromBrightnessName,  // "%s(%s)": "값" and the layer's name; stored
+  MaskFromAlphaName,   // "%s(%s)": "마스크" and the layer's name; stored
+  MaskCreateFailed,
+  MaskExtendFailed,
   Count
 };
 

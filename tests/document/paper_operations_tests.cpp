@@ -8,58 +8,10 @@
 #include "document/blend_modes.h"
 #include "document/paper.h"
 #include "platform/ui_services.h"
+#include "document/paper_test_support.h"
 
 namespace vl {
 namespace {
-
-struct Packet {
-  uint8_t category, code;
-  std::vector<uint8_t> payload;
-};
-struct Pushed {
-  uint8_t kind;
-  UndoClass cls;
-  int32_t layerIndex;
-  bool hasObject;
-};
-
-// Keeps every packet and undo record it is given.
-struct Log {
-  std::vector<Packet> packets;
-  std::vector<Pushed> pushed;
-  UndoOutcome next;
-  int undos = 0;
-};
-
-class CapturingEvents : public PaperEventHook {
- public:
-  explicit CapturingEvents(Log& l) : log(l) {}
-  bool Recording() const override { return true; }
-  bool Record(EventPacket&& p) override {
-    log.packets.push_back({p.category, p.code, p.payload});
-    return true;
-  }
-  int32_t EventCount() const override { return int32_t(log.packets.size()); }
-  Log& log;
-};
-
-class CapturingUndo : public PaperUndoHook {
- public:
-  explicit CapturingUndo(Log& l) : log(l) {}
-  bool Enabled() const override { return true; }
-  bool CanUndo() const override { return !log.pushed.empty(); }
-  int32_t UndoCount() const override { return int32_t(log.pushed.size()); }
-  bool Push(UndoEntry&& e) override {
-    log.pushed.push_back({e.kind, e.cls, e.layerIndex, e.object != nullptr});
-    return true;
-  }
-  bool Undo(UndoOutcome& out) override {
-    ++log.undos;
-    out = log.next;
-    return true;
-  }
-  Log& log;
-};
 
 // A 64 × 48 paper of three layers (0 at the bottom), layer 1 current.
 struct Fixture {
@@ -79,11 +31,6 @@ struct Fixture {
   CLayerData& layer(int32_t i) { return *paper.layerAt(i); }
   uint32_t composite(int32_t x, int32_t y) { return paper.compositeImage.At(x, y) & 0x00FFFFFFu; }
 };
-
-uint16_t u16At(const std::vector<uint8_t>& p, size_t at) { return uint16_t(p[at] | p[at + 1] << 8); }
-int32_t i32At(const std::vector<uint8_t>& p, size_t at) {
-  return int32_t(uint32_t(p[at]) | uint32_t(p[at + 1]) << 8 | uint32_t(p[at + 2]) << 16 | uint32_t(p[at + 3]) << 24);
-}
 
 struct OpCase {
   const char* name;
