@@ -154,14 +154,15 @@ BENCHMARK(BM_LibMyPaintDabs)
 
 // One stroke of a kind through the whole protocol, timed; the layer is made
 // ready before each run by `prepare`, untimed.
+// Returns our dabs per second.
 template <class Prepare>
-void runStroke(benchmark::State& state, int kind, float width, Prepare&& prepare) {
+double runStroke(benchmark::State& state, int kind, float width, Prepare&& prepare) {
   const std::vector<vl::StrokePoint> points = strokePoints();
   vl::TPaper paper;
   vl::TFlowImage flow(paper);
   if (!paper.newPaper(flow, "bench", 72, kSide, kSide)) {
     state.SkipWithError("no paper");
-    return;
+    return 0;
   }
   vl::TStroke stroke;
   setUp(stroke, kind, width);
@@ -194,8 +195,9 @@ void runStroke(benchmark::State& state, int kind, float width, Prepare&& prepare
   state.counters["dabs/s"] = benchmark::Counter(double(dabs), benchmark::Counter::kIsIterationInvariantRate);
   state.counters["points/s"] = benchmark::Counter(kPoints, benchmark::Counter::kIsIterationInvariantRate);
   // Ours over libmypaint's single-threaded dabs per second; above 1 we are faster.
-  if (style >= 0 && referenceRate[style][w] > 0 && seconds > 0)
-    state.counters["vs_libmypaint"] = double(dabs) * iterations / seconds / referenceRate[style][w];
+  const double rate = seconds > 0 ? double(dabs) * iterations / seconds : 0;
+  if (style >= 0 && referenceRate[style][w] > 0 && rate > 0) state.counters["vs_libmypaint"] = rate / referenceRate[style][w];
+  return rate;
 }
 
 // Our pen on a blank layer: walk, coverage dabs, per-segment rebuild of the
@@ -231,6 +233,45 @@ BENCHMARK(BM_BrushStroke)
     ->ArgsProduct({{vl::kBrushPen, vl::kBrushWatercolour, vl::kBrushBlur, vl::kBrushEraser, vl::kBrushBlur2,
                     vl::kBrushAirbrush, vl::kBrushSmudge, vl::kBrushDarken, vl::kBrushLighten},
                    {0, 1, 2}})
+    ->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Rates of the unmasked strokes by kind and width, for the masked ones below.
+double unmaskedRate[vl::kBrushKindCount][3] = {};
+
+// The same strokes through a selection, quoted as masked time over the same
+// stroke's unmasked time: a selection of the whole paper (the stage's own
+// cost), and one of noise, whose partial values also make every blend a
+// real one.
+void BM_MaskedStroke(benchmark::State& state) {
+  const int kind = int(state.range(0)), w = int(state.range(1));
+  const int selection = int(state.range(2));  // 0 none, 1 everything, 2 noise
+  const bool masked = selection != 0;
+  const vl::TMTC& content = contentImage();
+  static vl::CBlockVCH noise(kSide, kSide);
+  static bool made = false;
+  if (!made) {
+    std::vector<uint8_t> row(kSide);
+    for (int32_t y = 0; y < kSide; ++y) {
+      for (int32_t x = 0; x < kSide; ++x) row[size_t(x)] = uint8_t(((x * 7) ^ (y * 13)) | 0x40);
+      noise.WriteRow(y, row.data(), 0, kSide);
+    }
+    made = true;
+  }
+  const double rate = runStroke(state, kind, kWidths[w], [&](vl::TPaper& paper) {
+    paper.layerAt(0)->pixels->WriteFrom(content, {0, 0}, 255, vl::Area(content.size()));
+    std::unique_ptr<vl::CMaskData> old;
+    if (selection == 1 && !paper.masks.CurrentMask()->HasChannel()) paper.selectAll(false);
+    if (selection == 2 && !paper.masks.CurrentMask()->HasChannel())
+      paper.masks.BuildFromChannel(0, noise, vl::kMaskNew, {0, 0}, old);
+    paper.selectionEnabled = masked ? 1 : 0;
+  });
+  if (!masked) unmaskedRate[kind][w] = rate;
+  if (masked && rate > 0 && unmaskedRate[kind][w] > 0) state.counters["cost_vs_unmasked"] = unmaskedRate[kind][w] / rate;
+  state.SetLabel(std::string(kKindNames[kind]) + ", width " + std::to_string(int(kWidths[w])) +
+                 (selection == 1 ? ", all selected" : selection == 2 ? ", noise selected" : ", unmasked"));
+}
+BENCHMARK(BM_MaskedStroke)
+    ->ArgsProduct({{vl::kBrushPen, vl::kBrushAirbrush, vl::kBrushBlur, vl::kBrushDarken}, {0, 1, 2}, {0, 1, 2}})
     ->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -37,6 +37,14 @@ class TFlowImage {
   TPaper& paper;
   TMTC colour;
   TChannel coverage;
+  // The current selection laid out like the buffer while a stroke paints
+  // through it: one read per pixel instead of a tile look-up. The key says
+  // which mask, where, the values came from.
+  TChannel maskValues;
+  struct MaskKey {
+    int32_t id = -1, revision = 0, originX = 0, originY = 0, offsetX = 0, offsetY = 0;
+    friend bool operator==(const MaskKey&, const MaskKey&) = default;
+  } maskKey;
   int32_t boundLayer = -1;
   int32_t offsetX = 0, offsetY = 0;  // paper (0, 0) lies here in the buffer
   int32_t paperWidth = 0, paperHeight = 0;
@@ -193,6 +201,9 @@ class TPaper {
   // Painting and the cut honour the current mask while the selection is in
   // use and the mask holds a channel.
   bool selectionUsable() const;
+  // Lays the current selection out in the flow image's mask values for the
+  // bound layer; false when no selection is in use (or memory runs out).
+  bool loadMaskToFlow(TFlowImage& flow) const;
   // selectionEnabled × 65536 + selectionVisible.
   int32_t selectionFlags() const { return int32_t(selectionEnabled) * 65536 + selectionVisible; }
 

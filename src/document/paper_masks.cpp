@@ -14,6 +14,26 @@ bool TPaper::selectionUsable() const {
   return selectionEnabled && m && m->HasChannel();
 }
 
+bool TPaper::loadMaskToFlow(TFlowImage& flow) const {
+  const CLayerData* l = layers.At(flow.boundLayer);
+  if (!selectionUsable() || !l || !flow.coverage.IsAllocated()) return false;
+  const CMaskData& m = *masks.CurrentMask();
+  const TFlowImage::MaskKey key{m.id, m.revision, m.originX, m.originY, l->offsetX, l->offsetY};
+  if (flow.maskValues.width != flow.coverage.width || flow.maskValues.height != flow.coverage.height) {
+    flow.maskKey = {};
+    flow.maskValues.Free();
+    if (!flow.maskValues.Resize(flow.coverage.width, flow.coverage.height)) return false;
+  } else if (flow.maskKey == key) {
+    return true;  // the same values are laid out already
+  }
+  flow.maskValues.Fill(0);
+  flow.maskKey = key;
+  // Mask pixel (mx, my) lies over layer pixel (mx − originX + offset x, …).
+  const Point at{int32_t(int64_t(l->offsetX) - m.originX), int32_t(int64_t(l->offsetY) - m.originY)};
+  m.channel->ReadInto(flow.maskValues, at, Area(m.channel->size()));
+  return true;
+}
+
 void TPaper::masksChanged() {
   masks.OutlineBuild(masks.Current());
   invalidateCanvas();

@@ -40,7 +40,12 @@ void coverageSpan(TStroke& s, TChannel& ch, float left, float right, int32_t g, 
   int64_t p = from;
   if (p == first) put(p++, int(w * (fl + 1 - left) * 255));
   const int full = int(w * 255);
-  for (const int64_t inner = std::min(to, last - 1); p <= inner; ++p) put(p, full);
+  const int64_t inner = std::min(to, last - 1);
+  if (p <= inner) {
+    const int32_t q = int32_t(p);
+    chain.WriteCoverageRun(line + q * step, step, Rows ? q : g, Rows ? g : q, Rows, int32_t(inner - p + 1), full);
+    p = inner + 1;
+  }
   if (to == last) put(last, int(w * (1 - (cr - right)) * 255));
 }
 

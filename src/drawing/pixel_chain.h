@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "pixel/block_image.h"
 #include "pixel/dib.h"
 #include "pixel/pixel_math.h"
 
@@ -63,23 +62,23 @@ struct AlphaReduceCombine {
   }
 };
 
-// The selection a stroke paints through: a mask channel and where a layer
-// pixel (x, y) finds its value in it, (x + dx, y + dy). No channel: none.
+// The selection a stroke paints through: the mask's values laid out like the
+// flow buffer, so layer pixel (x, y) finds its value at the same place. None:
+// no selection.
 struct MaskStage {
-  const CBlockVCH* channel = nullptr;
-  int32_t dx = 0, dy = 0;
+  const TChannel* values = nullptr;
 };
 
 class PixelChain {
  public:
   // Built at stroke begin and whenever the tone or gradation switch changes.
   void Build(const MaskStage& maskStage, bool useTone, bool useGradation, bool lockAlpha) {
-    mask = maskStage.channel && maskStage.channel->IsValid();
-    maskChannel = mask ? maskStage.channel : nullptr;
-    maskDx = maskStage.dx;
-    maskDy = maskStage.dy;
-    maskWidth = mask ? maskChannel->width : 0;
-    maskHeight = mask ? maskChannel->height : 0;
+    mask = maskStage.values && maskStage.values->IsAllocated() && maskStage.values->height > 0;
+    // The buffer is one block: row y starts at row 0 plus y strides.
+    maskRow0 = mask ? maskStage.values->Row(0) : nullptr;
+    maskStride = mask && maskStage.values->height > 1 ? maskStage.values->Row(1) - maskStage.values->Row(0) : 0;
+    maskWidth = mask ? maskStage.values->width : 0;
+    maskHeight = mask ? maskStage.values->height : 0;
     tone = useTone;
     gradation = useGradation;
     locked = lockAlpha;
@@ -95,6 +94,31 @@ class PixelChain {
     if (value <= 0) return;
     value = std::min(scaled(x, y, value), 255);  // a pressure above 1 saturates
     if (value > p) p = uint8_t(value);
+  }
+
+  // The same for `count` bytes from `first`, `step` apart, that lie from
+  // (x, y) along a row (or down a column), all with one value: the selection
+  // is read along the run without a look-up per byte.
+  void WriteCoverageRun(uint8_t* first, ptrdiff_t step, int32_t x, int32_t y, bool alongRow, int32_t count,
+                        int value) const {
+    if (value <= 0 || count <= 0) return;
+    if (tone || (mask && (uint32_t(x) >= uint32_t(maskWidth) || uint32_t(y) >= uint32_t(maskHeight)))) {
+      for (int32_t i = 0; i < count; ++i)
+        WriteCoverageAt(first[i * step], alongRow ? x + i : x, alongRow ? y : y + i, value);
+      return;
+    }
+    value = std::min(value, 255);
+    if (!mask) {
+      for (int32_t i = 0; i < count; ++i)
+        if (value > first[i * step]) first[i * step] = uint8_t(value);
+      return;
+    }
+    const uint8_t* m = maskRow0 + ptrdiff_t(y) * maskStride + x;
+    const ptrdiff_t mstep = alongRow ? 1 : maskStride;
+    for (int32_t i = 0; i < count; ++i) {
+      const int v = mul8(value, m[i * mstep]);
+      if (v > first[i * step]) first[i * step] = uint8_t(v);
+    }
   }
 
   // The colour stages: mask and tone scale the value, the gradation gives the
@@ -126,17 +150,17 @@ class PixelChain {
   // outside it; the tone stage is plain until tones exist.
   int scaled(int32_t x, int32_t y, int value) const {
     if (!mask) return value;
-    const int32_t mx = x + maskDx, my = y + maskDy;
-    if (uint32_t(mx) >= uint32_t(maskWidth) || uint32_t(my) >= uint32_t(maskHeight)) return 0;
-    return MUL[std::min(value, 255)][maskChannel->Pixel(mx, my)];
+    if (uint32_t(x) >= uint32_t(maskWidth) || uint32_t(y) >= uint32_t(maskHeight)) return 0;
+    return mul8(std::min(value, 255), maskRow0[ptrdiff_t(y) * maskStride + x]);
   }
   // The gradation colour at a layer point (0xAARRGGBB); plain until
   // gradations exist: the paint colour, opaque.
   uint32_t gradationAt(int32_t, int32_t, uint32_t colour) const { return 0xFF000000u | colour; }
 
   bool mask = false, tone = false, gradation = false, locked = false;
-  const CBlockVCH* maskChannel = nullptr;
-  int32_t maskDx = 0, maskDy = 0, maskWidth = 0, maskHeight = 0;
+  const uint8_t* maskRow0 = nullptr;
+  ptrdiff_t maskStride = 0;
+  int32_t maskWidth = 0, maskHeight = 0;
 };
 
 // Writes one pixel through the chain's stages (when Staged) and a combine.

@@ -20,10 +20,7 @@ void begin(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& session, 
   beginBrushKind(paper, s, flow.colour, pressure, y + oy, x + ox);
   // While the selection is in use, the current mask limits every write.
   MaskStage mask;
-  if (paper.selectionUsable() && layer) {
-    const CMaskData& m = *paper.masks.CurrentMask();
-    mask = {m.channel.get(), m.originX - layer->offsetX, m.originY - layer->offsetY};
-  }
+  if (paper.loadMaskToFlow(flow)) mask.values = &flow.maskValues;
   s.BuildChain(mask);
   paper.strokeLayer = s.layerIndex;
   paper.strokeFlow = &flow;

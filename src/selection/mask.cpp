@@ -536,6 +536,7 @@ bool CMaskMngr::InvertInPlace(int32_t i) {
   // Every tile is covered whole: uniform ones flip their value, none is allocated.
   m.channel->XorArea(Area(m.channel->size()), 0xFF);
   m.channel->Compact();
+  ++m.revision;
   m.UpdateThumbnail(paper);
   return true;
 }

@@ -93,6 +93,9 @@ class CMaskData {
 
   int32_t index = 0;
   int32_t id = 0;
+  // Counts changes of the channel's values in place (the object otherwise
+  // keeps its values for life), so copies of them know when they are stale.
+  int32_t revision = 0;
   std::unique_ptr<CBlockVCH> channel;
   TMTC thumbnail;
   std::string name;  // UTF-8

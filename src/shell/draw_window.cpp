@@ -59,6 +59,45 @@ void TDrawWindow::LayersChanged() {
   emit layersChanged();
 }
 
+void TDrawWindow::MasksChanged() {
+  shadeStale = true;
+  viewport()->update();
+  emit masksChanged();
+}
+
+void TDrawWindow::drawSelectionOverlay(QPainter& p) {
+  const TPaper& paper = *paperObj;
+  if (!paper.selectionVisible || !paper.selectionUsable() || paper.width <= 0 || paper.height <= 0) return;
+  if (shadeStale) {
+    // At most 1024 samples on the long side: a sign, not the mask itself.
+    const double step = std::max(1.0, std::max(paper.width, paper.height) / 1024.0);
+    const int w = std::max(1, int(paper.width / step)), h = std::max(1, int(paper.height / step));
+    selectionShade = QImage(w, h, QImage::Format_ARGB32_Premultiplied);
+    const CMaskData& m = *paper.masks.CurrentMask();
+    for (int y = 0; y < h; ++y) {
+      auto* row = reinterpret_cast<QRgb*>(selectionShade.scanLine(y));
+      const int32_t py = int32_t((y + 0.5) * paper.height / h);
+      for (int x = 0; x < w; ++x) {
+        const int v = std::max(m.ValueAtPaper(int32_t((x + 0.5) * paper.width / w), py), 0);
+        const int a = (255 - v) * 96 / 255;
+        row[x] = qPremultiply(qRgba(200, 40, 60, a));
+      }
+    }
+    shadeStale = false;
+  }
+  // Paper to window, from where three paper points land.
+  double x0, y0, x1, y1, x2, y2;
+  paper.paperToScreen(0, 0, x0, y0);
+  paper.paperToScreen(paper.width, 0, x1, y1);
+  paper.paperToScreen(0, paper.height, x2, y2);
+  const QTransform t((x1 - x0) / selectionShade.width(), (y1 - y0) / selectionShade.width(),
+                     (x2 - x0) / selectionShade.height(), (y2 - y0) / selectionShade.height(), x0, y0);
+  p.save();
+  p.setTransform(t, true);
+  p.drawImage(QPointF(0, 0), selectionShade);
+  p.restore();
+}
+
 bool TDrawWindow::newPaper(const std::string& name, int32_t resolution, int32_t height, int32_t width) {
   if (!paperObj->newPaper(*flowObj, name, resolution, height, width)) return false;
   centrePending = true;
@@ -257,6 +296,7 @@ void TDrawWindow::paintEvent(QPaintEvent* event) {
     painter = &p;
     paper.drawToWindow(l, b, r, t);
     painter = nullptr;
+    drawSelectionOverlay(p);
     return;
   }
   const double z = paper.zoomFactor();
@@ -281,6 +321,7 @@ void TDrawWindow::paintEvent(QPaintEvent* event) {
   paper.drawToWindow(clampInt(std::floor(x0)), clampInt(std::ceil(y1)) + 1, clampInt(std::ceil(x1)) + 1,
                      clampInt(std::floor(y0)));
   painter = nullptr;
+  drawSelectionOverlay(p);
 }
 
 void TDrawWindow::resizeEvent(QResizeEvent* event) {

@@ -3,6 +3,7 @@
 // paper and the paper's flow image; the paper paints through the window's
 // CanvasView side.
 #include <QAbstractScrollArea>
+#include <QImage>
 #include <memory>
 #include <string>
 
@@ -65,10 +66,13 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView, public PaperO
   // PaperObserver.
   void MaskLockChanged(bool locked) override;
   void LayersChanged() override;
+  void MasksChanged() override;
 
  signals:
   // The paper's layers or their attributes changed.
   void layersChanged();
+  // The paper's masks or selection flags changed.
+  void masksChanged();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -90,6 +94,9 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView, public PaperO
 
   // Paper coordinates of a point of the client area.
   void paperPoint(const QPointF& p, float& x, float& y) const;
+  // Shades what the current selection keeps paint away from, while the
+  // selection is shown and in use.
+  void drawSelectionOverlay(QPainter& p);
 
   std::unique_ptr<TPaper> paperObj;
   TStroke* stroke = nullptr;
@@ -99,6 +106,8 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView, public PaperO
   int wheelRest = 0;            // wheel delta not yet turned into steps
   bool settingBars = false;
   bool centrePending = false;  // keep the paper centred until the user scrolls or zooms
+  QImage selectionShade;       // the paper reduced, alpha where paint cannot go
+  bool shadeStale = true;
 };
 
 }  // namespace vl

@@ -28,6 +28,7 @@
 #include "shell/brush_picker.h"
 #include "shell/layer_list.h"
 #include "shell/new_canvas_dialog.h"
+#include "shell/selection_list.h"
 #include "shell/qt_ui.h"
 
 namespace vl {
@@ -92,9 +93,12 @@ TMainForm::TMainForm(const StartupOptions& options, QWidget* parent)
   addDockWidget(Qt::RightDockWidgetArea, brushPicker);
   layerList = new TLayerList(this);
   addDockWidget(Qt::RightDockWidgetArea, layerList);
+  selectionList = new TSelectionList(this);
+  addDockWidget(Qt::RightDockWidgetArea, selectionList);
   connect(area, &QMdiArea::subWindowActivated, this, [this] {
     updateCommands();
     layerList->setCanvas(activeCanvas());
+    selectionList->setCanvas(activeCanvas());
   });
 
   timer = new QTimer(this);
@@ -192,6 +196,8 @@ void TMainForm::createCommands() {
                updateCommands();
              });
 
+  createSelectionCommands();
+
   addCommand("actWindowCascade", text(TextId::CmdWindowCascade), text(TextId::HintWindowCascade), {}, kMenuWindow,
              [this] { area->cascadeSubWindows(); });
   addCommand("actWindowTileVertical", text(TextId::CmdWindowTileVertical), text(TextId::HintWindowTileVertical), {},
@@ -217,6 +223,7 @@ void TMainForm::updateCommands() {
   const bool any = !area->subWindowList().isEmpty();
   for (const char* name : {"actWindowCascade", "actWindowTileVertical", "actWindowTileHorizontal", "actWindowMinimizeAll"})
     if (QAction* a = command(name)) a->setEnabled(any);
+  updateSelectionCommands();
 }
 
 void TMainForm::tileCanvases(bool sideBySide) {

@@ -23,6 +23,7 @@ namespace vl {
 class CAppProfile;
 class TDrawWindow;
 class TLayerList;
+class TSelectionList;
 class TBrushPicker;
 class TMainForm;
 
@@ -52,6 +53,7 @@ class TMainForm : public QMainWindow {
 
   QMdiArea* mdiArea() const { return area; }
   TLayerList* layers() const { return layerList; }
+  TSelectionList* selections() const { return selectionList; }
   TBrushPicker* brushes() const { return brushPicker; }
   // The one pen every canvas paints with.
   TStroke& liveStroke() { return stroke; }
@@ -92,6 +94,10 @@ class TMainForm : public QMainWindow {
  private:
   void createMenus();
   void createCommands();
+  void createSelectionCommands();
+  void updateSelectionCommands();
+  // The active canvas when its paper may be changed now (no stroke running), else none.
+  TDrawWindow* editableCanvas() const;
   void timerTick();
   // The enabled state of the commands.
   void updateCommands();
@@ -110,12 +116,15 @@ class TMainForm : public QMainWindow {
   CCompletionReport report;
   QMdiArea* area = nullptr;
   TLayerList* layerList = nullptr;
+  TSelectionList* selectionList = nullptr;
   TBrushPicker* brushPicker = nullptr;
   QTimer* timer = nullptr;
   QMenu* menus[kMenuCount] = {};
   std::map<std::string, QAction*, std::less<>> commands;
   bool firstActivationDone = false;
   int cascadeIndex = 0;
+  // The grow and shrink amount dialogs start from the last value given.
+  int lastGrowAmount = 1, lastShrinkAmount = 1;
   int exitStatus = 0;
   std::string viewerSource;
   bool viewerWaiting = false;

@@ -1206,6 +1206,33 @@ TEST_F(BrushFixture, EveryKindPaintsOnlyThroughTheSelection) {
   }
 }
 
+TEST_F(BrushFixture, ASelectionChangedBetweenStrokesIsTheOneTheNextStrokeUses) {
+  CBlockVCH half(48, 48);
+  half.FillArea(Area(0, 0, 24, 48), 255);
+  std::unique_ptr<CMaskData> old;
+  ASSERT_TRUE(paper.masks.BuildFromChannel(0, half, kMaskNew, {0, 0}, old));
+  paper.selectionEnabled = 1;
+  Kind(kBrushPen);
+  stroke.SetWidth(4);
+  stroke.SetColour(0x000000);
+  const std::vector<StrokePoint> line = {{2, 20, 1}, {12, 20, 1}, {24, 20, 1}, {36, 20, 1}, {46, 20, 1}, {47, 20, 1}};
+  for (int pass = 0; pass < 3; ++pass) {
+    SCOPED_TRACE(pass);
+    Fill(kWhite);
+    Draw(line);
+    const bool leftSelected = pass != 1;
+    EXPECT_EQ(paper.layerAt(0)->pixels->Pixel(10, 20) != kWhite, leftSelected);
+    EXPECT_EQ(paper.layerAt(0)->pixels->Pixel(34, 20) != kWhite, !leftSelected);
+    // In place, then back, then moved: each time the next stroke must see it.
+    if (pass == 0) ASSERT_TRUE(paper.masks.InvertInPlace(0));
+    if (pass == 1) ASSERT_TRUE(paper.masks.InvertInPlace(0));
+  }
+  paper.masks.At(0)->originX = 24;  // the selection moves 24 pixels left: nothing left of 24
+  Fill(kWhite);
+  Draw(line);
+  EXPECT_EQ(paper.layerAt(0)->pixels->Pixel(10, 20), kWhite);
+}
+
 TEST_F(BrushFixture, APartSelectionScalesThePensValue) {
   Fill(kWhite);
   CBlockVCH part(48, 48);
