@@ -7,6 +7,7 @@
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
+class QLabel;
 class QPushButton;
 class QSlider;
 
@@ -30,6 +31,8 @@ class TBrushPicker : public QDockWidget {
   QDoubleSpinBox* sizeBox() const { return size; }
   QSlider* opacitySlider() const { return opacity; }
   QSlider* effectSlider() const { return effect; }
+  QLabel* opacityText() const { return opacityValue; }
+  QLabel* effectText() const { return effectValue; }
   QCheckBox* softEdgeBox() const { return softEdge; }
 
  private:
@@ -40,6 +43,8 @@ class TBrushPicker : public QDockWidget {
   QDoubleSpinBox* size = nullptr;
   QSlider* opacity = nullptr;
   QSlider* effect = nullptr;
+  QLabel* opacityValue = nullptr;
+  QLabel* effectValue = nullptr;
   QCheckBox* softEdge = nullptr;
   QPushButton* colour = nullptr;
   bool filling = false;
