@@ -43,7 +43,8 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView, public PaperO
   // The smoothed display of zoomed views.
   void setAntialias(bool on);
   bool antialias() const { return paperObj->zoomAntialias; }
-  // Turns the view about the middle of the client area; degrees clockwise.
+  // Turns the view about the middle of the client area; degrees counter-clockwise
+  // on screen (the paper mapping turns positive angles that way).
   void setViewRotation(float degrees);
   void rotateViewBy(float degrees) { setViewRotation(paperObj->rotationDegrees + degrees); }
 

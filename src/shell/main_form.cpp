@@ -178,12 +178,12 @@ void TMainForm::createCommands() {
   aa->setCheckable(true);
   addCommand("actViewRotateLeft", text(TextId::CmdViewRotateLeft), text(TextId::HintViewRotateLeft),
              QKeySequence(Qt::CTRL | Qt::Key_BracketLeft), kMenuView, [this] {
-               if (TDrawWindow* c = activeCanvas()) c->rotateViewBy(-15.0f);
+               if (TDrawWindow* c = activeCanvas()) c->rotateViewBy(15.0f);
                updateCommands();
              });
   addCommand("actViewRotateRight", text(TextId::CmdViewRotateRight), text(TextId::HintViewRotateRight),
              QKeySequence(Qt::CTRL | Qt::Key_BracketRight), kMenuView, [this] {
-               if (TDrawWindow* c = activeCanvas()) c->rotateViewBy(15.0f);
+               if (TDrawWindow* c = activeCanvas()) c->rotateViewBy(-15.0f);
                updateCommands();
              });
   addCommand("actViewRotateCancel", text(TextId::CmdViewRotateCancel), text(TextId::HintViewRotateCancel),

@@ -1,0 +1,57 @@
+// The main window's commands on a canvas, without running the whole program.
+#include "shell/main_form.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QMenu>
+
+#include "shell/brush_picker.h"
+#include "shell/draw_window.h"
+#include "shell/layer_list.h"
+#include "shell/qt_test_support.h"
+
+namespace vl {
+namespace {
+
+class MainForm : public ::testing::Test {
+ protected:
+  MainForm() {
+    form.resize(800, 600);
+    form.show();
+    canvas = form.newCanvas(400, 300, 72, "p");
+  }
+  test::TestApp app;
+  TMainForm form{StartupOptions{}};
+  TDrawWindow* canvas = nullptr;
+};
+
+// Where a paper point 100 pixels right of the window's middle is shown,
+// relative to the middle.
+QPointF shownRightOfCentre(const TDrawWindow& c) {
+  const TPaper& p = c.paper();
+  double cx, cy, sx, sy;
+  p.screenToPaper(c.ClientWidth() / 2, c.ClientHeight() / 2, cx, cy);
+  p.paperToScreen(cx + 100, cy, sx, sy);
+  return {sx - c.ClientWidth() / 2, sy - c.ClientHeight() / 2};
+}
+
+TEST_F(MainForm, RotateLeftTurnsCounterClockwiseOnScreen) {
+  ASSERT_NE(canvas, nullptr);
+  struct {
+    const char* command;
+    double dy;  // sign of the screen y of the point right of the middle; y grows downwards
+  } turns[] = {{"actViewRotateLeft", -1}, {"actViewRotateRight", 1}};
+  for (const auto& t : turns) {
+    SCOPED_TRACE(t.command);
+    form.command("actViewRotateCancel")->trigger();
+    form.command(t.command)->trigger();
+    const QPointF shown = shownRightOfCentre(*canvas);
+    // 15 degrees: still to the right, and above the middle for a left turn.
+    EXPECT_GT(shown.x(), 90);
+    EXPECT_NEAR(shown.y(), t.dy * 100 * 0.258819, 1.0);
+  }
+}
+
+}  // namespace
+}  // namespace vl
