@@ -293,6 +293,14 @@ constexpr TextRow kTexts[] = {
      "Colour"},
     {TextId::BrushSoftEdge, "부드러운 가장자리",
      "Soft edge"},
+    {TextId::CmdShowPenWindow, "펜 윈도우",
+     "Pen window"},
+    {TextId::HintShowPenWindow, "펜 윈도우를 표시 합니다",
+     "Shows the pen window"},
+    {TextId::CmdShowLayerWindow, "레이어 윈도우",
+     "Layer window"},
+    {TextId::HintShowLayerWindow, "레이어 윈도우를 표시 합니다",
+     "Shows the layer window"},
 };
 static_assert(std::size(kTexts) == size_t(TextId::Count));
 

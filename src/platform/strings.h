@@ -150,6 +150,10 @@ enum class TextId {
   BrushEffectLabel,
   BrushColourLabel,
   BrushSoftEdge,
+  CmdShowPenWindow,
+  HintShowPenWindow,
+  CmdShowLayerWindow,
+  HintShowLayerWindow,
   Count
 };
 

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -92,6 +93,7 @@ TMainForm::TMainForm(const StartupOptions& options, QWidget* parent)
   addDockWidget(Qt::RightDockWidgetArea, brushPicker);
   layerList = new TLayerList(this);
   addDockWidget(Qt::RightDockWidgetArea, layerList);
+  createPanelCommands();
   connect(area, &QMdiArea::subWindowActivated, this, [this] {
     updateCommands();
     layerList->setCanvas(activeCanvas());
@@ -205,6 +207,31 @@ void TMainForm::createCommands() {
   updateCommands();
 }
 
+void TMainForm::createPanelCommands() {
+  struct {
+    const char* name;
+    TextId caption, hint;
+    QDockWidget* panel;
+  } panels[] = {{"actShowPenWindow", TextId::CmdShowPenWindow, TextId::HintShowPenWindow, brushPicker},
+                {"actShowLayerWindow", TextId::CmdShowLayerWindow, TextId::HintShowLayerWindow, layerList}};
+  menus[kMenuWindow]->addSeparator();
+  for (const auto& p : panels) {
+    QDockWidget* panel = p.panel;
+    QAction* a = addCommand(p.name, text(p.caption), text(p.hint), {}, kMenuWindow, [this, panel] {
+      if (panel->isHidden()) {
+        panel->show();
+        panel->raise();
+      } else {
+        panel->hide();
+      }
+      updateCommands();
+    });
+    a->setCheckable(true);
+    a->setChecked(!panel->isHidden());
+    connect(panel, &QDockWidget::visibilityChanged, this, [this] { updateCommands(); });
+  }
+}
+
 void TMainForm::updateCommands() {
   const TDrawWindow* c = activeCanvas();
   for (const char* name : {"actFileClose", "actViewZoomIn", "actViewZoomOut"})
@@ -214,6 +241,9 @@ void TMainForm::updateCommands() {
     if (QAction* a = command(name)) a->setEnabled(c != nullptr);
   if (QAction* a = command("actViewAntiAlias")) a->setChecked(c && c->antialias());
   if (QAction* a = command("actViewRotateCancel")) a->setEnabled(c && c->paper().rotated());
+  // Panels count as shown unless they were closed: one tabbed behind another is still open.
+  if (QAction* a = command("actShowPenWindow")) a->setChecked(brushPicker && !brushPicker->isHidden());
+  if (QAction* a = command("actShowLayerWindow")) a->setChecked(layerList && !layerList->isHidden());
   const bool any = !area->subWindowList().isEmpty();
   for (const char* name : {"actWindowCascade", "actWindowTileVertical", "actWindowTileHorizontal", "actWindowMinimizeAll"})
     if (QAction* a = command(name)) a->setEnabled(any);

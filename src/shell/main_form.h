@@ -92,6 +92,8 @@ class TMainForm : public QMainWindow {
  private:
   void createMenus();
   void createCommands();
+  // The Window menu's show commands of the panels.
+  void createPanelCommands();
   void timerTick();
   // The enabled state of the commands.
   void updateCommands();

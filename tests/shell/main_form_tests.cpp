@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDockWidget>
 #include <QMenu>
 
 #include "shell/brush_picker.h"
@@ -50,6 +51,35 @@ TEST_F(MainForm, RotateLeftTurnsCounterClockwiseOnScreen) {
     // 15 degrees: still to the right, and above the middle for a left turn.
     EXPECT_GT(shown.x(), 90);
     EXPECT_NEAR(shown.y(), t.dy * 100 * 0.258819, 1.0);
+  }
+}
+
+// A closed panel comes back through the Window menu, which shows with a
+// check mark which panels are open.
+TEST_F(MainForm, WindowMenuShowsAndHidesThePanels) {
+  struct {
+    const char* command;
+    QDockWidget* panel;
+  } panels[] = {{"actShowPenWindow", form.brushes()}, {"actShowLayerWindow", form.layers()}};
+  QMenu* windowMenu = form.menu(TMainForm::kMenuWindow);
+  for (const auto& p : panels) {
+    SCOPED_TRACE(p.command);
+    QAction* show = form.command(p.command);
+    ASSERT_NE(show, nullptr);
+    EXPECT_TRUE(windowMenu->actions().contains(show));
+    EXPECT_TRUE(show->isCheckable());
+    emit windowMenu->aboutToShow();
+    EXPECT_TRUE(show->isChecked());
+    p.panel->close();  // the panel's own close button
+    emit windowMenu->aboutToShow();
+    EXPECT_FALSE(show->isChecked());
+    show->trigger();
+    EXPECT_TRUE(p.panel->isVisible());
+    EXPECT_TRUE(show->isChecked());
+    show->trigger();
+    EXPECT_FALSE(p.panel->isVisible());
+    EXPECT_FALSE(show->isChecked());
+    show->trigger();
   }
 }
 
