@@ -92,15 +92,20 @@ TBrushPicker::TBrushPicker(TStroke& pen, QWidget* parent) : QDockWidget(toQt(tex
   refresh();
 }
 
+void choosePenKind(TStroke& pen, int kind) {
+  if (kind == pen.kind) return;
+  // A new kind starts from its own defaults but keeps the size, opacity and colour in hand.
+  const float width = pen.width, alpha = pen.opacity;
+  const uint32_t rgb = pen.colour;
+  pen.ResetDefaults(kind);
+  pen.SetWidth(width);
+  pen.SetOpacity(alpha);
+  pen.SetColour(rgb);
+}
+
 void TBrushPicker::kindChosen(int k) {
   if (filling || k == stroke.kind) return;
-  // A new kind starts from its own defaults but keeps the size, opacity and colour in hand.
-  const float width = stroke.width, alpha = stroke.opacity;
-  const uint32_t rgb = stroke.colour;
-  stroke.ResetDefaults(k);
-  stroke.SetWidth(width);
-  stroke.SetOpacity(alpha);
-  stroke.SetColour(rgb);
+  choosePenKind(stroke, k);
   refresh();
 }
 

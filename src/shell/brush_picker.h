@@ -15,6 +15,10 @@ namespace vl {
 
 class TStroke;
 
+// The pen takes another kind as the panel's list chooses it: the kind's own
+// defaults, with the size, opacity and colour in hand.
+void choosePenKind(TStroke& pen, int kind);
+
 class TBrushPicker : public QDockWidget {
   Q_OBJECT
 

@@ -30,6 +30,7 @@
 #include "shell/layer_list.h"
 #include "shell/new_canvas_dialog.h"
 #include "shell/qt_ui.h"
+#include "shell/tablet_input.h"
 
 namespace vl {
 namespace {
@@ -91,6 +92,8 @@ TMainForm::TMainForm(const StartupOptions& options, QWidget* parent)
   stroke.SetWidth(5.0f);
   brushPicker = new TBrushPicker(stroke, this);
   addDockWidget(Qt::RightDockWidgetArea, brushPicker);
+  tabletInput = new TTabletInput(stroke, !appProfile().ignoreTablet, this);
+  connect(tabletInput, &TTabletInput::penChanged, brushPicker, &TBrushPicker::refresh);
   layerList = new TLayerList(this);
   addDockWidget(Qt::RightDockWidgetArea, layerList);
   createPanelCommands();
@@ -291,6 +294,7 @@ void TMainForm::timerTick() {
 TDrawWindow* TMainForm::newCanvas(int32_t width, int32_t height, int32_t resolution, const std::string& name) {
   auto* canvas = new TDrawWindow;
   canvas->setStroke(&stroke);
+  canvas->setTablet(tabletInput);
   if (!canvas->newPaper(name, resolution, height, width)) {
     delete canvas;
     ui().Warning(text(TextId::OutOfMemory));

@@ -24,6 +24,7 @@ class CAppProfile;
 class TDrawWindow;
 class TLayerList;
 class TBrushPicker;
+class TTabletInput;
 class TMainForm;
 
 // Starts replaying an event file in a canvas window for viewer mode; the
@@ -53,6 +54,7 @@ class TMainForm : public QMainWindow {
   QMdiArea* mdiArea() const { return area; }
   TLayerList* layers() const { return layerList; }
   TBrushPicker* brushes() const { return brushPicker; }
+  TTabletInput* tablet() const { return tabletInput; }
   // The one pen every canvas paints with.
   TStroke& liveStroke() { return stroke; }
   TDrawWindow* activeCanvas() const;
@@ -113,6 +115,7 @@ class TMainForm : public QMainWindow {
   QMdiArea* area = nullptr;
   TLayerList* layerList = nullptr;
   TBrushPicker* brushPicker = nullptr;
+  TTabletInput* tabletInput = nullptr;
   QTimer* timer = nullptr;
   QMenu* menus[kMenuCount] = {};
   std::map<std::string, QAction*, std::less<>> commands;

@@ -5,12 +5,18 @@
 
 #include <QAction>
 #include <QDockWidget>
+#include <QComboBox>
 #include <QMenu>
+#include <QPointingDevice>
+#include <QTabletEvent>
+#include <QWindow>
 
 #include "shell/brush_picker.h"
 #include "shell/draw_window.h"
 #include "shell/layer_list.h"
 #include "shell/qt_test_support.h"
+#include "shell/tablet_input.h"
+#include "platform/app_profile.h"
 
 namespace vl {
 namespace {
@@ -81,6 +87,42 @@ TEST_F(MainForm, WindowMenuShowsAndHidesThePanels) {
     EXPECT_FALSE(show->isChecked());
     show->trigger();
   }
+}
+
+// The stylus turned over over a canvas of the main window: the brush panel
+// shows the eraser, and the pen again once the stylus has left.
+TEST_F(MainForm, TheEraserEndShowsInTheBrushPanel) {
+  ASSERT_NE(canvas, nullptr);
+  ASSERT_TRUE(form.tablet() && form.tablet()->enabled());
+  const QPointingDevice eraserEnd(QStringLiteral("stylus eraser"), 7101, QInputDevice::DeviceType::Stylus,
+                                  QPointingDevice::PointerType::Eraser,
+                                  QInputDevice::Capability::Position | QInputDevice::Capability::Pressure, 1, 3);
+  QTabletEvent enter(QEvent::TabletEnterProximity, &eraserEnd, QPointF(), QPointF(), 0, 0, 0, 0, 0, 0,
+                     Qt::NoModifier, Qt::NoButton, Qt::NoButton);
+  QApplication::sendEvent(QCoreApplication::instance(), &enter);
+  const QPoint at = canvas->viewport()->rect().center();
+  QTabletEvent hover(QEvent::TabletMove, &eraserEnd, canvas->viewport()->mapTo(&form, at),
+                     canvas->viewport()->mapToGlobal(QPointF(at)), 0, 0, 0, 0, 0, 0, Qt::NoModifier, Qt::NoButton,
+                     Qt::NoButton);
+  QApplication::sendEvent(form.windowHandle(), &hover);
+  EXPECT_EQ(form.liveStroke().kind, kBrushEraser);
+  EXPECT_EQ(form.brushes()->kindBox()->currentData().toInt(), kBrushEraser);
+  QTabletEvent leave(QEvent::TabletLeaveProximity, &eraserEnd, QPointF(), QPointF(), 0, 0, 0, 0, 0, 0,
+                     Qt::NoModifier, Qt::NoButton, Qt::NoButton);
+  QApplication::sendEvent(QCoreApplication::instance(), &leave);
+  EXPECT_EQ(form.liveStroke().kind, kBrushPen);
+  EXPECT_EQ(form.brushes()->kindBox()->currentData().toInt(), kBrushPen);
+}
+
+TEST(MainFormSettings, IgnoreTabletTurnsTabletInputOff) {
+  test::TestApp app;
+  appProfile().ignoreTablet = true;
+  {
+    TMainForm form{StartupOptions{}};
+    ASSERT_NE(form.tablet(), nullptr);
+    EXPECT_FALSE(form.tablet()->enabled());
+  }
+  appProfile().ignoreTablet = false;
 }
 
 }  // namespace
