@@ -108,7 +108,13 @@ TMainForm::TMainForm(const StartupOptions& options, QWidget* parent)
   timer->start();
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm() {
+  // The base class closes the canvases and panels after this object's own
+  // members are gone; their signals must find nobody here by then.
+  for (QObject* sender : {static_cast<QObject*>(area), static_cast<QObject*>(brushPicker),
+                          static_cast<QObject*>(layerList), static_cast<QObject*>(tabletInput)})
+    if (sender) sender->disconnect(this);
+}
 
 void TMainForm::createMenus() {
   const TextId names[kMenuCount] = {TextId::MenuFile,  TextId::MenuEdit, TextId::MenuSelection, TextId::MenuFilter,
