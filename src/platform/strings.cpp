@@ -380,6 +380,18 @@ constexpr TextRow kTexts[] = {
      "Shrink selection"},
     {TextId::SelectAmountLabel, "양(&X)",
      "Amount(&X)"},
+    {TextId::CmdShowPenWindow, "펜 윈도우",
+     "Pen window"},
+    {TextId::HintShowPenWindow, "펜 윈도우를 표시 합니다",
+     "Shows the pen window"},
+    {TextId::CmdShowLayerWindow, "레이어 윈도우",
+     "Layer window"},
+    {TextId::HintShowLayerWindow, "레이어 윈도우를 표시 합니다",
+     "Shows the layer window"},
+    {TextId::CmdShowSelectWindow, "선택범위 윈도우",
+     "Selection window"},
+    {TextId::HintShowSelectWindow, "선택 범위 윈도우를 표시 합니다",
+     "Shows the selection window"},
 };
 static_assert(std::size(kTexts) == size_t(TextId::Count));
 

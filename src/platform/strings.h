@@ -196,6 +196,12 @@ enum class TextId {
   SelectInflateCaption,
   SelectDeflateCaption,
   SelectAmountLabel,
+  CmdShowPenWindow,
+  HintShowPenWindow,
+  CmdShowLayerWindow,
+  HintShowLayerWindow,
+  CmdShowSelectWindow,
+  HintShowSelectWindow,
   Count
 };
 

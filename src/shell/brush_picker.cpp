@@ -5,6 +5,8 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QPushButton>
 #include <QSlider>
 #include <cmath>
@@ -14,6 +16,23 @@
 #include "shell/qt_ui.h"
 
 namespace vl {
+namespace {
+
+// A slider with its number on the right, wide enough for the largest one.
+QWidget* withValue(QSlider* slider, QLabel* value) {
+  auto* row = new QWidget(slider->parentWidget());
+  auto* layout = new QHBoxLayout(row);
+  layout->setContentsMargins(0, 0, 0, 0);
+  slider->setParent(row);
+  layout->addWidget(slider, 1);
+  value->setParent(row);
+  value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  value->setMinimumWidth(value->fontMetrics().horizontalAdvance(QStringLiteral("100%")) + 2);
+  layout->addWidget(value);
+  return row;
+}
+
+}  // namespace
 
 TBrushPicker::TBrushPicker(TStroke& pen, QWidget* parent) : QDockWidget(toQt(text(TextId::BrushWindowCaption)), parent), stroke(pen) {
   setObjectName(QStringLiteral("brushPicker"));
@@ -35,11 +54,13 @@ TBrushPicker::TBrushPicker(TStroke& pen, QWidget* parent) : QDockWidget(toQt(tex
 
   opacity = new QSlider(Qt::Horizontal, body);
   opacity->setRange(1, 100);
-  form->addRow(plainCaption(text(TextId::LayerOpacityLabel)), opacity);
+  opacityValue = new QLabel(body);
+  form->addRow(plainCaption(text(TextId::LayerOpacityLabel)), withValue(opacity, opacityValue));
 
   effect = new QSlider(Qt::Horizontal, body);
   effect->setRange(0, 100);
-  form->addRow(toQt(text(TextId::BrushEffectLabel)), effect);
+  effectValue = new QLabel(body);
+  form->addRow(toQt(text(TextId::BrushEffectLabel)), withValue(effect, effectValue));
 
   softEdge = new QCheckBox(toQt(text(TextId::BrushSoftEdge)), body);
   form->addRow(softEdge);
@@ -54,9 +75,11 @@ TBrushPicker::TBrushPicker(TStroke& pen, QWidget* parent) : QDockWidget(toQt(tex
     if (!filling) stroke.SetWidth(float(v));
   });
   connect(opacity, &QSlider::valueChanged, this, [this](int v) {
+    opacityValue->setText(QStringLiteral("%1%").arg(v));
     if (!filling) stroke.SetOpacity(float(v) / 100.0f);
   });
   connect(effect, &QSlider::valueChanged, this, [this](int v) {
+    effectValue->setText(QString::number(v));
     if (!filling) stroke.SetEffect(float(v));
   });
   connect(softEdge, &QCheckBox::toggled, this, [this](bool on) {
@@ -69,15 +92,20 @@ TBrushPicker::TBrushPicker(TStroke& pen, QWidget* parent) : QDockWidget(toQt(tex
   refresh();
 }
 
+void choosePenKind(TStroke& pen, int kind) {
+  if (kind == pen.kind) return;
+  // A new kind starts from its own defaults but keeps the size, opacity and colour in hand.
+  const float width = pen.width, alpha = pen.opacity;
+  const uint32_t rgb = pen.colour;
+  pen.ResetDefaults(kind);
+  pen.SetWidth(width);
+  pen.SetOpacity(alpha);
+  pen.SetColour(rgb);
+}
+
 void TBrushPicker::kindChosen(int k) {
   if (filling || k == stroke.kind) return;
-  // A new kind starts from its own defaults but keeps the size, opacity and colour in hand.
-  const float width = stroke.width, alpha = stroke.opacity;
-  const uint32_t rgb = stroke.colour;
-  stroke.ResetDefaults(k);
-  stroke.SetWidth(width);
-  stroke.SetOpacity(alpha);
-  stroke.SetColour(rgb);
+  choosePenKind(stroke, k);
   refresh();
 }
 
@@ -94,9 +122,14 @@ void TBrushPicker::refresh() {
   const BrushCaps& caps = brushCaps(stroke.kind);
   effect->setEnabled(caps.effect == EffectBar::Effect || caps.env == EnvBar::Effect);
   effect->setValue(int(std::lround(stroke.effect)));
+  opacityValue->setText(QStringLiteral("%1%").arg(opacity->value()));
+  effectValue->setText(QString::number(effect->value()));
   softEdge->setEnabled(caps.softEdge);
   softEdge->setChecked(stroke.softEdge);
-  colour->setStyleSheet(QStringLiteral("background-color: #%1;").arg(stroke.colour & 0xFFFFFF, 6, 16, QLatin1Char('0')));
+  // With a border of its own the button is drawn flat in the colour; the
+  // style's shaded face would show it lighter than the paint.
+  colour->setStyleSheet(QStringLiteral("QPushButton { background-color: #%1; border: 1px solid palette(shadow); }")
+                            .arg(stroke.colour & 0xFFFFFF, 6, 16, QLatin1Char('0')));
   filling = false;
 }
 

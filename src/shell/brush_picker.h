@@ -7,12 +7,17 @@
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
+class QLabel;
 class QPushButton;
 class QSlider;
 
 namespace vl {
 
 class TStroke;
+
+// The pen takes another kind as the panel's list chooses it: the kind's own
+// defaults, with the size, opacity and colour in hand.
+void choosePenKind(TStroke& pen, int kind);
 
 class TBrushPicker : public QDockWidget {
   Q_OBJECT
@@ -30,6 +35,8 @@ class TBrushPicker : public QDockWidget {
   QDoubleSpinBox* sizeBox() const { return size; }
   QSlider* opacitySlider() const { return opacity; }
   QSlider* effectSlider() const { return effect; }
+  QLabel* opacityText() const { return opacityValue; }
+  QLabel* effectText() const { return effectValue; }
   QCheckBox* softEdgeBox() const { return softEdge; }
 
  private:
@@ -40,6 +47,8 @@ class TBrushPicker : public QDockWidget {
   QDoubleSpinBox* size = nullptr;
   QSlider* opacity = nullptr;
   QSlider* effect = nullptr;
+  QLabel* opacityValue = nullptr;
+  QLabel* effectValue = nullptr;
   QCheckBox* softEdge = nullptr;
   QPushButton* colour = nullptr;
   bool filling = false;

@@ -10,11 +10,12 @@
 #include <QMdiArea>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPointingDevice>
 #include <QRegion>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTabletEvent>
 #include <QWheelEvent>
-#include <cmath>
 
 #include "pixel/pixel_math.h"
 #include "shell/cli/canvas_scroll.h"
@@ -383,17 +384,27 @@ void TDrawWindow::paperPoint(const QPointF& p, float& x, float& y) const {
   y = float(py);
 }
 
+namespace {
+
+bool modifiersHeld(Qt::KeyboardModifiers m) {
+  return m & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+}
+
+}  // namespace
+
 void TDrawWindow::mousePressEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton || !stroke || !paperObj->initialised) {
     QAbstractScrollArea::mousePressEvent(event);
     return;
   }
+  event->accept();
+  // While the pen is over the tablet, strokes come from the pen alone.
+  if ((tablet && tablet->inProximity()) || penStroke()) return;
   float x, y;
   paperPoint(event->position(), x, y);
-  const bool modifiers = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
   // A press begins the stroke; moves add its points.
-  strokeInput.Move(*paperObj, *flowObj, *stroke, x, y, 1.0f, modifiers, false);
-  event->accept();
+  if (!strokeInProgress()) tabletStroke = false;
+  strokeInput.Move(*paperObj, *flowObj, *stroke, x, y, 1.0f, modifiersHeld(event->modifiers()), replaying());
 }
 
 void TDrawWindow::mouseMoveEvent(QMouseEvent* event) {
@@ -401,11 +412,11 @@ void TDrawWindow::mouseMoveEvent(QMouseEvent* event) {
     QAbstractScrollArea::mouseMoveEvent(event);
     return;
   }
+  event->accept();
+  if (penStroke() || (tablet && tablet->inProximity())) return;
   float x, y;
   paperPoint(event->position(), x, y);
-  const bool modifiers = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
-  strokeInput.Move(*paperObj, *flowObj, *stroke, x, y, 1.0f, modifiers, false);
-  event->accept();
+  strokeInput.Move(*paperObj, *flowObj, *stroke, x, y, 1.0f, modifiersHeld(event->modifiers()), replaying());
 }
 
 void TDrawWindow::mouseReleaseEvent(QMouseEvent* event) {
@@ -413,11 +424,74 @@ void TDrawWindow::mouseReleaseEvent(QMouseEvent* event) {
     QAbstractScrollArea::mouseReleaseEvent(event);
     return;
   }
+  event->accept();
+  // The pen's stroke ends when the pen lifts.
+  if (penStroke()) return;
   float x, y;
   paperPoint(event->position(), x, y);
-  strokeInput.Release(*paperObj, *flowObj, *stroke, x, y, false);
+  strokeInput.Release(*paperObj, *flowObj, *stroke, x, y, replaying());
   viewport()->update();
+}
+
+// ---- painting with the pen ----
+
+void TDrawWindow::setTablet(TTabletInput* t) {
+  if (tablet) disconnect(tablet, nullptr, this, nullptr);
+  tablet = t;
+  if (tablet) connect(tablet, &TTabletInput::proximityLeft, this, &TDrawWindow::tabletLeft);
+  // The eraser end is seen while the pen hovers, before it touches.
+  viewport()->setAttribute(Qt::WA_TabletTracking, t && t->enabled());
+}
+
+bool TDrawWindow::viewportEvent(QEvent* event) {
+  switch (event->type()) {
+    case QEvent::TabletPress:
+    case QEvent::TabletMove:
+    case QEvent::TabletRelease:
+      if (tabletInput(static_cast<QTabletEvent*>(event))) return true;
+      // Qt turns a tablet event nobody took into mouse input.
+      event->ignore();
+      return false;
+    default:
+      return QAbstractScrollArea::viewportEvent(event);
+  }
+}
+
+bool TDrawWindow::tabletInput(QTabletEvent* event) {
+  if (!tablet || !tablet->enabled() || !stroke || !paperObj->initialised) return false;
   event->accept();
+  // The kind changes only between strokes.
+  if (!strokeInProgress())
+    tablet->pointerSeen(event->pointerType() == QPointingDevice::PointerType::Eraser, replaying());
+  if (event->type() == QEvent::TabletPress && (focusPolicy() & Qt::ClickFocus)) setFocus(Qt::MouseFocusReason);
+  // Pressure as the stroke takes it, 0 … 1; a reading that is no number is a
+  // lifted pen. A device without pressure presses fully while its tip is down.
+  const QPointingDevice* device = event->pointingDevice();
+  qreal reading = event->pressure();
+  if (device && !device->capabilities().testFlag(QInputDevice::Capability::Pressure))
+    reading = event->type() != QEvent::TabletRelease && (event->buttons() & Qt::LeftButton) ? 1.0 : 0.0;
+  const float pressure = reading > 0 ? float(std::min<qreal>(reading, 1.0)) : 0.0f;
+  float x, y;
+  paperPoint(event->position(), x, y);
+  if (pressure > 0 && event->type() != QEvent::TabletRelease) {
+    // A stroke begins only over the client area; a running one follows the pen anywhere.
+    const bool begins = !strokeInProgress();
+    if (begins && !viewport()->rect().contains(event->position().toPoint())) return true;
+    strokeInput.Move(*paperObj, *flowObj, *stroke, x, y, pressure, modifiersHeld(event->modifiers()), replaying());
+    if (begins) tabletStroke = strokeInProgress();
+  } else if (strokeInProgress()) {
+    // Pressure 0 ends the stroke where the pen lifted.
+    strokeInput.Release(*paperObj, *flowObj, *stroke, x, y, replaying());
+    viewport()->update();
+  }
+  return true;
+}
+
+void TDrawWindow::tabletLeft() {
+  if (!penStroke() || !stroke) return;
+  const StrokePoint last = stroke->history[0];
+  strokeInput.Release(*paperObj, *flowObj, *stroke, last.x, last.y, replaying());
+  viewport()->update();
 }
 
 void TDrawWindow::wheelEvent(QWheelEvent* event) {

@@ -4,14 +4,17 @@
 // CanvasView side.
 #include <QAbstractScrollArea>
 #include <QImage>
+#include <QPointer>
 #include <memory>
 #include <string>
 
 #include "document/paper.h"
 #include "drawing/stroke_protocol.h"
 #include "platform/view.h"
+#include "shell/tablet_input.h"
 
 class QPainter;
+class QTabletEvent;
 
 namespace vl {
 
@@ -31,6 +34,9 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView, public PaperO
   // The main window's pen, shared by every canvas; strokes paint with it.
   void setStroke(TStroke* s);
   bool strokeInProgress() const { return strokeInput.session.inProgress; }
+  // The application's tablet; without one every tablet event is left to Qt,
+  // which makes mouse input of it.
+  void setTablet(TTabletInput* t);
 
   // One zoom level up or down about the centre of the client area; false at the limit.
   bool zoomIn();
@@ -44,7 +50,8 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView, public PaperO
   // The smoothed display of zoomed views.
   void setAntialias(bool on);
   bool antialias() const { return paperObj->zoomAntialias; }
-  // Turns the view about the middle of the client area; degrees clockwise.
+  // Turns the view about the middle of the client area; degrees counter-clockwise
+  // on screen (the paper mapping turns positive angles that way).
   void setViewRotation(float degrees);
   void rotateViewBy(float degrees) { setViewRotation(paperObj->rotationDegrees + degrees); }
 
@@ -83,6 +90,7 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView, public PaperO
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  bool viewportEvent(QEvent* event) override;
 
  private:
   // Half the width of the screen the window is on.
@@ -97,10 +105,19 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView, public PaperO
   // Shades what the current selection keeps paint away from, while the
   // selection is shown and in use.
   void drawSelectionOverlay(QPainter& p);
+  bool replaying() const { return paperObj->playingBack; }
+  // A pen event on the client area; false leaves it to Qt.
+  bool tabletInput(QTabletEvent* event);
+  // The pen left the tablet: a stroke it drove ends where it last was.
+  void tabletLeft();
+  // The running stroke is the pen's.
+  bool penStroke() const { return tabletStroke && strokeInProgress(); }
 
   std::unique_ptr<TPaper> paperObj;
   TStroke* stroke = nullptr;
   StrokeInput strokeInput;
+  QPointer<TTabletInput> tablet;
+  bool tabletStroke = false;  // the last stroke begun was the pen's
   std::unique_ptr<TFlowImage> flowObj;
   QPainter* painter = nullptr;  // while painting
   int wheelRest = 0;            // wheel delta not yet turned into steps

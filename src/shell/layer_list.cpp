@@ -57,6 +57,10 @@ TLayerList::TLayerList(QWidget* parent) : QDockWidget(toQt(text(TextId::LayerWin
   opacity = new QSlider(Qt::Horizontal, body);
   opacity->setRange(0, 255);
   opacityRow->addWidget(opacity, 1);
+  opacityValue = new QLabel(body);
+  opacityValue->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  opacityValue->setMinimumWidth(opacityValue->fontMetrics().horizontalAdvance(QStringLiteral("100%")) + 2);
+  opacityRow->addWidget(opacityValue);
   column->addLayout(opacityRow);
 
   lock = new QCheckBox(toQt(text(TextId::LayerTransparencyLock)), body);
@@ -102,6 +106,7 @@ TLayerList::TLayerList(QWidget* parent) : QDockWidget(toQt(text(TextId::LayerWin
     if (canvas && canvas->paper().currentLayer()) dragStartOpacity = canvas->paper().currentLayer()->opacity;
   });
   connect(opacity, &QSlider::valueChanged, this, [this](int v) {
+    showOpacity(v);
     if (filling || !canvas) return;
     TPaper& p = canvas->paper();
     const CLayerData* l = p.currentLayer();
@@ -134,6 +139,11 @@ void TLayerList::setCanvas(TDrawWindow* c) {
   refresh();
 }
 
+void TLayerList::showOpacity(int value) {
+  // The percentage the rows show: whole percent, truncated.
+  opacityValue->setText(QStringLiteral("%1%").arg(value * 100 / 255));
+}
+
 int32_t TLayerList::layerOfRow(int row) const {
   return canvas ? canvas->paper().topLayerIndex() - row : -1;
 }
@@ -155,6 +165,7 @@ void TLayerList::refresh() {
     if (const CLayerData* l = p.currentLayer()) {
       mode->setCurrentIndex(UiPositionOfMode(l->Mode()));
       opacity->setValue(l->opacity);
+      showOpacity(l->opacity);
       lock->setChecked(l->maskLock != 0);
     }
   }
@@ -168,6 +179,7 @@ void TLayerList::refresh() {
   buttons[kMergeDown]->setEnabled(p && p->canMergeDown(cur));
   mode->setEnabled(have);
   opacity->setEnabled(have);
+  if (!have) opacityValue->clear();
   lock->setEnabled(have);
   filling = false;
 }

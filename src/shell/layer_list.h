@@ -8,6 +8,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QListWidget;
 class QListWidgetItem;
 class QPushButton;
@@ -32,6 +33,7 @@ class TLayerList : public QDockWidget {
   QListWidget* list() const { return rows; }
   QComboBox* modeBox() const { return mode; }
   QSlider* opacitySlider() const { return opacity; }
+  QLabel* opacityText() const { return opacityValue; }
   QCheckBox* lockBox() const { return lock; }
   QPushButton* button(int i) const { return buttons[i]; }
   enum Button { kNew, kDelete, kDuplicate, kUp, kDown, kMergeDown, kButtonCount };
@@ -40,6 +42,7 @@ class TLayerList : public QDockWidget {
   // Paper layer index of a list row (the top layer is row 0).
   int32_t layerOfRow(int row) const;
   void rowChanged(int row);
+  void showOpacity(int value);
   void itemChanged(QListWidgetItem* item);
   void rename(QListWidgetItem* item);
   void command(Button b);
@@ -48,6 +51,7 @@ class TLayerList : public QDockWidget {
   QListWidget* rows = nullptr;
   QComboBox* mode = nullptr;
   QSlider* opacity = nullptr;
+  QLabel* opacityValue = nullptr;
   QCheckBox* lock = nullptr;
   QPushButton* buttons[kButtonCount] = {};
   bool filling = false;  // while the widgets are being set from the paper

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -30,6 +31,7 @@
 #include "shell/new_canvas_dialog.h"
 #include "shell/selection_list.h"
 #include "shell/qt_ui.h"
+#include "shell/tablet_input.h"
 
 namespace vl {
 namespace {
@@ -91,10 +93,13 @@ TMainForm::TMainForm(const StartupOptions& options, QWidget* parent)
   stroke.SetWidth(5.0f);
   brushPicker = new TBrushPicker(stroke, this);
   addDockWidget(Qt::RightDockWidgetArea, brushPicker);
+  tabletInput = new TTabletInput(stroke, !appProfile().ignoreTablet, this);
+  connect(tabletInput, &TTabletInput::penChanged, brushPicker, &TBrushPicker::refresh);
   layerList = new TLayerList(this);
   addDockWidget(Qt::RightDockWidgetArea, layerList);
   selectionList = new TSelectionList(this);
   addDockWidget(Qt::RightDockWidgetArea, selectionList);
+  createPanelCommands();
   connect(area, &QMdiArea::subWindowActivated, this, [this] {
     updateCommands();
     layerList->setCanvas(activeCanvas());
@@ -107,7 +112,14 @@ TMainForm::TMainForm(const StartupOptions& options, QWidget* parent)
   timer->start();
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm() {
+  // The base class closes the canvases and panels after this object's own
+  // members are gone; their signals must find nobody here by then.
+  for (QObject* sender : {static_cast<QObject*>(area), static_cast<QObject*>(brushPicker),
+                          static_cast<QObject*>(layerList), static_cast<QObject*>(selectionList),
+                          static_cast<QObject*>(tabletInput)})
+    if (sender) sender->disconnect(this);
+}
 
 void TMainForm::createMenus() {
   const TextId names[kMenuCount] = {TextId::MenuFile,  TextId::MenuEdit, TextId::MenuSelection, TextId::MenuFilter,
@@ -182,12 +194,12 @@ void TMainForm::createCommands() {
   aa->setCheckable(true);
   addCommand("actViewRotateLeft", text(TextId::CmdViewRotateLeft), text(TextId::HintViewRotateLeft),
              QKeySequence(Qt::CTRL | Qt::Key_BracketLeft), kMenuView, [this] {
-               if (TDrawWindow* c = activeCanvas()) c->rotateViewBy(-15.0f);
+               if (TDrawWindow* c = activeCanvas()) c->rotateViewBy(15.0f);
                updateCommands();
              });
   addCommand("actViewRotateRight", text(TextId::CmdViewRotateRight), text(TextId::HintViewRotateRight),
              QKeySequence(Qt::CTRL | Qt::Key_BracketRight), kMenuView, [this] {
-               if (TDrawWindow* c = activeCanvas()) c->rotateViewBy(15.0f);
+               if (TDrawWindow* c = activeCanvas()) c->rotateViewBy(-15.0f);
                updateCommands();
              });
   addCommand("actViewRotateCancel", text(TextId::CmdViewRotateCancel), text(TextId::HintViewRotateCancel),
@@ -211,6 +223,32 @@ void TMainForm::createCommands() {
   updateCommands();
 }
 
+void TMainForm::createPanelCommands() {
+  struct {
+    const char* name;
+    TextId caption, hint;
+    QDockWidget* panel;
+  } panels[] = {{"actShowPenWindow", TextId::CmdShowPenWindow, TextId::HintShowPenWindow, brushPicker},
+                {"actShowLayerWindow", TextId::CmdShowLayerWindow, TextId::HintShowLayerWindow, layerList},
+                {"actShowSelectWindow", TextId::CmdShowSelectWindow, TextId::HintShowSelectWindow, selectionList}};
+  menus[kMenuWindow]->addSeparator();
+  for (const auto& p : panels) {
+    QDockWidget* panel = p.panel;
+    QAction* a = addCommand(p.name, text(p.caption), text(p.hint), {}, kMenuWindow, [this, panel] {
+      if (panel->isHidden()) {
+        panel->show();
+        panel->raise();
+      } else {
+        panel->hide();
+      }
+      updateCommands();
+    });
+    a->setCheckable(true);
+    a->setChecked(!panel->isHidden());
+    connect(panel, &QDockWidget::visibilityChanged, this, [this] { updateCommands(); });
+  }
+}
+
 void TMainForm::updateCommands() {
   const TDrawWindow* c = activeCanvas();
   for (const char* name : {"actFileClose", "actViewZoomIn", "actViewZoomOut"})
@@ -220,6 +258,9 @@ void TMainForm::updateCommands() {
     if (QAction* a = command(name)) a->setEnabled(c != nullptr);
   if (QAction* a = command("actViewAntiAlias")) a->setChecked(c && c->antialias());
   if (QAction* a = command("actViewRotateCancel")) a->setEnabled(c && c->paper().rotated());
+  // Panels count as shown unless they were closed: one tabbed behind another is still open.
+  if (QAction* a = command("actShowPenWindow")) a->setChecked(brushPicker && !brushPicker->isHidden());
+  if (QAction* a = command("actShowLayerWindow")) a->setChecked(layerList && !layerList->isHidden());
   const bool any = !area->subWindowList().isEmpty();
   for (const char* name : {"actWindowCascade", "actWindowTileVertical", "actWindowTileHorizontal", "actWindowMinimizeAll"})
     if (QAction* a = command(name)) a->setEnabled(any);
@@ -268,6 +309,7 @@ void TMainForm::timerTick() {
 TDrawWindow* TMainForm::newCanvas(int32_t width, int32_t height, int32_t resolution, const std::string& name) {
   auto* canvas = new TDrawWindow;
   canvas->setStroke(&stroke);
+  canvas->setTablet(tabletInput);
   if (!canvas->newPaper(name, resolution, height, width)) {
     delete canvas;
     ui().Warning(text(TextId::OutOfMemory));

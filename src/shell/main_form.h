@@ -25,6 +25,7 @@ class TDrawWindow;
 class TLayerList;
 class TSelectionList;
 class TBrushPicker;
+class TTabletInput;
 class TMainForm;
 
 // Starts replaying an event file in a canvas window for viewer mode; the
@@ -55,6 +56,7 @@ class TMainForm : public QMainWindow {
   TLayerList* layers() const { return layerList; }
   TSelectionList* selections() const { return selectionList; }
   TBrushPicker* brushes() const { return brushPicker; }
+  TTabletInput* tablet() const { return tabletInput; }
   // The one pen every canvas paints with.
   TStroke& liveStroke() { return stroke; }
   TDrawWindow* activeCanvas() const;
@@ -98,6 +100,8 @@ class TMainForm : public QMainWindow {
   void updateSelectionCommands();
   // The active canvas when its paper may be changed now (no stroke running), else none.
   TDrawWindow* editableCanvas() const;
+  // The Window menu's show commands of the panels.
+  void createPanelCommands();
   void timerTick();
   // The enabled state of the commands.
   void updateCommands();
@@ -118,6 +122,7 @@ class TMainForm : public QMainWindow {
   TLayerList* layerList = nullptr;
   TSelectionList* selectionList = nullptr;
   TBrushPicker* brushPicker = nullptr;
+  TTabletInput* tabletInput = nullptr;
   QTimer* timer = nullptr;
   QMenu* menus[kMenuCount] = {};
   std::map<std::string, QAction*, std::less<>> commands;

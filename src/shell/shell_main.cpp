@@ -8,9 +8,13 @@
 #include <QScreen>
 #include <QSocketNotifier>
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <cstdio>
 #include <fcntl.h>
 #include <memory>
+#include <string>
+#include <vector>
 #include <unistd.h>
 
 #include "files/timing.h"
@@ -18,6 +22,7 @@
 #include "platform/settings_store.h"
 #include "platform/strings.h"
 #include "platform/ui_services.h"
+#include "shell/cli/completion.h"
 #include "shell/cli/instance.h"
 #include "shell/cli/product.h"
 #include "shell/cli/render_mode.h"
@@ -99,6 +104,77 @@ QIcon programIcon() {
   return icon;
 }
 
+// Qt ends the process when it cannot open a display. While the application
+// object is being made, this turns that end into one line and an ordinary
+// exit, after the report the caller of viewer mode waits for. Qt's platform
+// messages of that time are held: one of them is the reason.
+class DisplayWatch {
+ public:
+  explicit DisplayWatch(const StartupOptions& options) : startup(options) {
+    current = this;
+    previous = qInstallMessageHandler(&DisplayWatch::handle);
+  }
+  ~DisplayWatch() { opened(); }
+  DisplayWatch(const DisplayWatch&) = delete;
+  DisplayWatch& operator=(const DisplayWatch&) = delete;
+
+  // The display is open: the held messages go out as they would have.
+  void opened() {
+    if (current != this) return;
+    qInstallMessageHandler(previous);
+    current = nullptr;
+    for (const Held& h : held) {
+      const QMessageLogContext context(nullptr, 0, nullptr, h.category.c_str());
+      qt_message_output(h.type, context, h.text);
+    }
+    held.clear();
+  }
+
+ private:
+  struct Held {
+    QtMsgType type;
+    std::string category;
+    QString text;
+  };
+
+  static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    DisplayWatch* w = current;
+    if (!w) return;
+    if (type == QtFatalMsg) w->fail(text);
+    if (context.category && std::strncmp(context.category, "qt.qpa", 6) == 0) {
+      if (w->reason.isEmpty() && (type == QtWarningMsg || type == QtCriticalMsg)) w->reason = text;
+      w->held.push_back({type, context.category, text});
+      return;
+    }
+    if (w->previous) w->previous(type, context, text);
+  }
+
+  [[noreturn]] void fail(const QString& fatal) {
+    // The platform's first complaint names the display; Qt's own last word does not.
+    const QString why = (reason.isEmpty() ? fatal : reason).section(QLatin1Char('\n'), 0, 0).trimmed();
+    std::string line = why.toStdString();
+    const char* x = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if ((!x || !*x) && (!wayland || !*wayland)) line += " (DISPLAY is not set)";
+    std::fprintf(stderr, "velluminar: cannot open a display: %s\n", line.c_str());
+    int status = 1;
+    if (startup.unattended) {
+      // Nothing was played: the code of a file that could not be played,
+      // without the marker that would call the file bad.
+      CCompletionReport report(startup);
+      status = report.report(kFileFailed, {});
+    }
+    std::fflush(nullptr);
+    std::_Exit(status);
+  }
+
+  static inline DisplayWatch* current = nullptr;
+  const StartupOptions& startup;
+  QtMessageHandler previous = nullptr;
+  QString reason;
+  std::vector<Held> held;
+};
+
 void printMessages(const ParsedCommandLine& cl) {
   for (const std::string& m : cl.messages) std::fprintf(stderr, "velluminar: %s\n", plainLines(m).c_str());
 }
@@ -133,7 +209,9 @@ int runShell(const ParsedCommandLine& cl, const char* programPath, const ShellHo
   static char* qtArgv[] = {qtProgram, nullptr};
   QApplication::setApplicationName(QStringLiteral("velluminar"));
   QApplication::setDesktopFileName(QStringLiteral("velluminar"));
+  DisplayWatch displayWatch(options);
   QApplication app(qtArgc, qtArgv);
+  displayWatch.opened();
   app.setQuitOnLastWindowClosed(false);
   app.setWindowIcon(programIcon());
 

@@ -5,6 +5,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QImage>
+#include <QLabel>
+#include <QPushButton>
 #include <QSlider>
 
 #include "drawing/stroke.h"
@@ -29,6 +32,7 @@ TEST(BrushPicker, EditsThePenAndKeepsSizeOpacityAndColourAcrossKinds) {
   picker.setColour(0x123456);
   EXPECT_FLOAT_EQ(pen.width, 12.5f);
   EXPECT_FLOAT_EQ(pen.opacity, 0.4f);
+  EXPECT_EQ(picker.opacityText()->text(), QStringLiteral("40%"));
 
   choose(picker, kBrushAirbrush);
   EXPECT_EQ(pen.kind, kBrushAirbrush);
@@ -47,6 +51,38 @@ TEST(BrushPicker, EditsThePenAndKeepsSizeOpacityAndColourAcrossKinds) {
   choose(picker, kBrushDarken);
   picker.effectSlider()->setValue(60);
   EXPECT_FLOAT_EQ(pen.effect, 60.0f);
+  EXPECT_EQ(picker.effectText()->text(), QStringLiteral("60"));
+  // A pen changed elsewhere shows its numbers again.
+  pen.SetOpacity(0.25f);
+  pen.SetEffect(7);
+  picker.refresh();
+  EXPECT_EQ(picker.opacityText()->text(), QStringLiteral("25%"));
+  EXPECT_EQ(picker.effectText()->text(), QStringLiteral("7"));
+}
+
+}  // namespace
+}  // namespace vl
+
+namespace vl {
+namespace {
+
+// The swatch shows the paint's own colour, not a shaded button face.
+TEST(BrushPicker, SwatchShowsTheExactColour) {
+  test::TestApp app;
+  TStroke pen;
+  TBrushPicker picker(pen);
+  picker.resize(240, 320);
+  picker.show();
+  QPushButton* swatch = picker.findChild<QPushButton*>();
+  ASSERT_NE(swatch, nullptr);
+  for (uint32_t rgb : {0x2060E0u, 0x000000u, 0xFFFFFFu, 0x7F8081u}) {
+    picker.setColour(rgb);
+    const QImage shot = swatch->grab().toImage();
+    ASSERT_FALSE(shot.isNull());
+    const QPoint centre = shot.rect().center();
+    EXPECT_EQ(shot.pixel(centre) & 0xFFFFFFu, rgb) << std::hex << rgb;
+    EXPECT_EQ(shot.pixel(centre + QPoint(shot.width() / 4, 0)) & 0xFFFFFFu, rgb) << std::hex << rgb;
+  }
 }
 
 }  // namespace

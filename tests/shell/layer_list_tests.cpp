@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSlider>
@@ -79,12 +80,14 @@ TEST_F(LayerList, RowsAndControlsChangeTheCurrentLayer) {
 
   list.opacitySlider()->setValue(100);
   EXPECT_EQ(paper().layerAt(0)->opacity, 100);
+  EXPECT_EQ(list.opacityText()->text(), QStringLiteral("39%"));  // whole percent, truncated
 
   list.lockBox()->setChecked(true);
   EXPECT_EQ(paper().layerAt(0)->maskLock, 1);
   EXPECT_TRUE(stroke.lockAlpha);  // the pen follows the current layer's lock
   list.list()->setCurrentRow(0);
   EXPECT_FALSE(stroke.lockAlpha);
+  EXPECT_EQ(list.opacityText()->text(), QStringLiteral("100%"));  // the new layer's
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "shell/test_process.h"
 
 namespace vl {
@@ -15,7 +17,7 @@ struct ProgramRun {
 };
 
 ProgramRun runProgram(const test::TempDir& dir, const std::vector<std::string>& args, bool withChannel = false,
-               const std::string& cwd = {}) {
+               const std::string& cwd = {}, const std::map<std::string, std::string>& moreEnv = {}) {
   int fds[2] = {-1, -1};
   if (withChannel) {
     EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
@@ -23,9 +25,10 @@ ProgramRun runProgram(const test::TempDir& dir, const std::vector<std::string>& 
   std::vector<std::string> a = args;
   if (withChannel) a.push_back("-W" + std::to_string(fds[1]));
   test::Child child;
-  const std::map<std::string, std::string> env = {
+  std::map<std::string, std::string> env = {
       {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", "xcb"},
       {"XDG_CONFIG_HOME", dir.file("config")}, {"XDG_RUNTIME_DIR", dir.path()}};
+  for (const auto& [k, v] : moreEnv) env[k] = v;
   EXPECT_TRUE(child.start(VL_BINARY_PATH, a, env, dir.file("out.txt"), dir.file("err.txt"), fds[1], cwd));
   ProgramRun r;
   r.status = child.wait(30000);
@@ -98,6 +101,51 @@ TEST(RenderMode, WithoutAFileThereIsNoMarker) {
   const ProgramRun r = runProgram(dir, {"-render"});
   EXPECT_EQ(r.status, 10);
   EXPECT_EQ(r.out, "10\n");
+}
+
+// Starts that need a window say in one line that there is no display and
+// end with a status; viewer mode reports its code as render mode does, but
+// leaves no marker: the file itself was never tried.
+TEST(Program, WithoutADisplayWindowedStartsSayWhyAndEnd) {
+  struct {
+    const char* name;
+    std::vector<std::string> args;
+    const char* display;
+    bool viewer;
+  } cases[] = {
+      {"unknown switch", {"-bogus"}, "", false},
+      {"no arguments, a display that is not there", {}, ":97", false},
+      {"viewer", {"-viewer", "-T0"}, "", true},
+      {"viewer, a display that is not there", {"-Viewer"}, ":97", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempDir dir;
+    std::vector<std::string> args = c.args;
+    const std::string source = dir.file("drawing.ve3");
+    if (c.viewer) {
+      std::ofstream(source) << "x";
+      args.push_back(source);
+    }
+    const ProgramRun r = runProgram(dir, args, c.viewer, {}, {{"DISPLAY", c.display}});
+    // One line on standard error, and an exit rather than an abort.
+    EXPECT_EQ(r.err.rfind("velluminar: cannot open a display: ", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    if (*c.display) {
+      EXPECT_NE(r.err.find(c.display), std::string::npos) << r.err;
+    }
+    if (c.viewer) {
+      EXPECT_EQ(r.status, 10);
+      EXPECT_EQ(r.out, "10\n");
+      EXPECT_EQ(r.channel, "10\n");
+      EXPECT_FALSE(test::fileExists(dir.file("drawing.bad")));
+    } else {
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.out, "");
+    }
+    // Nothing ran far enough to write settings or take the instance lock.
+    EXPECT_FALSE(test::fileExists(dir.file("config")));
+  }
 }
 
 TEST(Program, HelpAndVersion) {
