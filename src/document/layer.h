@@ -24,6 +24,21 @@ inline constexpr int32_t kThumbnailBox = 33;
 // Whether an image of w × h may be made for a layer.
 bool layerSizeAllowed(int64_t w, int64_t h);
 
+// The eight-step rectangle undo that each layer of the oldest drawings keeps
+// for itself (the undo manager provides it).
+class LayerOwnUndo {
+ public:
+  virtual ~LayerOwnUndo() = default;
+  // Keeps the pixels of `rect` before they change.
+  virtual bool PushRect(const CBlockVMTC& image, Area rect) = 0;
+  // Puts the newest kept rectangle back (keeping what it replaces for the
+  // other direction) and reports it.
+  virtual bool UndoRect(CBlockVMTC& image, Area& rect) = 0;
+  virtual bool RedoRect(CBlockVMTC& image, Area& rect) = 0;
+  virtual int64_t MemoryUsed() const = 0;
+  virtual void Clear() = 0;
+};
+
 class CLayerData {
  public:
   CLayerData(int32_t index, bool withOwnUndo);
@@ -96,9 +111,10 @@ class CLayerData {
   RandomState random;
   std::unique_ptr<CBlockVMTC> pixels;
   TMTC thumbnail;
-  // Layers of the legacy generation keep an eight-step undo of their own; the
-  // undo manager attaches it. Until then only the wish is recorded.
+  // Layers of the legacy generation keep an eight-step undo of their own,
+  // which the paper attaches from its undo manager.
   bool wantsOwnUndo = false;
+  std::unique_ptr<LayerOwnUndo> ownUndo;
 
  private:
   static int32_t idCounter;

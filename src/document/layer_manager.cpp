@@ -322,12 +322,17 @@ bool CLayerMngr::CutOutside(int32_t index, std::unique_ptr<CLayerData>* oldLayer
 }
 
 void CLayerMngr::DropOwnUndo() {
-  for (auto& l : layers) l->wantsOwnUndo = false;
+  for (auto& l : layers) {
+    l->wantsOwnUndo = false;
+    l->ownUndo.reset();
+  }
 }
 
 int64_t CLayerMngr::OwnUndoMemory() const {
-  // No layer carries an own undo manager yet.
-  return 0;
+  int64_t sum = 0;
+  for (const auto& l : layers)
+    if (l->ownUndo) sum += l->ownUndo->MemoryUsed();
+  return sum;
 }
 
 int64_t CLayerMngr::MemoryUsed() const {

@@ -64,7 +64,7 @@ bool TPaper::newPaper(TFlowImage& flow, const std::string& paperName, int32_t re
 
 int64_t TPaper::memoryUsage(int64_t* layerBytes, int64_t* undoBytes) const {
   const int64_t layerTotal = layers.MemoryUsed();
-  const int64_t undoTotal = drawGeneration == DrawGeneration::Legacy ? layers.OwnUndoMemory() : 0;
+  const int64_t undoTotal = drawGeneration == DrawGeneration::Legacy ? layers.OwnUndoMemory() : undo->MemoryUsed();
   if (layerBytes) *layerBytes = layerTotal;
   if (undoBytes) *undoBytes = undoTotal;
   const int64_t viewBytes = viewImage.IsAllocated() ? viewImage.ByteSize() : 0;

@@ -216,7 +216,12 @@ class TPaper {
   bool canRedo() const;
   bool undoStep(TFlowImage& flow, int32_t& layer, Area& rect);
   bool redoStep(TFlowImage& flow, int32_t& layer, Area& rect);
-  void clearUndo() { undo->Clear(); }
+  // Empties undo and redo; the event stream's steps can then no longer be taken back.
+  void clearUndo();
+  // Swaps what an undo record holds with the paper's state: undo when isUndo,
+  // else redo. Reports the layer, rectangle and reaction word to refresh by.
+  // False when the record no longer fits the paper.
+  bool applyUndo(UndoEntry& entry, bool isUndo, UndoOutcome& out);
   // Takes over the recorder and the undo manager; none restores the silent ones.
   void setHooks(std::unique_ptr<PaperEventHook> eventHook, std::unique_ptr<PaperUndoHook> undoHook);
   PaperEventHook& eventHook() { return *events; }
@@ -284,6 +289,12 @@ class TPaper {
   bool playingBack = false;
   // Set by every change; the owning window shows it and clears it on save.
   bool modified = false;
+  // Counts changes, for displays that follow the paper without being told.
+  uint64_t changeCount = 0;
+  void markModified() {
+    modified = true;
+    ++changeCount;
+  }
   PaperObserver* observer = nullptr;  // not owned
 
  private:
@@ -295,7 +306,6 @@ class TPaper {
   // False when memory runs out.
   bool imagePacket(PaperOp op, int32_t layer, const TMTC& image, const std::string* layerName,
                    std::span<const uint8_t> attributes, EventPacket& out) const noexcept;
-  void markModified();
   void layersChanged();
   void masksChanged();
   EventPacket maskPacket(PaperOp op, int32_t mask) const;
@@ -304,6 +314,7 @@ class TPaper {
   bool replaceMask(PaperOp op, EventPacket packet, int32_t mask, std::unique_ptr<CMaskData> made, bool record,
                    bool turnOn);
   void setSelectionFlags(int32_t flags);
+  bool applyMaskUndo(UndoEntry& entry, bool isUndo);
   void refreshWholeLayer(TFlowImage& flow, int32_t layer);
   void afterStructureChange(TFlowImage& flow);
   void reactTo(TFlowImage& flow, const UndoOutcome& outcome, bool isUndo);

@@ -64,14 +64,18 @@ class PaperEventHook {
   virtual int32_t EventCount() const { return 0; }
   virtual bool UndoLast() { return true; }
   virtual bool RedoLast() { return true; }
+  // Undo was cleared: the stream's steps can no longer be taken back.
+  virtual void ClearHistory() {}
 };
 
 // Which builder an undo kind needs.
 enum class UndoClass : uint8_t { None = 0, Rect = 1, LayerWithData = 2, Layer = 3, Attribute = 4, Object = 5, Mask = 6 };
 
 // The old state of one change. Rectangle and layer records copy the pixels
-// of `layer` when pushed, before the change; object records take the objects
-// the change replaced.
+// of `layer` when pushed, before the change (unless the change hands its old
+// image over in `image`); object records take the objects the change
+// replaced. Stepping a record swaps what it holds with the paper's state, so
+// the same record serves undo and redo.
 struct UndoEntry {
   UndoClass cls = UndoClass::None;
   uint8_t kind = 0;
@@ -109,9 +113,13 @@ class PaperUndoHook {
   virtual bool Push(UndoEntry&&) { return false; }
   virtual bool Undo(UndoOutcome&) { return false; }
   virtual bool Redo(UndoOutcome&) { return false; }
-  // Rebuilds its records after the event stream and undo fell out of step.
-  virtual void Rebuild() {}
+  // Drops the oldest undo records until at most `count` are left, after the
+  // event stream fell behind.
+  virtual void TrimTo(int32_t) {}
   virtual void Clear() {}
+  virtual int64_t MemoryUsed() const { return 0; }
+  // The own undo of a layer of the oldest drawings; none without undo.
+  virtual std::unique_ptr<LayerOwnUndo> MakeLayerUndo() { return nullptr; }
 };
 
 // What the window around a paper hears of its changes.

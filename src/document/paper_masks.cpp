@@ -346,13 +346,16 @@ bool TPaper::copyMaskToLayerAlpha(TFlowImage& flow, int32_t layer, int32_t mask,
     EventPacket p = packetOf(PaperOp::MaskToLayerAlpha);
     p.u16(uint32_t(layer)).u16(uint32_t(mask));
     recordEvent(PaperOp::MaskToLayerAlpha, std::move(p));
+  }
+  // Undo takes the old image itself: no copy is needed.
+  std::swap(l->pixels, image);
+  if (record) {
     UndoEntry e;
     e.layerIndex = layer;
-    e.layer = l;
     e.rect = Area(l->pixels->size());
+    e.image = std::move(image);
     pushUndo(PaperOp::MaskToLayerAlpha, std::move(e), record);
   }
-  l->pixels = std::move(image);
   markModified();
   refreshWholeLayer(flow, layer);
   return true;
@@ -371,13 +374,15 @@ bool TPaper::cutSelection(TFlowImage& flow, int32_t layer, bool record) {
     EventPacket p = packetOf(PaperOp::CutSelection);
     p.u16(uint32_t(layer)).u16(uint32_t(mask));
     recordEvent(PaperOp::CutSelection, std::move(p));
+  }
+  std::swap(l->pixels, image);
+  if (record) {
     UndoEntry e;
     e.layerIndex = layer;
-    e.layer = l;
     e.rect = Area(l->pixels->size());
+    e.image = std::move(image);
     pushUndo(PaperOp::CutSelection, std::move(e), record);
   }
-  l->pixels = std::move(image);
   markModified();
   refreshWholeLayer(flow, layer);
   return true;

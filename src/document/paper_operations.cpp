@@ -60,12 +60,21 @@ EventPacket TPaper::packetOf(PaperOp op) const {
 bool TPaper::recordEvent(PaperOp, EventPacket packet) { return events->Record(std::move(packet)); }
 
 bool TPaper::pushUndo(PaperOp op, UndoEntry&& entry, bool record) {
-  if (!record) return false;
+  if (!record || !undo->Enabled()) return false;
   const PaperOpEntry& e = paperOpEntry(op);
   entry.kind = e.undoKind;
   entry.cls = e.undoClass;
   if (entry.layerId < 0) entry.layerId = layers.IdAt(entry.layerIndex);
-  return undo->Push(std::move(entry));
+  if (undo->Push(std::move(entry))) return true;
+  // The change goes ahead without its record: the older records no longer
+  // lead back to this state, and the stream's steps would not match them.
+  clearUndo();
+  return false;
+}
+
+void TPaper::clearUndo() {
+  undo->Clear();
+  events->ClearHistory();
 }
 
 // The layer's current attributes with the changed field already holding its
@@ -102,7 +111,6 @@ bool TPaper::imagePacket(PaperOp op, int32_t layer, const TMTC& image, const std
   }
 }
 
-void TPaper::markModified() { modified = true; }
 
 void TPaper::layersChanged() {
   if (!observer) return;
@@ -792,31 +800,38 @@ bool TPaper::pasteAsNewLayer(TFlowImage& flow, const TMTC& image, bool record, c
     h += std::clamp<int64_t>(readI32(&attributes[36]), 0, image.height);
   }
   if (!layerSizeAllowed(w, h)) return false;
-  // The packet is made before anything changes, so running out of memory
-  // for it leaves the paper as it was.
+  // Everything that may fail comes first: the packet and the whole new
+  // layer. A refusal or a lack of memory then leaves paper, stream and undo
+  // as they were.
   EventPacket packet;
   const bool recording = record && events->Recording();
   if (recording && !imagePacket(PaperOp::PasteAsNewLayer, layers.Current(), image, layerName, attributes, packet)) {
     ui().Warning(text(TextId::OutOfMemory));
     return false;
   }
-  const int32_t at = layers.AppendNew(int32_t(w), int32_t(h), 1, 255, kModeNormal, false);
+  std::unique_ptr<CLayerData> made(new (std::nothrow) CLayerData(0, false));
+  const Size box = layers.ThumbnailBox();
+  if (!made || !made->InitPixels(int32_t(w), int32_t(h), kModeNormal) ||
+      !made->pixels->WriteFrom(image, {0, 0}, 255, image.area())) {
+    ui().Warning(text(TextId::OutOfMemory));
+    return false;
+  }
+  made->pixels->Compact();
+  made->offsetX = made->offsetY = 0;
+  made->paperWidth = width;
+  made->paperHeight = height;
+  made->SizeThumbnail(box.width, box.height);
+  applyAttributeBlock(*made, attributes, nullptr);
+  if (recording) recordEvent(PaperOp::PasteAsNewLayer, std::move(packet));
+  const int32_t at = layers.InsertExisting(layers.Count(), std::move(made));
   if (at < 0) {
     if (record) clearUndo();
     return false;
   }
   layers.NameLayer(at, 1);
   CLayerData& l = *layers.At(at);
-  l.offsetX = l.offsetY = 0;
-  l.paperWidth = width;
-  l.paperHeight = height;
-  const Size box = layers.ThumbnailBox();
-  l.SizeThumbnail(box.width, box.height);
-  l.pixels->WriteFrom(image, {0, 0}, 255, image.area());
-  l.pixels->Compact();
-  applyAttributeBlock(l, attributes, layerName);
+  if (layerName && !attributes.empty()) l.name = *layerName;
   if (record) {
-    if (recording) recordEvent(PaperOp::PasteAsNewLayer, std::move(packet));
     UndoEntry e;
     e.layerIndex = at;
     pushUndo(PaperOp::PasteAsNewLayer, std::move(e), record);
@@ -834,30 +849,35 @@ bool TPaper::pasteIntoLayer(TFlowImage& flow, int32_t layer, const TMTC& image, 
   if (!l || !l->pixels || !pasteAcceptable(image, layerName, attributes)) return false;
   WaitCursor wait;
   const Area area(0, 0, std::min(image.width, l->pixels->width), std::min(image.height, l->pixels->height));
+  // The new pixels and the packet are made first, so a failure changes nothing.
+  EventPacket packet;
+  const bool recording = record && events->Recording();
+  if (recording && !imagePacket(PaperOp::PasteIntoLayer, layer, image, layerName, attributes, packet)) {
+    ui().Warning(text(TextId::OutOfMemory));
+    return false;
+  }
+  std::unique_ptr<CBlockVMTC> pasted(new (std::nothrow) CBlockVMTC(*l->pixels));
+  if (!pasted || !pasted->IsValid() || (!area.empty() && !pasted->WriteFrom(image, {0, 0}, 255, area))) {
+    ui().Warning(text(TextId::OutOfMemory));
+    return false;
+  }
+  pasted->Compact(area);
+  if (recording) recordEvent(PaperOp::PasteIntoLayer, std::move(packet));
   if (record) {
-    EventPacket packet;
-    if (events->Recording()) {
-      if (!imagePacket(PaperOp::PasteIntoLayer, layer, image, layerName, attributes, packet)) {
-        ui().Warning(text(TextId::OutOfMemory));
-        return false;
-      }
-      recordEvent(PaperOp::PasteIntoLayer, std::move(packet));
-    }
     UndoEntry e;
     e.layerIndex = layer;
     e.layer = l;
     e.rect = area;
     pushUndo(PaperOp::PasteIntoLayer, std::move(e), record);
   }
-  const bool ok = area.empty() || l->pixels->WriteFrom(image, {0, 0}, 255, area);
-  l->pixels->Compact(area);
+  std::swap(l->pixels, pasted);
   applyAttributeBlock(*l, attributes, layerName);
   markModified();
   recomposeAll(true);
   if (l->thumbnail.IsAllocated()) l->RenderThumbnail();
   if (flow.boundLayer == layer) loadLayerToFlow(flow, layer, true);
   layersChanged();
-  return ok;
+  return true;
 }
 
 bool TPaper::pushStrokeUndo(int32_t layer, Area layerRect) {
@@ -880,7 +900,7 @@ bool TPaper::undoStep(TFlowImage& flow, int32_t& layer, Area& rect) {
   WaitCursor wait;
   if (events->Recording() && events->EventCount() < undo->UndoCount()) {
     ui().Warning(text(TextId::EventFixed));
-    undo->Rebuild();
+    undo->TrimTo(events->EventCount());
     if (events->EventCount() < undo->UndoCount()) ui().Warning(text(TextId::EventRecordError));
   }
   UndoOutcome out;

@@ -91,7 +91,7 @@ Area EndStroke(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& sessi
   // An empty stroke, or one whose layer is gone, still leaves the coverage
   // clean for the next one.
   paper.commitFlowRect(flow, s.layerIndex, true, rect);
-  if (layer && !rect.empty()) paper.modified = true;
+  if (layer && !rect.empty()) paper.markModified();
   if (!layer || rect.empty()) return {};
   Area paperRect(rect.x - layer->offsetX, rect.y - layer->offsetY, rect.width, rect.height);
   // The composite already shows the committed pixels; only dissolving layers,

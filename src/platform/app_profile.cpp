@@ -259,6 +259,8 @@ void CAppProfile::load(const SettingsStore& store, const MachineFacts& facts) {
   clampInt(jpegQStd, 0, 100);
   clampInt(jpegQLow, 0, 100);
   clampInt(psdSaveVer, 3, 7);
+  // The undo depth also sizes every paper's event history.
+  clampInt(undoMax, 0, 999);
   clampInt(mouseMBtnFunc, 0, 10);
   clampWindowSize(mainWinW, machine.screenWidth);
   clampWindowSize(mainWinH, machine.screenHeight);

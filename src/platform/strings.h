@@ -202,6 +202,17 @@ enum class TextId {
   HintShowLayerWindow,
   CmdShowSelectWindow,
   HintShowSelectWindow,
+  MemoryLine,
+  LayerMemoryCaption,
+  CmdEditUndo,
+  HintEditUndo,
+  CmdEditRedo,
+  HintEditRedo,
+  CmdEditUndoClear,
+  HintEditUndoClear,
+  AskUndoClear,
+  AskDeleteWithoutUndo,
+  UndoLimitChangeFailed,
   Count
 };
 

@@ -18,6 +18,8 @@
 #include <QWheelEvent>
 
 #include "pixel/pixel_math.h"
+#include "platform/app_profile.h"
+#include "undo/undo_manager.h"
 #include "shell/cli/canvas_scroll.h"
 #include "shell/qt_ui.h"
 
@@ -36,6 +38,9 @@ TDrawWindow::TDrawWindow(QWidget* parent)
   setFocusPolicy(Qt::StrongFocus);
   setFrameShape(QFrame::NoFrame);
   paperObj->observer = this;
+  // Every change the user makes here can be taken back.
+  const int32_t depth = appProfile().undoMax;
+  paperObj->setHooks(nullptr, std::make_unique<CUndoMngrEx>(*paperObj, CUndoMngrEx::kSpare, depth, depth));
   // Rotated and smoothed views show the margin's colour around the paper.
   paperObj->viewBackgroundColor = palette().color(QPalette::Dark).rgb() & 0x00FFFFFFu;
 }

@@ -208,6 +208,7 @@ void TMainForm::createCommands() {
                updateCommands();
              });
 
+  createEditCommands();
   createSelectionCommands();
 
   addCommand("actWindowCascade", text(TextId::CmdWindowCascade), text(TextId::HintWindowCascade), {}, kMenuWindow,
@@ -264,7 +265,7 @@ void TMainForm::updateCommands() {
   const bool any = !area->subWindowList().isEmpty();
   for (const char* name : {"actWindowCascade", "actWindowTileVertical", "actWindowTileHorizontal", "actWindowMinimizeAll"})
     if (QAction* a = command(name)) a->setEnabled(any);
-  updateSelectionCommands();
+  updateEditCommands();
 }
 
 void TMainForm::tileCanvases(bool sideBySide) {
@@ -301,6 +302,7 @@ std::vector<TDrawWindow*> TMainForm::canvases() const {
 void TMainForm::timerTick() {
   for (TDrawWindow* c : canvases()) c->timerTick();
   updateCommands();
+  updateMemoryLine();
   emit ticked();
 }
 

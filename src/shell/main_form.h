@@ -15,6 +15,7 @@
 
 class QMdiArea;
 class QMdiSubWindow;
+class QLabel;
 class QMenu;
 class QTimer;
 
@@ -97,7 +98,12 @@ class TMainForm : public QMainWindow {
   void createMenus();
   void createCommands();
   void createSelectionCommands();
-  void updateSelectionCommands();
+  void createEditCommands();
+  // Undo (or redo) one step of the active canvas.
+  void stepUndo(bool undo);
+  // The status bar's memory line, when the active paper changed.
+  void updateMemoryLine();
+  void updateEditCommands();
   // The active canvas when its paper may be changed now (no stroke running), else none.
   TDrawWindow* editableCanvas() const;
   // The Window menu's show commands of the panels.
@@ -130,6 +136,9 @@ class TMainForm : public QMainWindow {
   int cascadeIndex = 0;
   // The grow and shrink amount dialogs start from the last value given.
   int lastGrowAmount = 1, lastShrinkAmount = 1;
+  QLabel* memoryLabel = nullptr;
+  const void* memoryShownFor = nullptr;
+  uint64_t memoryShownAt = 0;
   int exitStatus = 0;
   std::string viewerSource;
   bool viewerWaiting = false;

@@ -199,7 +199,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ClampCase{"window", "mainWinW", 5000, 1920}, ClampCase{"window", "mainWinH", 5000, 1080},
                     ClampCase{"window", "mainWinH", 199, 200}, ClampCase{"window", "mainWinX", -50, -50},
                     ClampCase{"window", "layerWinW", 50, 50}, ClampCase{"config", "fillLimit", 9999, 9999},
-                    ClampCase{"config", "undoMax", -4, -4}));
+                    ClampCase{"config", "undoMax", -4, 0}, ClampCase{"config", "undoMax", 5000, 999}));
 
 TEST(AppProfile, WindowSizeWithoutAScreenSize) {
   MachineFacts f = testFacts();

@@ -67,3 +67,30 @@ TEST(SelectionMenu, SelectAllDeselectAndInvertRunOnTheActiveCanvas) {
 
 }  // namespace
 }  // namespace vl
+
+namespace vl {
+namespace {
+
+TEST(EditMenu, UndoAndRedoStepTheActiveCanvasAndFollowWhatIsAvailable) {
+  test::TestApp app;
+  TMainForm form(StartupOptions{});
+  TDrawWindow* canvas = form.newCanvas(40, 30, 72, "p");
+  ASSERT_NE(canvas, nullptr);
+  QAction* undo = form.command("actEditUndo");
+  QAction* redo = form.command("actEditRedo");
+  ASSERT_TRUE(undo && redo);
+  EXPECT_EQ(undo->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Z));
+  EXPECT_TRUE(redo->shortcuts().contains(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)));
+  emit form.ticked();
+  form.command("actSelectAll")->trigger();
+  EXPECT_TRUE(undo->isEnabled());
+  EXPECT_FALSE(redo->isEnabled());
+  undo->trigger();
+  EXPECT_FALSE(canvas->paper().masks.CurrentMask()->HasChannel());
+  EXPECT_TRUE(redo->isEnabled());
+  redo->trigger();
+  EXPECT_TRUE(canvas->paper().masks.CurrentMask()->HasChannel());
+}
+
+}  // namespace
+}  // namespace vl

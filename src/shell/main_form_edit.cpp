@@ -1,18 +1,64 @@
-// The selection menu of the main window.
+// The edit and selection menus of the main window.
 #include <QAction>
 #include <QInputDialog>
+#include <QLabel>
 #include <QMenu>
+#include <QStatusBar>
 
 #include "platform/strings.h"
 #include "shell/draw_window.h"
 #include "shell/main_form.h"
 #include "shell/qt_ui.h"
+#include "undo/undo_manager.h"
 
 namespace vl {
 
 TDrawWindow* TMainForm::editableCanvas() const {
   TDrawWindow* c = activeCanvas();
   return c && !c->strokeInProgress() ? c : nullptr;
+}
+
+void TMainForm::createEditCommands() {
+  const Menu m = kMenuEdit;
+  addCommand("actEditUndo", text(TextId::CmdEditUndo), text(TextId::HintEditUndo), QKeySequence(Qt::CTRL | Qt::Key_Z), m,
+             [this] { stepUndo(true); });
+  QAction* redo = addCommand("actEditRedo", text(TextId::CmdEditRedo), text(TextId::HintEditRedo),
+                             QKeySequence(Qt::CTRL | Qt::Key_Y), m, [this] { stepUndo(false); });
+  redo->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)});
+  addCommand("actEditUndoClear", text(TextId::CmdEditUndoClear), text(TextId::HintEditUndoClear), {}, m, [this] {
+    TDrawWindow* c = editableCanvas();
+    if (!c || !ui().Question(text(TextId::AskUndoClear), Buttons::YesNo)) return;
+    c->paper().clearUndo();
+    updateCommands();
+    updateMemoryLine();
+  });
+  memoryLabel = new QLabel(this);
+  statusBar()->addPermanentWidget(memoryLabel);
+}
+
+void TMainForm::stepUndo(bool undo) {
+  // A stroke being drawn is never taken back half-way.
+  TDrawWindow* c = editableCanvas();
+  if (!c) return;
+  int32_t layer = -1;
+  Area rect;
+  const bool done = undo ? c->paper().undoStep(c->flow(), layer, rect) : c->paper().redoStep(c->flow(), layer, rect);
+  if (done) {
+    c->LayersChanged();
+    c->MasksChanged();
+    c->viewport()->update();
+  }
+  updateCommands();
+  updateMemoryLine();
+}
+
+void TMainForm::updateMemoryLine() {
+  const TDrawWindow* c = activeCanvas();
+  const uint64_t at = c ? c->paper().changeCount : 0;
+  if (c == memoryShownFor && at == memoryShownAt && c) return;
+  memoryShownFor = c;
+  memoryShownAt = at;
+  if (memoryLabel) memoryLabel->setText(c ? toQt(memoryLine(c->paper())) : QString());
 }
 
 void TMainForm::createSelectionCommands() {
@@ -85,8 +131,11 @@ void TMainForm::createSelectionCommands() {
              {}, m, onPaper([](TDrawWindow& c) { c.paper().maskFromLayer(0, true); }));
 }
 
-void TMainForm::updateSelectionCommands() {
+void TMainForm::updateEditCommands() {
   TDrawWindow* c = editableCanvas();
+  if (QAction* a = command("actEditUndo")) a->setEnabled(c && c->paper().canUndo());
+  if (QAction* a = command("actEditRedo")) a->setEnabled(c && c->paper().canRedo());
+  if (QAction* a = command("actEditUndoClear")) a->setEnabled(c && (c->paper().canUndo() || c->paper().canRedo()));
   const TPaper* p = c ? &c->paper() : nullptr;
   const CMaskData* mask = p ? p->masks.CurrentMask() : nullptr;
   const bool r = p != nullptr, rm = r && mask && mask->HasChannel();
