@@ -26,10 +26,12 @@ void TInstanceServer::accepted() {
       socket->deleteLater();
       continue;
     }
-    auto* reader = new CInstanceReader;
+    // The server keeps each connection's reader, so readers of connections
+    // still open when the server ends go with it.
+    CInstanceReader* reader = readers.emplace(socket, std::make_unique<CInstanceReader>()).first->second.get();
     connect(socket, &QLocalSocket::readyRead, this, [this, socket, reader] { readFrom(socket, reader); });
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-    connect(socket, &QObject::destroyed, this, [reader] { delete reader; });
+    connect(socket, &QObject::destroyed, this, [this, socket] { readers.erase(socket); });
     readFrom(socket, reader);
   }
 }

@@ -5,6 +5,8 @@
 #include <QString>
 #include <sys/types.h>
 #include <unistd.h>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,7 @@ class TInstanceServer : public QObject {
   QLocalServer* server;
   uint32_t queryValue;
   uid_t allowedUser;
+  std::map<const QObject*, std::unique_ptr<CInstanceReader>> readers;
 };
 
 enum class HandOver {

@@ -38,8 +38,9 @@ int listenAt(const std::string& path) {
 }
 
 // Plays the first instance on listening sockets: answers every query with
-// "VL20" and keeps every byte it is sent, until `stop` is set, `ms` have
-// passed, or (with oneVisit) the first caller has gone.
+// "VL20" and keeps every byte it is sent, until `stop` is set and nothing
+// more waits to be read, `ms` have passed, or (with oneVisit) the first
+// caller has gone.
 std::string serveLikeTheFirstInstance(const std::vector<int>& listening, const std::atomic<bool>& stop, int ms,
                                       bool oneVisit = false) {
   std::string received;
@@ -49,10 +50,15 @@ std::string serveLikeTheFirstInstance(const std::vector<int>& listening, const s
   std::vector<std::string> pending(fds.size());
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   bool done = false;
-  while (!stop && !done && std::chrono::steady_clock::now() < end) {
-    if (::poll(fds.data(), fds.size(), 20) <= 0) continue;
+  while (!done && std::chrono::steady_clock::now() < end) {
+    // Once stopped, what has arrived is still read before the end.
+    const bool stopping = stop;
+    if (::poll(fds.data(), fds.size(), stopping ? 0 : 20) <= 0) {
+      if (stopping) break;
+      continue;
+    }
     for (size_t i = 0; i < fds.size(); ++i) {
-      if (!(fds[i].revents & (POLLIN | POLLHUP))) continue;
+      if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       if (i < listeners) {
         const int c = ::accept4(fds[i].fd, nullptr, nullptr, SOCK_CLOEXEC);
         if (c >= 0) {
@@ -64,7 +70,8 @@ std::string serveLikeTheFirstInstance(const std::vector<int>& listening, const s
       char buf[4096];
       const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
       if (n <= 0) {
-        fds[i].events = 0;
+        ::close(fds[i].fd);
+        fds[i].fd = -1;  // poll passes it over from now on
         done = oneVisit;
         continue;
       }
@@ -76,7 +83,8 @@ std::string serveLikeTheFirstInstance(const std::vector<int>& listening, const s
       }
     }
   }
-  for (size_t i = listeners; i < fds.size(); ++i) ::close(fds[i].fd);
+  for (size_t i = listeners; i < fds.size(); ++i)
+    if (fds[i].fd >= 0) ::close(fds[i].fd);
   return received;
 }
 
