@@ -27,11 +27,17 @@ void syncFolderOf(const std::string& path) {
 }
 
 // The file a save replaces: links are followed to the file they name, which
-// need not exist yet. Empty for a loop or a chain too long to be meant.
+// need not exist yet. Empty for a loop or a chain too long to be meant. A link
+// that neither we nor the owner of its folder made (one planted in a shared
+// folder) is not followed: the save then replaces the link itself, or fails
+// where the folder protects it.
 std::string followLinks(std::string path) {
   for (int hops = 0; hops < 40; ++hops) {
-    struct stat st;
+    struct stat st, folder;
     if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    if (st.st_uid != ::geteuid() &&
+        (::stat(folderOf(path).c_str(), &folder) != 0 || folder.st_uid != st.st_uid))
+      return path;
     std::vector<char> buf(size_t(st.st_size > 0 ? st.st_size : 255) + 1);
     const ssize_t n = ::readlink(path.c_str(), buf.data(), buf.size());
     if (n <= 0 || size_t(n) >= buf.size()) return {};

@@ -24,7 +24,10 @@ struct AtomicFileCalls {
 // umask) and renames it over the target only when every byte is on disk;
 // without a Commit, or when it fails, the temporary is removed and the target
 // is left as it was. A target that is a symbolic link is written through:
-// the link stays and the file it names is replaced.
+// the link stays and the file it names is replaced. Only links of this user,
+// or of the owner of their folder, are followed; one planted by someone else
+// in a shared folder is replaced itself (or, where the folder forbids that,
+// the save fails).
 class AtomicFileWriter {
  public:
   explicit AtomicFileWriter(const AtomicFileCalls& calls = {}) : calls(calls) {}

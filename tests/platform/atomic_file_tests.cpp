@@ -120,6 +120,22 @@ TEST_F(AtomicFile, LinksAreWrittenThrough) {
   EXPECT_TRUE(fs::is_symlink(dir / "loop1"));
 }
 
+// A link someone else planted in a shared folder is not followed: the file
+// it names is never written.
+TEST_F(AtomicFile, LinkOfAnotherUserInASharedFolderIsNotFollowed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to make a link of another user";
+  const fs::path shared = dir / "shared", victim = dir / "victim.txt";
+  fs::create_directory(shared);
+  ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+  writeAll(victim, "precious");
+  fs::create_symlink(victim, shared / "out.bmp");
+  ASSERT_EQ(::lchown((shared / "out.bmp").c_str(), 65534, 65534), 0);
+  // Root may replace the link itself; the victim stays as it was.
+  writeFileAtomically((shared / "out.bmp").string(), "picture", 7);
+  EXPECT_EQ(readAll(victim), "precious");
+  EXPECT_EQ(folderNames(dir), (std::vector<std::string>{"shared", "victim.txt"}));
+}
+
 // A failure at any step leaves the previous file as it was and takes the
 // temporary file away.
 TEST_F(AtomicFile, FailureAtAnyStepKeepsThePreviousFile) {
