@@ -89,6 +89,23 @@ void BM_ComposeNormalHalfOpacity(benchmark::State& state) {
 }
 BENCHMARK(BM_ComposeNormalHalfOpacity)->Unit(benchmark::kMillisecond);
 
+// Dissolve: one random draw per pixel, the layer walked tile by tile.
+void BM_ComposeDissolve(benchmark::State& state) {
+  Fixture& f = fixture();
+  vl::ComposeParams p;
+  p.mode = vl::kModeNormal;
+  p.dissolve = true;
+  p.dissolveAmount = 160;
+  for (auto _ : state) {
+    vl::RandomState r(12345, 0, 255);
+    p.random = &r;
+    vl::composeImage(f.composite, {0, 0}, f.layer, vl::Area(0, 0, kSide, kSide), p);
+    benchmark::ClobberMemory();
+  }
+  state.counters["Mpix/s"] = benchmark::Counter(double(kSide) * kSide * 1e-6, benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_ComposeDissolve)->Unit(benchmark::kMillisecond);
+
 // Every tile uniform: one fill per tile row, no pixel memory read.
 void BM_ComposeUniformTiles(benchmark::State& state) {
   Fixture& f = fixture();

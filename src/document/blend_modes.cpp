@@ -417,9 +417,27 @@ void composeImage(TMTC& composite, Point dst, const CBlockVMTC& image, Area src,
     dst.y += occupied.top - src.y;
     src = Area(occupied);
   }
+  const int32_t ox = dst.x - src.x, oy = dst.y - src.y;
+  // Dissolve draws one number per pixel in the order of the tile walk, so a
+  // recorded pattern comes out the same however wide the rectangle is: tile
+  // by tile, each piece's rows top to bottom.
+  if (p.dissolve && p.random && !p.legacy && lp) {
+    image.Walk(src, [&](const TileDesc& t, const Area& l, Point ip) {
+      if (!t.allocated && alpha(t.uniform) == 0) return true;
+      for (int32_t j = 0; j < l.height; ++j) {
+        uint32_t* d = composite.Row(ip.y + j + oy) + ip.x + ox;
+        if (t.allocated) {
+          composeRow(p, d, image.TileRow(t, l.y + j) + l.x, l.width);
+        } else {
+          composeFill(p, d, t.uniform, l.width);
+        }
+      }
+      return true;
+    });
+    return;
+  }
   // Row by row, so the composite is written in memory order. The legacy inks
   // ignore alpha, so only the current generation skips transparent tiles.
-  const int32_t ox = dst.x - src.x, oy = dst.y - src.y;
   image.WalkRows(src, [&](const TileDesc& t, int32_t tx, int32_t ty, int32_t n, Point ip) {
     if (!t.allocated && alpha(t.uniform) == 0 && !p.legacy) return;
     uint32_t* d = composite.Row(ip.y + oy) + ip.x + ox;

@@ -242,11 +242,24 @@ void TPaper::recomposeRect(Area rect, bool overlay) {
     visible.push_back({&l, i == strokeLayer && strokeFlow && strokeFlow->colour.IsAllocated(), p});
   }
   // Band by band, so the composite stays in the cache while every layer is
-  // laid over it. Each layer still meets its rows top to bottom, so its
-  // dissolve draws come in the same order as without bands.
+  // laid over it. A dissolving layer draws its numbers tile by tile, so no
+  // band may cut one of its tile rows: bands follow the tile rows of the
+  // dissolving layers, or, when their rows do not line up, the rectangle is
+  // one band.
   constexpr int32_t kBand = 32;
-  for (int32_t y = rect.y; y < rect.bottom(); y += kBand) {
-    const Area band(rect.x, y, rect.width, std::min(kBand, rect.bottom() - y));
+  int32_t phase = 0;  // bands start where (y + phase) is a multiple of kBand
+  bool banded = true, dissolving = false;
+  for (const Visible& v : visible) {
+    if (!v.params.dissolve || legacy || v.fromFlow) continue;
+    const int32_t p = int32_t(((int64_t(v.layer->offsetY) % kBand) + kBand) % kBand);
+    if (v.layer->pixels->tileSize != kBand || (dissolving && p != phase)) banded = false;
+    phase = p;
+    dissolving = true;
+  }
+  for (int32_t y = rect.y; y < rect.bottom();) {
+    const int32_t next = banded ? y + kBand - int32_t((int64_t(y) + phase) % kBand) : rect.bottom();
+    const Area band(rect.x, y, rect.width, std::min(next, rect.bottom()) - y);
+    y = band.bottom();
     compositeImage.FillMasked(band, paperColor, 0x00FFFFFFu);
     for (const Visible& v : visible) {
       const CLayerData& l = *v.layer;

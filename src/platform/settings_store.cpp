@@ -297,7 +297,7 @@ bool keepBackup(const std::string& path) {
     char buf[65536];
     size_t n;
     bool ok = true;
-    while (ok && (n = std::fread(buf, 1, sizeof buf, in)) > 0) ok = std::fwrite(buf, 1, n, out.Stream()) == n;
+    while (ok && (n = std::fread(buf, 1, sizeof buf, in)) > 0) ok = out.Write(buf, n);
     kept = ok && !std::ferror(in) && out.Commit();
   }
   std::fclose(in);

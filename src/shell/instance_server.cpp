@@ -5,24 +5,33 @@
 
 namespace vl {
 
-TInstanceServer::TInstanceServer(uint32_t answer, QObject* parent)
-    : QObject(parent), server(new QLocalServer(this)), queryValue(answer) {
+TInstanceServer::TInstanceServer(uint32_t answer, uid_t user, QObject* parent)
+    : QObject(parent), server(new QLocalServer(this)), queryValue(answer), allowedUser(user) {
   server->setSocketOptions(QLocalServer::UserAccessOption);
   connect(server, &QLocalServer::newConnection, this, &TInstanceServer::accepted);
 }
 
-bool TInstanceServer::listen(const std::string& path) {
-  const QString name = QString::fromStdString(path);
-  QLocalServer::removeServer(name);
-  return server->listen(name);
+bool TInstanceServer::listen(const std::string& path, std::string& problem) {
+  if (!clearStaleSocket(path, allowedUser, problem)) return false;
+  if (server->listen(QString::fromStdString(path))) return true;
+  problem = "cannot listen at " + path + ": " + server->errorString().toStdString();
+  return false;
 }
 
 void TInstanceServer::accepted() {
   while (QLocalSocket* socket = server->nextPendingConnection()) {
-    auto* reader = new CInstanceReader;
+    // Programs of other users are not heard at all.
+    if (!peerIsUser(int(socket->socketDescriptor()), allowedUser)) {
+      socket->abort();
+      socket->deleteLater();
+      continue;
+    }
+    // The server keeps each connection's reader, so readers of connections
+    // still open when the server ends go with it.
+    CInstanceReader* reader = readers.emplace(socket, std::make_unique<CInstanceReader>()).first->second.get();
     connect(socket, &QLocalSocket::readyRead, this, [this, socket, reader] { readFrom(socket, reader); });
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-    connect(socket, &QObject::destroyed, this, [reader] { delete reader; });
+    connect(socket, &QObject::destroyed, this, [this, socket] { readers.erase(socket); });
     readFrom(socket, reader);
   }
 }
@@ -57,10 +66,16 @@ void TInstanceServer::readFrom(QLocalSocket* socket, CInstanceReader* reader) {
   }
 }
 
-HandOver handOverToRunningInstance(const std::string& path, const std::vector<std::string>& files, int timeoutMs) {
+HandOver handOverToRunningInstance(const std::string& path, const std::vector<std::string>& files, int timeoutMs,
+                                   uid_t user) {
   QLocalSocket socket;
   socket.connectToServer(QString::fromStdString(path));
   if (!socket.waitForConnected(timeoutMs)) return HandOver::NoAnswer;
+  // Paths go to no program of another user.
+  if (!peerIsUser(int(socket.socketDescriptor()), user)) {
+    socket.abort();
+    return HandOver::NoAnswer;
+  }
   const std::string query = encodeQuery(0);
   socket.write(query.data(), qint64(query.size()));
   if (!socket.waitForBytesWritten(timeoutMs)) return HandOver::NoAnswer;

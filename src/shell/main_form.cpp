@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDockWidget>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -13,6 +14,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
@@ -24,6 +26,7 @@
 #include "platform/app_profile.h"
 #include "platform/strings.h"
 #include "platform/ui_services.h"
+#include "shell/cli/dialog_folder.h"
 #include "shell/cli/product.h"
 #include "shell/draw_window.h"
 #include "shell/brush_picker.h"
@@ -387,8 +390,12 @@ void TMainForm::actFileNew() {
 
 void TMainForm::actFileOpen() {
   CAppProfile& profile = appProfile();
+  const std::string folder =
+      dialogStartFolder(profile.loadPath, profile.machine.programFolder,
+                        QStandardPaths::writableLocation(QStandardPaths::PicturesLocation).toStdString(),
+                        QDir::homePath().toStdString());
   const QStringList files = QFileDialog::getOpenFileNames(
-      this, {}, toQt(profile.loadPath), QStringLiteral("image files (*.bmp *.jpg *.jpeg *.png);;all files (*)"));
+      this, {}, toQt(folder), QStringLiteral("image files (*.bmp *.jpg *.jpeg *.png);;all files (*)"));
   for (const QString& f : files) {
     const std::string path = f.toStdString();
     if (openFile(path)) profile.loadPath = path.substr(0, path.rfind('/'));

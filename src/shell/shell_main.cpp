@@ -235,18 +235,32 @@ int runShell(const ParsedCommandLine& cl, const char* programPath, const ShellHo
   CInstanceLock lock;
   std::unique_ptr<TInstanceServer> server;
   if (!options.unattended) {
-    const InstanceNames names = instanceNames();
-    if (lock.acquire(names.lock)) {
-      server = std::make_unique<TInstanceServer>(queryAnswer(0, false, false));
-      if (!server->listen(names.server)) {
-        std::fprintf(stderr, "velluminar: cannot listen at %s\n", names.server.c_str());
-        server.reset();
-      }
+    // Without a private folder, or a lock of our own, nothing is exchanged:
+    // another user could listen there. This instance then runs on its own.
+    InstanceNames names;
+    std::string problem;
+    if (!instanceNames(names, problem)) {
+      std::fprintf(stderr, "velluminar: %s; this instance runs on its own\n", problem.c_str());
     } else {
-      std::vector<std::string> files;
-      for (const std::string& f : options.files) files.push_back(absoluteFilePath(f));
-      if (handOverToRunningInstance(names.server, files) == HandOver::Done) return 0;
-      // Nobody answered: this one starts normally, without the socket.
+      switch (lock.acquire(names.lock)) {
+        case CInstanceLock::kAcquired:
+          server = std::make_unique<TInstanceServer>(queryAnswer(0, false, false));
+          if (!server->listen(names.server, problem)) {
+            std::fprintf(stderr, "velluminar: %s\n", problem.c_str());
+            server.reset();
+          }
+          break;
+        case CInstanceLock::kBusy: {
+          std::vector<std::string> files;
+          for (const std::string& f : options.files) files.push_back(absoluteFilePath(f));
+          if (handOverToRunningInstance(names.server, files) == HandOver::Done) return 0;
+          // Nobody answered: this one starts normally, without the socket.
+          break;
+        }
+        case CInstanceLock::kUnusable:
+          std::fprintf(stderr, "velluminar: cannot lock %s; this instance runs on its own\n", names.lock.c_str());
+          break;
+      }
     }
   }
 

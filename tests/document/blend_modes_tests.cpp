@@ -775,6 +775,50 @@ TEST(BlendComposeImage, DissolveRepeatsFromTheStoredState) {
   EXPECT_GT(differ, 1000);
 }
 
+// Dissolve draws one number per composed pixel in the order of the tile walk:
+// tile rows top to bottom, tiles left to right, and inside each tile piece its
+// rows top to bottom. Transparent uniform tiles are not composed and draw nothing.
+TEST(BlendComposeImage, DissolveDrawsInTileWalkOrder) {
+  MixedImage layer(70);
+  const Point at{-3, 4};
+  const Area src(9, 7, 125, 93);  // cuts tiles on every side
+  RandomComposite comp(120, 90, 71);
+  const RandomComposite before(120, 90, 71);
+  RandomState drawn(0x13579, 0, 255);
+  ComposeParams p;
+  p.mode = kModeMultiply;  // dissolve composes as a standard layer whatever the mode
+  p.opacity = 230;
+  p.dissolve = true;
+  p.dissolveAmount = 180;
+  p.random = &drawn;
+  composeImage(comp, at, layer.img, src, p);
+
+  TMTC want(120, 90);
+  for (int32_t y = 0; y < 90; ++y)
+    for (int32_t x = 0; x < 120; ++x) want.Row(y)[x] = before.At(x, y);
+  RandomState model(0x13579, 0, 255);
+  const Area inImage(src.x, src.y, layer.img.width - src.x, layer.img.height - src.y);
+  for (int32_t ty = 0; ty < layer.img.height; ty += 32)
+    for (int32_t tx = 0; tx < layer.img.width; tx += 32) {
+      const TileDesc& t = *layer.img.Tile(tx >> 5, ty >> 5);
+      if (!t.allocated && alpha(t.uniform) == 0) continue;
+      for (int32_t y = std::max(ty, inImage.y); y < std::min(ty + 32, inImage.bottom()); ++y)
+        for (int32_t x = std::max(tx, inImage.x); x < std::min(tx + 32, inImage.right()); ++x) {
+          const int32_t cx = x - src.x + at.x, cy = y - src.y + at.y;
+          if (cx < 0 || cy < 0 || cx >= 120 || cy >= 90) continue;
+          const uint32_t s = layer.img.Pixel(x, y);
+          if (model.draw() < mul8(180, int(alpha(s)))) want.Row(cy)[cx] = model::sourceAlpha(3, want.Row(cy)[cx], s, 230);
+        }
+    }
+  int composed = 0;
+  for (int32_t y = 0; y < 90; ++y)
+    for (int32_t x = 0; x < 120; ++x) {
+      ASSERT_EQ(comp.At(x, y), want.Row(y)[x]) << x << ", " << y;
+      composed += comp.At(x, y) != before.At(x, y);
+    }
+  EXPECT_GT(composed, 1000);
+}
+
 // ---- merges ----
 
 TEST(BlendMerge, EveryModeMatchesTheModel) {

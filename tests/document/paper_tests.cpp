@@ -295,6 +295,71 @@ TEST_F(PaperTest, DissolveGivesTheSamePixelsEveryTime) {
   EXPECT_EQ(l.random.state, before.state);
 }
 
+// Each dissolving layer draws its numbers in its own tile walk over the
+// rectangle, however the paper splits the work, and whatever the other
+// layers' offsets are.
+TEST_F(PaperTest, DissolveDrawsInEachLayersTileOrder) {
+  struct {
+    const char* name;
+    int32_t upperOffsetY;
+    Area rect;
+  } cases[] = {
+      {"offsets agree", 32, Area(5, 7, 90, 70)},
+      {"offsets disagree", 13, Area(5, 7, 90, 70)},
+      {"whole paper", 45, Area(0, 0, 100, 90)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(make(100, 90));
+    paper.paperColor = 0x204060;
+    CLayerData& base = *paper.currentLayer();
+    paint(base, Area(0, 0, 100, 90), 31);
+    base.dissolve = 1;
+    base.dissolveAmount = 200;
+    base.random = RandomState(991, 0, 255);
+    CLayerData& plain = addLayer(100, 90);
+    paint(plain, Area(40, 0, 20, 90), 32);
+    CLayerData& upper = addLayer(140, 150, 7, c.upperOffsetY);
+    paint(upper, Area(0, 0, 140, 150), 33);
+    upper.dissolve = 1;
+    upper.dissolveAmount = 150;
+    upper.random = RandomState(4711, 0, 255);
+    paper.recomposeRect(c.rect, false);
+
+    // Which pixels each layer draws, walked tile by tile.
+    auto drawnBy = [&](const CLayerData& l) {
+      std::vector<char> drawn(100 * 90, 0);
+      RandomState r = l.random;
+      const CBlockVMTC& img = *l.pixels;
+      const Area a(c.rect.x + l.offsetX, c.rect.y + l.offsetY, c.rect.width, c.rect.height);
+      for (int32_t ty = 0; ty < img.height; ty += 32)
+        for (int32_t tx = 0; tx < img.width; tx += 32) {
+          const TileDesc& t = *img.Tile(tx >> 5, ty >> 5);
+          if (!t.allocated && (t.uniform >> 24) == 0) continue;
+          for (int32_t y = std::max(ty, a.y); y < std::min({ty + 32, a.bottom(), img.height}); ++y)
+            for (int32_t x = std::max(tx, a.x); x < std::min({tx + 32, a.right(), img.width}); ++x)
+              if (r.draw() < mul8(l.dissolveAmount, int(img.Pixel(x, y) >> 24)))
+                drawn[size_t(y - l.offsetY) * 100 + size_t(x - l.offsetX)] = 1;
+        }
+      return drawn;
+    };
+    const std::vector<char> baseDrawn = drawnBy(base), upperDrawn = drawnBy(upper);
+    int bad = 0, left = 0;
+    for (int32_t y = c.rect.y; y < c.rect.bottom(); ++y)
+      for (int32_t x = c.rect.x; x < c.rect.right(); ++x) {
+        const size_t i = size_t(y) * 100 + size_t(x);
+        uint32_t want = 0x204060;
+        if (baseDrawn[i]) want = over(want, base.pixels->Pixel(x, y), 255);
+        want = over(want, plain.pixels->Pixel(x, y), 255);
+        if (upperDrawn[i]) want = over(want, upper.pixels->Pixel(x + 7, y + c.upperOffsetY), 255);
+        left += !upperDrawn[i];
+        if (rgbAt(x, y) != want && ++bad <= 3) ADD_FAILURE() << x << "," << y;
+      }
+    EXPECT_EQ(bad, 0);
+    EXPECT_GT(left, 500);
+  }
+}
+
 TEST_F(PaperTest, StrokeLayerComposesFromTheFlow) {
   ASSERT_TRUE(make(80, 60));
   CLayerData& l = addLayer(120, 90, 25, 11);

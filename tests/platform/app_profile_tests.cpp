@@ -470,7 +470,5 @@ TEST(AppProfile, StartAndExitThroughTheFile) {
   fs::remove_all(tmpl, ec);
 }
 
-TEST(AppProfile, OneProcessWideObject) { EXPECT_EQ(&appProfile(), &appProfile()); }
-
 }  // namespace
 }  // namespace vl

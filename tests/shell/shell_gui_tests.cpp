@@ -5,10 +5,15 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QTimer>
 
+#include <fstream>
+
 #include "document/layer.h"
+#include "platform/app_profile.h"
 #include "platform/ui_services.h"
 #include "shell/draw_window.h"
 #include "shell/main_form.h"
@@ -143,6 +148,63 @@ TEST(ShellGui, NewCanvasShowsThePaperAndTheEndWritesTheSettings) {
   EXPECT_NE(settings.find("w0=d:320"), std::string::npos);
   EXPECT_NE(settings.find("h0=d:200"), std::string::npos);
   EXPECT_NE(settings.find("[window]"), std::string::npos);
+}
+
+// The open dialog never starts in the program's own folder: the folder last
+// used, else the pictures folder the desktop names, else home.
+TEST(ShellGui, OpenDialogStartsInTheLastFolderElsePicturesElseHome) {
+  test::ShellEnvironment env;
+  const char* oldHome = std::getenv("HOME");
+  const std::string savedHome = oldHome ? oldHome : "";
+  ::setenv("HOME", env.dir.path().c_str(), 1);
+  const std::string pictures = env.dir.file("그림"), drawings = env.dir.file("drawings");
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(pictures)));
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(drawings)));
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(env.dir.file("config"))));
+  std::ofstream(env.dir.file("config/user-dirs.dirs")) << "XDG_PICTURES_DIR=\"$HOME/그림\"\n";
+  auto canonical = [](const std::string& p) { return QDir(QString::fromStdString(p)).canonicalPath().toStdString(); };
+  const std::vector<std::string> expected = {canonical(pictures), canonical(drawings), canonical(env.dir.path())};
+
+  bool timedOut = false;
+  std::vector<std::string> started;
+  std::string programFolder;
+  ShellHooks hooks;
+  hooks.started = [&](TMainForm& form) {
+    test::startWatchdog(&form, timedOut);
+    QTimer::singleShot(0, &form, [&] {
+      // Shows the dialog, notes its folder and cancels it.
+      auto folderOfDialog = [&] {
+        std::function<void()> look;
+        look = [&] {
+          for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* d = qobject_cast<QFileDialog*>(w); d && d->isVisible()) {
+              started.push_back(QDir(d->directory()).canonicalPath().toStdString());
+              d->reject();
+              return;
+            }
+          QTimer::singleShot(10, &form, look);
+        };
+        QTimer::singleShot(0, &form, look);
+        form.command("actFileOpen")->trigger();
+      };
+      CAppProfile& profile = appProfile();
+      programFolder = profile.loadPath;  // the stored default on a first start
+      folderOfDialog();
+      profile.loadPath = drawings;
+      folderOfDialog();
+      profile.loadPath = programFolder;
+      std::remove(env.dir.file("config/user-dirs.dirs").c_str());
+      QDir(QString::fromStdString(pictures)).removeRecursively();
+      folderOfDialog();
+      form.close();
+    });
+  };
+  const int status = runShell(parseCommandLine(std::vector<std::string>{}), "velluminar", hooks);
+  if (oldHome) ::setenv("HOME", savedHome.c_str(), 1); else ::unsetenv("HOME");
+  EXPECT_FALSE(timedOut);
+  EXPECT_EQ(status, 0);
+  EXPECT_FALSE(programFolder.empty());
+  EXPECT_EQ(started, expected);
 }
 
 TEST(ShellGui, ViewerModeWaitsAndReportsThirteen) {

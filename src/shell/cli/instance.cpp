@@ -3,50 +3,141 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "pixel/text_util.h"
 
 namespace vl {
 
-InstanceNames instanceNames(std::string_view runtimeDir, std::string_view fallbackDir, std::string_view user) {
-  const std::string_view dir = !runtimeDir.empty() && runtimeDir[0] == '/' ? runtimeDir
-                               : !fallbackDir.empty() && fallbackDir[0] == '/' ? fallbackDir
-                                                                                : std::string_view("/tmp");
+std::string instanceFolder(std::string_view runtimeDir, std::string_view tempDir, uid_t uid) {
+  if (!runtimeDir.empty() && runtimeDir[0] == '/') return std::string(runtimeDir);
+  const std::string_view tmp = !tempDir.empty() && tempDir[0] == '/' ? tempDir : std::string_view("/tmp");
+  return joinPath(tmp, "velluminar-" + std::to_string(uid));
+}
+
+bool makePrivateFolder(const std::string& folder, uid_t uid, std::string& problem) {
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    problem = "cannot make " + folder + ": " + std::strerror(errno);
+    return false;
+  }
+  struct stat st;
+  if (::lstat(folder.c_str(), &st) != 0) {
+    problem = "cannot examine " + folder + ": " + std::strerror(errno);
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    problem = folder + " is not a folder";
+  } else if (st.st_uid != uid) {
+    problem = folder + " belongs to another user";
+  } else if ((st.st_mode & 077) != 0) {
+    problem = folder + " is open to other users";
+  } else if ((st.st_mode & 0700) != 0700) {
+    problem = folder + " is not usable by its owner";
+  } else {
+    return true;
+  }
+  return false;
+}
+
+InstanceNames instanceNames(std::string_view folder, std::string_view user) {
   InstanceNames n;
-  n.server = joinPath(dir, std::string(kInstanceName) + "-" + std::string(user));
+  n.server = joinPath(folder, std::string(kInstanceName) + "-" + std::string(user));
   n.lock = n.server + ".lock";
   return n;
 }
 
-InstanceNames instanceNames() {
+bool instanceNames(InstanceNames& names, std::string& problem) {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   const char* tmp = std::getenv("TMPDIR");
+  const uid_t uid = ::getuid();
   std::string user;
-  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_name && *pw->pw_name) {
+  if (const passwd* pw = ::getpwuid(uid); pw && pw->pw_name && *pw->pw_name) {
     user = pw->pw_name;
   } else {
-    user = std::to_string(::getuid());
+    user = std::to_string(uid);
   }
   // A name from the password file may hold anything; keep the socket a plain name.
   for (char& c : user)
     if (c == '/' || c == '\0') c = '_';
-  return instanceNames(runtime ? runtime : "", tmp ? tmp : "", user);
+  const std::string folder = instanceFolder(runtime ? runtime : "", tmp ? tmp : "", uid);
+  if (!makePrivateFolder(folder, uid, problem)) return false;
+  names = instanceNames(folder, user);
+  return true;
 }
 
-bool CInstanceLock::acquire(const std::string& path) {
-  release();
-  const int f = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (f < 0) return false;
-  if (::flock(f, LOCK_EX | LOCK_NB) != 0) {
-    ::close(f);
+bool peerIsUser(int fd, uid_t uid) {
+  ucred cred{};
+  socklen_t size = sizeof cred;
+  return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) == 0 && size == sizeof cred && cred.uid == uid;
+}
+
+bool clearStaleSocket(const std::string& path, uid_t uid, std::string& problem) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return true;
+    problem = "cannot examine " + path + ": " + std::strerror(errno);
     return false;
   }
-  fd = f;
+  if (!S_ISSOCK(st.st_mode) || st.st_uid != uid) {
+    problem = path + " is not a socket of this user";
+    return false;
+  }
+  sockaddr_un addr{};
+  if (path.size() >= sizeof addr.sun_path) {
+    problem = path + " is too long for a socket";
+    return false;
+  }
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    problem = std::string("no socket: ") + std::strerror(errno);
+    return false;
+  }
+  const bool live = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+  const int error = errno;
+  ::close(fd);
+  if (live) {
+    problem = "another instance listens at " + path;
+    return false;
+  }
+  if (error != ECONNREFUSED) {
+    problem = "cannot examine " + path + ": " + std::strerror(error);
+    return false;
+  }
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+    problem = "cannot remove " + path + ": " + std::strerror(errno);
+    return false;
+  }
   return true;
+}
+
+CInstanceLock::Result CInstanceLock::acquire(const std::string& path) {
+  release();
+  // Never through a link, and nothing but a plain file of our own: the lock
+  // must not create or lock anything elsewhere.
+  const int f = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+  if (f < 0) return kUnusable;
+  struct stat st;
+  if (::fstat(f, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) {
+    ::close(f);
+    return kUnusable;
+  }
+  if (::flock(f, LOCK_EX | LOCK_NB) != 0) {
+    const bool busy = errno == EWOULDBLOCK;
+    ::close(f);
+    return busy ? kBusy : kUnusable;
+  }
+  fd = f;
+  return kAcquired;
 }
 
 void CInstanceLock::release() {

@@ -9,6 +9,8 @@
 //       instance ("VLVw" viewer, "VLRe" render), 0 for a parameter other than 0
 //   'O' open: an absolute path and its terminating zero; no answer
 //   'A' activate: empty; the instance comes to the front
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -23,22 +25,44 @@ struct InstanceNames {
   std::string lock;    // the lock file's path
 };
 
-// In runtimeDir (the user's own folder) when it is an absolute path, else in
-// fallbackDir; both names carry the user so users never meet.
-InstanceNames instanceNames(std::string_view runtimeDir, std::string_view fallbackDir, std::string_view user);
-// From $XDG_RUNTIME_DIR, else $TMPDIR or /tmp, and the user's login name (else uid).
-InstanceNames instanceNames();
+// The folder of the socket and the lock: runtimeDir when it is an absolute
+// path, else "velluminar-<uid>" in tempDir (when absolute, else /tmp).
+std::string instanceFolder(std::string_view runtimeDir, std::string_view tempDir, uid_t uid);
+// Makes the folder when it is missing (mode 0700) and checks it with lstat:
+// a real folder, not a link, owned by uid, no access for group or others.
+// Other local users are hostile: anything else is refused, with the reason.
+bool makePrivateFolder(const std::string& folder, uid_t uid, std::string& problem);
+// The socket and lock in that folder; the names carry the user.
+InstanceNames instanceNames(std::string_view folder, std::string_view user);
+// From $XDG_RUNTIME_DIR, else $TMPDIR or /tmp, and the user's login name (else
+// uid), with the folder made and checked; false, with the reason, when the
+// folder is not private.
+bool instanceNames(InstanceNames& names, std::string& problem);
+
+// Whether the process at the other end of a connected local socket runs as uid.
+bool peerIsUser(int fd, uid_t uid);
+
+// Before listening at path: a socket of uid that nobody listens at was left by
+// an instance that ended without removing it, and is removed. False, with the
+// reason, when something else is there (a live socket, another user's, a file
+// that is no socket).
+bool clearStaleSocket(const std::string& path, uid_t uid, std::string& problem);
 
 // Whoever holds the lock is the first instance. Released with the object or
 // when the process ends, however it ends.
 class CInstanceLock {
  public:
+  enum Result {
+    kAcquired,
+    kBusy,      // another process holds it
+    kUnusable,  // no lock file of our own can be had there (a link, no folder, ...)
+  };
   CInstanceLock() = default;
   CInstanceLock(const CInstanceLock&) = delete;
   CInstanceLock& operator=(const CInstanceLock&) = delete;
   ~CInstanceLock() { release(); }
-  // False when another process holds it or the file cannot be made.
-  bool acquire(const std::string& path);
+  // The lock file is opened without following links and must be a regular file.
+  Result acquire(const std::string& path);
   void release();
   bool held() const { return fd >= 0; }
 

@@ -1,11 +1,16 @@
 // The real program in render mode, with no display at all: a Qt application
 // would abort on the missing X server, so these runs also show that render
 // mode never makes one.
+#include "shell/cli/render_mode.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
 
+#include <filesystem>
+
+#include "shell/cli/completion.h"
 #include "shell/test_process.h"
 
 namespace vl {
@@ -145,6 +150,111 @@ TEST(Program, WithoutADisplayWindowedStartsSayWhyAndEnd) {
     }
     // Nothing ran far enough to write settings or take the instance lock.
     EXPECT_FALSE(test::fileExists(dir.file("config")));
+  }
+}
+
+// What render mode does with the replay's result, with a stand-in for the
+// event player: a readable file is handed to it with its absolute path and
+// the output folder, and its code is what the run reports. Nothing is
+// handed over for a file that cannot be read.
+struct RenderCall {
+  int calls = 0;
+  std::string file, folder;
+  int result = kRenderDone;
+};
+RenderCall* renderCall = nullptr;
+
+int standInRender(const std::string& eventFile, const std::string& outputFolder) {
+  ++renderCall->calls;
+  renderCall->file = eventFile;
+  renderCall->folder = outputFolder;
+  return renderCall->result;
+}
+
+TEST(RenderMode, ReplayResultIsWhatTheRunReports) {
+  struct {
+    const char* name;
+    bool exists;
+    int result;
+    bool outputSwitch;
+    const char* marker;  // nullptr: none
+  } cases[] = {
+      {"rendered", true, kRenderDone, false, nullptr},
+      {"rendered into the output folder", true, kRenderDone, true, nullptr},
+      {"an output failed", true, kRenderWriteFailed, false, nullptr},
+      {"protected", true, kFileProtected, true, ".prt"},
+      {"not playable", true, kFileFailed, false, ".bad"},
+      {"missing", false, kRenderDone, false, ".bad"},
+  };
+  const RenderFunction before = renderFunction();
+  setRenderFunction(standInRender);
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  const std::string savedConfig = config ? config : "";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempDir dir, out;
+    ::setenv("XDG_CONFIG_HOME", dir.file("config").c_str(), 1);
+    const std::string source = dir.file("drawing.ve3");
+    if (c.exists) std::ofstream(source) << "events";
+    RenderCall call;
+    call.result = c.result;
+    renderCall = &call;
+    StartupOptions o;
+    o.unattended = true;
+    o.files = {source};
+    if (c.outputSwitch) o.outputFolder = out.path();
+    std::FILE* line = std::tmpfile();
+    const int code = runRenderMode(o, line);
+    std::rewind(line);
+    char buf[16] = {};
+    const std::string printed = std::fgets(buf, sizeof buf, line) ? buf : "";
+    std::fclose(line);
+    renderCall = nullptr;
+
+    const int want = c.exists ? c.result : kFileFailed;
+    EXPECT_EQ(code, want);
+    EXPECT_EQ(printed, std::to_string(want) + "\n");
+    EXPECT_EQ(call.calls, c.exists ? 1 : 0);
+    if (c.exists) {
+      EXPECT_EQ(call.file, source);
+      EXPECT_EQ(call.folder, c.outputSwitch ? out.path() : dir.path());
+    }
+    const std::string folder = c.outputSwitch ? out.path() : dir.path();
+    for (const char* ext : {".bad", ".prt"})
+      EXPECT_EQ(test::fileExists(folder + "/drawing" + ext), c.marker && std::string(c.marker) == ext) << ext;
+    EXPECT_FALSE(test::fileExists(dir.file("config")));
+  }
+  setRenderFunction(before);
+  if (config) ::setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1); else ::unsetenv("XDG_CONFIG_HOME");
+}
+
+// Recorded drawings with the pictures they must give: tests/data/render holds
+// pairs "name.ve3" (or .ves, .wpe) and "name.bmp". The real program renders
+// each without a display, reports 8, writes the picture equal to the
+// expected one and leaves no marker. Until the program can replay event
+// files there are no such pairs and nothing to check.
+TEST(RenderMode, RecordedDrawingsRenderTheirPictures) {
+  namespace fs = std::filesystem;
+  const fs::path data = fs::path(VL_TEST_DATA_DIR) / "render";
+  std::vector<fs::path> drawings;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(data, ec)) {
+    const std::string ext = e.path().extension().string();
+    if ((ext == ".ve3" || ext == ".ves" || ext == ".wpe") && fs::exists(fs::path(e.path()).replace_extension(".bmp")))
+      drawings.push_back(e.path());
+  }
+  if (drawings.empty()) GTEST_SKIP() << "no recorded drawings in " << data.string();
+  for (const fs::path& drawing : drawings) {
+    SCOPED_TRACE(drawing.string());
+    test::TempDir dir, out;
+    const ProgramRun r = runProgram(dir, {"-render", "-O" + out.path(), drawing.string()});
+    EXPECT_EQ(r.status, kRenderDone) << r.err;
+    EXPECT_EQ(r.out, "8\n");
+    const std::string stem = drawing.stem().string();
+    EXPECT_EQ(test::readFile(out.file(stem + ".bmp")),
+              test::readFile(fs::path(drawing).replace_extension(".bmp").string()));
+    EXPECT_FALSE(test::fileExists(out.file(stem + ".bad")));
+    EXPECT_FALSE(test::fileExists(out.file(stem + ".prt")));
   }
 }
 
