@@ -302,6 +302,72 @@ TEST_F(ImageFiles, CmykJpegWithoutAdobeMarkerIsNotInverted) {
   EXPECT_EQ(img.Row(3)[3], 0xFF000000u);
 }
 
+// BMPs of every kind ImageMagick writes, each read by us as ImageMagick
+// itself reads it back.
+TEST_F(ImageFiles, BmpKindsOtherProgramsWrite) {
+  // Many colours, so that nothing is written with a palette unless asked;
+  // a transparent corner and a half-transparent band for the alpha kinds.
+  if (!convert("-size 64x16 xc: -channel R -fx 'i/w' -channel G -fx 'j/h' -channel B -fx '(i*j%7)/7' +channel "
+               "-depth 8 " + path("in.png")) ||
+      !convert(path("in.png") + " -alpha set -fill 'rgba(0,0,0,0)' -draw 'color 0,0 point' -fill "
+               "'rgba(255,0,0,0.5)' -draw 'rectangle 10,5 60,8' " + path("alpha.png")))
+    GTEST_SKIP() << "ImageMagick is not installed";
+  const struct {
+    const char* name;
+    const char* args;  // from in.png (or alpha.png when it names it) to the file
+    uint32_t headerSize;
+    uint16_t bits;
+    uint32_t compression;
+    uint16_t ourBitCount;  // the loader's header
+    int tolerance = 1;     // fields under 8 bits may be widened with another rounding
+  } cases[] = {
+      {"1 bit", "-monochrome BMP3:", 40, 1, 0, 24},
+      {"4 bits", "-colors 16 BMP3:", 40, 4, 0, 24},
+      {"8 bits", "-colors 200 -compress None BMP3:", 40, 8, 0, 24},
+      {"RLE8", "-colors 200 -compress RLE BMP3:", 40, 8, 1, 24},
+      {"oldest header, 4 bits", "-colors 16 BMP2:", 12, 4, 0, 24},
+      {"oldest header, 8 bits", "-colors 200 BMP2:", 12, 8, 0, 24},
+      {"oldest header, 24 bits", "BMP2:", 12, 24, 0, 24},
+      {"5-6-5", "-define bmp:subtype=RGB565 BMP:", 124, 16, 3, 24},
+      {"5-5-5", "-define bmp:subtype=RGB555 BMP:", 124, 16, 3, 24},
+      {"24 bits", "BMP3:", 40, 24, 0, 24},
+      {"1-5-5-5 alpha", "alpha.png -define bmp:subtype=ARGB1555 BMP:", 124, 16, 3, 32},
+      // ImageMagick widens 4-bit fields by shifting: 15 reads as 240, not 255.
+      {"4-4-4-4 alpha", "alpha.png -define bmp:subtype=ARGB4444 BMP:", 124, 16, 3, 32, 17},
+      {"32 bits with alpha", "alpha.png BMP:", 124, 32, 3, 32},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string args = c.args;
+    const bool fromAlpha = args.rfind("alpha.png", 0) == 0;
+    const std::string options = fromAlpha ? args.substr(10) : args;
+    ASSERT_TRUE(convert(path(fromAlpha ? "alpha.png" : "in.png") + " " + options + path("x.bmp")));
+    const std::vector<uint8_t> file = readBytes(dir / "x.bmp");
+    ASSERT_GT(file.size(), 30u);
+    ASSERT_EQ(file[14], c.headerSize);
+    ASSERT_EQ(file[c.headerSize == 12 ? 24 : 28], c.bits);
+    ASSERT_EQ(c.headerSize == 12 ? 0u : uint32_t(file[30]), c.compression);
+    BitmapInfoHeader h;
+    TMTC ours;
+    ASSERT_EQ(bmpGetImage(path("x.bmp"), h, ours), FileError::None);
+    EXPECT_EQ(h.bitCount, c.ourBitCount);
+    ASSERT_TRUE(convert(path("x.bmp") + " -depth 8 rgba:" + path("x.rgba")));
+    const std::vector<uint8_t> theirs = readBytes(dir / "x.rgba");
+    ASSERT_EQ(theirs.size(), size_t(ours.width) * size_t(ours.height) * 4);
+    for (int32_t y = 0; y < ours.height; ++y)
+      for (int32_t x = 0; x < ours.width; ++x) {
+        const uint8_t* t = theirs.data() + (size_t(y) * size_t(ours.width) + size_t(x)) * 4;
+        const uint32_t p = ours.Row(y)[x];
+        ASSERT_NEAR(channel(p, 16), t[0], c.tolerance) << x << "," << y;
+        ASSERT_NEAR(channel(p, 8), t[1], c.tolerance) << x << "," << y;
+        ASSERT_NEAR(channel(p, 0), t[2], c.tolerance) << x << "," << y;
+        // ImageMagick reads a one-bit alpha of 1 as 128, not 255.
+        const int alpha = std::string(c.name) == "1-5-5-5 alpha" && t[3] == 128 ? 255 : t[3];
+        ASSERT_NEAR(channel(p, 24), alpha, c.tolerance) << x << "," << y;
+      }
+  }
+}
+
 TEST_F(ImageFiles, InterlacedPngMatchesThePlainOne) {
   if (!convert("-size 37x29 gradient:red-blue -fill 'rgba(0,255,0,0.5)' -draw 'circle 18,14 18,3' " + path("plain.png")) ||
       !convert(path("plain.png") + " -interlace PNG " + path("adam7.png")))
