@@ -290,7 +290,9 @@ FileError parseRecord(PsdFile& f, Cursor& c, int32_t index, Layer& layer) {
     return cursorFailure(f, c, part, index);
   const int64_t w = int64_t(r.right) - r.left, h = int64_t(r.bottom) - r.top;
   if (w < 0 || h < 0 || channelCount > kMaxPsdChannels) return damaged(f, part, index);
-  if (uint64_t(w) * uint64_t(h) > kMaxImagePixels)
+  // Either side alone may be long (an empty layer may be 0 high), but never
+  // beyond the most pixels a picture may have.
+  if (w > kMaxImagePixels || h > kMaxImagePixels || uint64_t(w) * uint64_t(h) > kMaxImagePixels)
     return f.Fail(FileError::TooLarge, TextId::PsdTooLarge, TextId::Count, w, h);
   layer.channels.resize(channelCount);
   for (Channel& ch : layer.channels) {

@@ -155,7 +155,7 @@ void layerRecord(Bytes& b, const LayerOut& l) {
 
 bool validRecord(const PsdLayerRecord& r) {
   const int64_t w = int64_t(r.right) - r.left, h = int64_t(r.bottom) - r.top;
-  if (w < 0 || h < 0 || w * h > kMaxImagePixels) return false;
+  if (w < 0 || h < 0 || w > kMaxImagePixels || h > kMaxImagePixels || w * h > kMaxImagePixels) return false;
   if (r.channelIds.size() > 4) return false;
   for (size_t i = 0; i < r.channelIds.size(); ++i) {
     const int16_t id = r.channelIds[i];

@@ -434,6 +434,8 @@ TEST_F(Psd, DamagedAndUnsupportedFilesGiveCodesAndWords) {
       {"a sixth layer", u16(at.countAt, 6), FileError::Corrupt, ""},
       {"bottom above top", u32(rec + 8, uint32_t(-4)), FileError::Corrupt, "the record of layer 1"},
       {"rectangle too large", u32(rec + 12, 0x7FFFFFF0), FileError::TooLarge, "too large"},
+      {"a line wider than 32 bits", [&](auto& b) { put32(b, rec + 4, 0x80000000u); put32(b, rec + 8, 2); put32(b, rec, 2); },
+       FileError::TooLarge, "too large"},
       {"57 channels in a layer", u16(rec + 16, 57), FileError::Corrupt, "the record of layer 1"},
       {"record signature", [&](auto& b) { b[afterChannels] = 'X'; }, FileError::Corrupt, "the record of layer 1"},
       {"extra data past the records", u32(afterChannels + 12, 0x00FFFFFF), FileError::Corrupt,
