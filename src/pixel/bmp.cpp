@@ -307,6 +307,8 @@ BmpError readBmp(const uint8_t* data, size_t size, TMTC& dst, int* dpi, BmpInfo*
     return BmpError::Truncated;
   }
 
+  // RLE pixels start transparent: a fresh block is zero without a pass over it.
+  if (rle) dst.Free();
   if (!dst.Resize(width, rows)) return BmpError::OutOfMemory;
   if (info) {
     info->headerSize = l->headerSize;
@@ -319,7 +321,6 @@ BmpError readBmp(const uint8_t* data, size_t size, TMTC& dst, int* dpi, BmpInfo*
   }
   if (rle) {
     int64_t written = 0;
-    dst.Fill(0);  // what the codes leave out is transparent
     walkRle(in.at(l->offBits), rleBytes, l->compression == kBiRle4, width, rows, written,
             [&](int32_t x, int32_t y, uint8_t index) { dst.Row(y)[x] = l->palette[index]; });
     return BmpError::None;
