@@ -121,6 +121,10 @@ class PsdWriteSource {
   virtual void Progress(int32_t done, int32_t total) = 0;
 };
 
+// One channel of a row of 32-bit pixels, as a source gives it to the
+// writer: −1 alpha, 0 red, 1 green, 2 blue (any other id gives zeros).
+void psdChannelRow(const uint32_t* pixels, int32_t width, int16_t channelId, uint8_t* dst);
+
 class PsdFile;  // a reader on a file, or a writer
 struct PsdFileDeleter {
   void operator()(PsdFile* f) const;  // closes either kind

@@ -186,6 +186,31 @@ size_t utf8Prefix(const std::string& text, size_t limit) {
 
 namespace vl {
 
+namespace {
+
+// Blocks of a fixed 16 pixels and pointers that do not alias let the
+// compiler use vector instructions at -O2.
+template <int kShift>
+void byteOfEach(const uint32_t* __restrict p, int32_t width, uint8_t* __restrict dst) {
+  int32_t x = 0;
+  for (; x + 16 <= width; x += 16)
+    for (int32_t i = 0; i < 16; ++i) dst[x + i] = uint8_t(p[x + i] >> kShift);
+  for (; x < width; ++x) dst[x] = uint8_t(p[x] >> kShift);
+}
+
+}  // namespace
+
+void psdChannelRow(const uint32_t* pixels, int32_t width, int16_t channelId, uint8_t* dst) {
+  // One loop per byte, so that each is a fixed shift.
+  switch (channelId) {
+    case -1: byteOfEach<24>(pixels, width, dst); break;
+    case 0: byteOfEach<16>(pixels, width, dst); break;
+    case 1: byteOfEach<8>(pixels, width, dst); break;
+    case 2: byteOfEach<0>(pixels, width, dst); break;
+    default: std::memset(dst, 0, size_t(std::max(width, 0))); break;
+  }
+}
+
 std::string psdErrorText(const PsdFile& file) {
   const psd::Problem& p = file.problem;
   if (p.code == FileError::None) return {};

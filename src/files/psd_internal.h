@@ -70,8 +70,6 @@ class PsdFile {
   uint64_t imageData = 0;                  // first byte after the compression field
   std::vector<uint64_t> mergedChannelAt;   // per merged channel: its first data byte
   std::vector<uint16_t> mergedRowLengths;  // PackBits: channels × height byte counts
-  Block scratch;                           // channel data read from a file
-  size_t scratchSize = 0;
 
   // Writer.
   PsdDocumentDescription description;

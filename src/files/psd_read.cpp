@@ -479,101 +479,161 @@ FileError parse(PsdFile& f) {
   return parseImageData(f, end);
 }
 
-// The bytes [offset, offset + n): in place, or read into the reader's scratch block.
-const uint8_t* bytesAt(PsdFile& f, uint64_t offset, uint64_t n) {
-  if (n == 0) return reinterpret_cast<const uint8_t*>("");
-  if (const uint8_t* v = f.source->View(offset, size_t(n))) return v;
-  if (n > f.scratchSize) {
-    Block b = TryAlloc(n);
-    if (!b) return nullptr;
-    f.scratch = std::move(b);
-    f.scratchSize = size_t(n);
-  }
-  return f.source->Read(offset, f.scratch.get(), size_t(n)) ? f.scratch.get() : nullptr;
-}
-
-FileError readFailure(PsdFile& f, uint64_t n) {
-  return f.Fail(n > kMaxBlockBytes || n > f.scratchSize ? FileError::OutOfMemory : FileError::ReadFailed);
-}
-
-// Calls sink(y, row) for rows 0 … height − 1 of rowBytes bytes each.
-// `rowLengths` is the merged image's byte-count table for this channel;
-// layer channels carry theirs at the start of their data.
-template <class Sink>
-FileError decodeRows(PsdFile& f, uint64_t offset, uint64_t length, uint16_t compression, int64_t rowBytes,
-                     int64_t height, const uint16_t* rowLengths, TextId part, int64_t index, Sink&& sink) {
-  const uint64_t rb = uint64_t(rowBytes), rows = uint64_t(height);
-  if (compression == kRaw) {
-    if (length < rb * rows) return damaged(f, part, index);
-    const uint8_t* p = bytesAt(f, offset, rb * rows);
-    if (!p) return readFailure(f, rb * rows);
-    for (uint64_t y = 0; y < rows; ++y) sink(int32_t(y), p + y * rb);
+// One channel's rows, one after the other: raw or PackBits, 8 bits a pixel
+// or 1 (a bitmap file's rows, expanded to 0, black for a set bit, and 255).
+// Open checks the lengths and gets the bytes; Next gives each row.
+class ChannelRows {
+ public:
+  // `rowLengths` is the merged image's byte-count table for this channel;
+  // layer channels carry theirs at the start of their data.
+  FileError Open(PsdFile& f, uint64_t offset, uint64_t length, uint16_t compression, int32_t width, int32_t rows,
+                 const uint16_t* rowLengths, TextId part, int64_t index) {
+    file = &f;
+    where = part;
+    which = index;
+    pixels = size_t(width);
+    bits1 = f.header.depth == 1;
+    rowBytes = bits1 ? (pixels + 7) / 8 : pixels;
+    const uint64_t n = uint64_t(rows);
+    packed = compression == kPackBits;
+    if (compression == kRaw) {
+      if (length < rowBytes * n) return damaged(f, part, index);
+      if (!get(offset, rowBytes * n)) return failure(rowBytes * n);
+    } else if (packed) {
+      if (!rowLengths) {
+        if (length < 2 * n) return damaged(f, part, index);
+        const uint8_t* table = get(offset, 2 * n);
+        if (!table) return failure(2 * n);
+        try {
+          ownLengths.resize(size_t(n));
+        } catch (const std::bad_alloc&) {
+          return f.Fail(FileError::OutOfMemory);
+        }
+        for (uint64_t y = 0; y < n; ++y) ownLengths[y] = be16(table + 2 * y);
+        rowLengths = ownLengths.data();
+        offset += 2 * n;
+        length -= 2 * n;
+      }
+      lengths = rowLengths;
+      uint64_t total = 0;
+      for (uint64_t y = 0; y < n; ++y) total += lengths[y];
+      if (total > length) return damaged(f, part, index);
+      if (!get(offset, total)) return failure(total);
+      row = TryAlloc(std::max<uint64_t>(rowBytes, 1));
+      if (!row) return f.Fail(FileError::OutOfMemory);
+    } else {
+      return damaged(f, part, index);
+    }
+    if (bits1 && !(expanded = TryAlloc(std::max<uint64_t>(pixels, 1)))) return f.Fail(FileError::OutOfMemory);
     return FileError::None;
   }
-  if (compression != kPackBits) return damaged(f, part, index);
-  const uint8_t* table = nullptr;
-  std::vector<uint16_t> own;
-  if (!rowLengths) {
-    if (length < 2 * rows) return damaged(f, part, index);
-    table = bytesAt(f, offset, 2 * rows);
-    if (!table) return readFailure(f, 2 * rows);
-    try {
-      own.resize(size_t(rows));
-    } catch (const std::bad_alloc&) {
-      return f.Fail(FileError::OutOfMemory);
+
+  // The next row of `width` bytes; null when its data is damaged (Failure
+  // then tells it).
+  const uint8_t* Next() {
+    const uint8_t* r = data + at;
+    if (packed) {
+      if (!unpackBitsRow(r, lengths[y], row.get(), rowBytes)) return nullptr;
+      at += lengths[y];
+      r = row.get();
+    } else {
+      at += rowBytes;
     }
-    for (uint64_t y = 0; y < rows; ++y) own[y] = be16(table + 2 * y);
-    rowLengths = own.data();
-    offset += 2 * rows;
-    length -= 2 * rows;
+    ++y;
+    if (!bits1) return r;
+    uint8_t* e = expanded.get();
+    for (size_t x = 0; x < pixels; ++x) e[x] = (r[x >> 3] >> (7 - (x & 7)) & 1) ? 0 : 255;
+    return e;
   }
-  uint64_t total = 0;
-  for (uint64_t y = 0; y < rows; ++y) total += rowLengths[y];
-  if (total > length) return damaged(f, part, index);
-  const uint8_t* p = bytesAt(f, offset, total);
-  if (!p) return readFailure(f, total);
-  Block row = TryAlloc(std::max<uint64_t>(rb, 1));
-  if (!row) return f.Fail(FileError::OutOfMemory);
-  for (uint64_t y = 0; y < rows; ++y) {
-    if (!unpackBitsRow(p, rowLengths[y], row.get(), size_t(rb))) return damaged(f, part, index);
-    p += rowLengths[y];
-    sink(int32_t(y), row.get());
+  FileError Failure() const { return damaged(*file, where, which); }
+
+ private:
+  // The bytes [offset, offset + n): in place, or read from the file.
+  const uint8_t* get(uint64_t offset, uint64_t n) {
+    static const uint8_t kNone = 0;
+    if (n == 0) return data = &kNone;
+    if ((data = file->source->View(offset, size_t(n)))) return data;
+    if (n > kMaxBlockBytes || !(owned = TryAlloc(n))) return nullptr;
+    if (!file->source->Read(offset, owned.get(), size_t(n))) {
+      readError = true;
+      return nullptr;
+    }
+    return data = owned.get();
   }
-  return FileError::None;
-}
+  FileError failure(uint64_t) { return file->Fail(readError ? FileError::ReadFailed : FileError::OutOfMemory); }
 
-// Rows of `width` pixels from data of `depth` bits per pixel: a bitmap
-// file's rows are expanded to 0 (black, a set bit) and 255 (white).
-template <class Sink>
-FileError decodePixelRows(PsdFile& f, uint64_t offset, uint64_t length, uint16_t compression, int32_t width,
-                          int32_t height, const uint16_t* rowLengths, TextId part, int64_t index, Sink&& sink) {
-  if (f.header.depth != 1)
-    return decodeRows(f, offset, length, compression, width, height, rowLengths, part, index, sink);
-  Block expanded = TryAlloc(uint64_t(std::max(width, 1)));
-  if (!expanded) return f.Fail(FileError::OutOfMemory);
-  uint8_t* e = expanded.get();
-  return decodeRows(f, offset, length, compression, (int64_t(width) + 7) / 8, height, rowLengths, part, index,
-                    [&](int32_t y, const uint8_t* bits) {
-                      for (int32_t x = 0; x < width; ++x) e[x] = (bits[x >> 3] >> (7 - (x & 7)) & 1) ? 0 : 255;
-                      sink(y, e);
-                    });
-}
+  PsdFile* file = nullptr;
+  TextId where = TextId::Count;
+  int64_t which = 0;
+  size_t pixels = 0, rowBytes = 0, at = 0;
+  int32_t y = 0;
+  bool bits1 = false, packed = false, readError = false;
+  const uint8_t* data = nullptr;
+  Block owned, row, expanded;
+  const uint16_t* lengths = nullptr;
+  std::vector<uint16_t> ownLengths;
+};
 
-template <class Sink>
-FileError decodeLayerChannel(PsdFile& f, int32_t layer, const Channel& ch, Sink&& sink) {
+FileError openLayerChannel(PsdFile& f, int32_t layer, const Channel& ch, ChannelRows& rows) {
   const PsdLayerRecord& r = f.layers[size_t(layer)].record;
-  return decodePixelRows(f, ch.offset + 2, ch.length - 2, ch.compression, r.width(), r.height(), nullptr,
-                         TextId::PsdPartLayerChannel, layer, sink);
+  return rows.Open(f, ch.offset + 2, ch.length - 2, ch.compression, r.width(), r.height(), nullptr,
+                   TextId::PsdPartLayerChannel, layer);
 }
 
-template <class Sink>
-FileError decodeMergedChannel(PsdFile& f, int32_t index, Sink&& sink) {
+FileError openMergedChannel(PsdFile& f, int32_t index, ChannelRows& rows) {
   const PsdFileHeader& h = f.header;
   const uint64_t at = f.mergedChannelAt[size_t(index)];
   const uint16_t* lengths =
       f.imageCompression == kPackBits ? f.mergedRowLengths.data() + size_t(index) * size_t(h.height) : nullptr;
-  return decodePixelRows(f, at, f.source->size - at, f.imageCompression, h.width, h.height, lengths,
-                         TextId::PsdPartImageData, 0, sink);
+  return rows.Open(f, at, f.source->size - at, f.imageCompression, h.width, h.height, lengths,
+                   TextId::PsdPartImageData, 0);
+}
+
+FileError readChannel(ChannelRows& rows, TChannel& channel) {
+  for (int32_t y = 0; y < channel.height; ++y) {
+    const uint8_t* r = rows.Next();
+    if (!r) return rows.Failure();
+    std::memcpy(channel.Row(y), r, size_t(channel.width));
+  }
+  return FileError::None;
+}
+
+// One row of pixels from its four channel rows (alpha 255 without one).
+// Blocks of a fixed 16 pixels and pointers that do not alias let the
+// compiler use vector instructions at -O2.
+template <bool kAlpha>
+void pixelRow(const uint8_t* __restrict r, const uint8_t* __restrict g, const uint8_t* __restrict b,
+              const uint8_t* __restrict a, uint32_t* __restrict d, size_t w) {
+  size_t x = 0;
+  for (; x + 16 <= w; x += 16)
+    for (size_t i = x; i < x + 16; ++i)
+      d[i] = (kAlpha ? uint32_t(a[i]) << 24 : 0xFF000000u) | uint32_t(r[i]) << 16 | uint32_t(g[i]) << 8 | b[i];
+  for (; x < w; ++x)
+    d[x] = (kAlpha ? uint32_t(a[x]) << 24 : 0xFF000000u) | uint32_t(r[x]) << 16 | uint32_t(g[x]) << 8 | b[x];
+}
+
+// Pixels from up to four channels read side by side, a row of each at a
+// time: red, green, blue and alpha (null: none; one grey channel for all
+// three colours).
+FileError interleave(ChannelRows* channels[4], bool grey, TMTC& pixels) {
+  const size_t w = size_t(pixels.width);
+  Block zero = TryAlloc(std::max<size_t>(w, 1));
+  if (!zero) return FileError::OutOfMemory;
+  for (int32_t y = 0; y < pixels.height; ++y) {
+    const uint8_t* in[4];
+    for (int k = 0; k < 4; ++k) {
+      in[k] = zero.get();
+      if (!channels[k]) continue;
+      if (!(in[k] = channels[k]->Next())) return channels[k]->Failure();
+    }
+    if (grey) in[1] = in[2] = in[0];
+    if (channels[3]) {
+      pixelRow<true>(in[0], in[1], in[2], in[3], pixels.Row(y), w);
+    } else {
+      pixelRow<false>(in[0], in[1], in[2], in[3], pixels.Row(y), w);
+    }
+  }
+  return FileError::None;
 }
 
 FileError usable(const PsdFile& f) {
@@ -590,21 +650,6 @@ const Channel* channelOf(const Layer& l, int16_t id) {
     if (ch.id == id) return &ch;
   return nullptr;
 }
-
-// Scatters a channel's rows into one byte of each pixel.
-struct PixelSink {
-  TMTC& pixels;
-  int shift;
-  void operator()(int32_t y, const uint8_t* row) const {
-    uint8_t* d = reinterpret_cast<uint8_t*>(pixels.Row(y)) + shift / 8;
-    for (int32_t x = 0; x < pixels.width; ++x) d[size_t(x) * 4] = row[x];
-  }
-};
-
-struct ChannelSink {
-  TChannel& channel;
-  void operator()(int32_t y, const uint8_t* row) const { std::memcpy(channel.Row(y), row, size_t(channel.width)); }
-};
 
 FileError opened(PsdFilePtr& reader, std::unique_ptr<ByteSource> source, FileError sourceError) {
   reader.reset(new (std::nothrow) PsdFile);
@@ -681,8 +726,10 @@ FileError psdReadLayerChannel(PsdFile& reader, int32_t layer, int16_t channelId,
   if (channelId < -1) return reader.Fail(FileError::Unsupported);
   const PsdLayerRecord& r = l->record;
   if (r.width() == 0 || r.height() == 0) return FileError::None;
+  ChannelRows rows;
+  if ((e = openLayerChannel(reader, layer, *ch, rows)) != FileError::None) return e;
   if (!channel.Resize(r.width(), r.height())) return reader.Fail(FileError::OutOfMemory);
-  e = decodeLayerChannel(reader, layer, *ch, ChannelSink{channel});
+  e = readChannel(rows, channel);
   if (e != FileError::None) channel.Free();
   return e;
 }
@@ -692,8 +739,10 @@ FileError psdReadMergedChannel(PsdFile& reader, int32_t index, TChannel& channel
   FileError e = usable(reader);
   if (e != FileError::None) return e;
   if (index < 0 || index >= reader.header.channels) return reader.Fail(FileError::BadArgument);
+  ChannelRows rows;
+  if ((e = openMergedChannel(reader, index, rows)) != FileError::None) return e;
   if (!channel.Resize(reader.header.width, reader.header.height)) return reader.Fail(FileError::OutOfMemory);
-  e = decodeMergedChannel(reader, index, ChannelSink{channel});
+  e = readChannel(rows, channel);
   if (e != FileError::None) channel.Free();
   return e;
 }
@@ -753,33 +802,22 @@ FileError psdReadLayerPixels(PsdFile& reader, int32_t layer, TMTC& pixels) {
   if (!l) return reader.Fail(FileError::BadArgument);
   const PsdLayerRecord& r = l->record;
   if (r.width() == 0 || r.height() == 0) return FileError::None;
-  if (!pixels.Resize(r.width(), r.height())) return reader.Fail(FileError::OutOfMemory);
   const bool grey = reader.header.colorMode != kPsdRgb;
-  // Channel id → bit shift of its byte in a pixel.
-  const struct {
-    int16_t id;
-    int shift;
-  } kTargets[] = {{0, 16}, {1, 8}, {2, 0}, {-1, 24}};
-  bool alpha = false;
-  for (const auto& t : kTargets) {
-    if (grey && (t.id == 1 || t.id == 2)) continue;
-    const Channel* ch = channelOf(*l, t.id);
+  ChannelRows rows[4];
+  ChannelRows* use[4] = {};
+  const int16_t ids[4] = {0, int16_t(grey ? 0 : 1), int16_t(grey ? 0 : 2), -1};
+  for (int k = 0; k < 4; ++k) {
+    if (grey && (k == 1 || k == 2)) continue;
+    const Channel* ch = channelOf(*l, ids[k]);
     if (!ch) continue;
-    alpha |= t.id == -1;
-    if (grey && t.id == 0) {
-      e = decodeLayerChannel(reader, layer, *ch, [&](int32_t y, const uint8_t* row) {
-        uint32_t* d = pixels.Row(y);
-        for (int32_t x = 0; x < pixels.width; ++x) d[x] = (d[x] & 0xFF000000u) | uint32_t(row[x]) * 0x010101u;
-      });
-    } else {
-      e = decodeLayerChannel(reader, layer, *ch, PixelSink{pixels, t.shift});
-    }
-    if (e != FileError::None) {
-      pixels.Free();
-      return e;
-    }
+    if ((e = openLayerChannel(reader, layer, *ch, rows[k])) != FileError::None) return e;
+    use[k] = &rows[k];
   }
-  if (!alpha) pixels.FillMasked(pixels.area(), 0xFF000000u, 0xFF000000u);
+  if (!pixels.Resize(r.width(), r.height())) return reader.Fail(FileError::OutOfMemory);
+  if ((e = interleave(use, grey, pixels)) != FileError::None) {
+    pixels.Free();
+    return e == FileError::OutOfMemory ? reader.Fail(e) : e;
+  }
   return FileError::None;
 }
 
@@ -788,25 +826,23 @@ FileError psdReadMergedPixels(PsdFile& reader, TMTC& pixels) {
   FileError e = usable(reader);
   if (e != FileError::None) return e;
   const PsdFileHeader& h = reader.header;
-  if (!pixels.Resize(h.width, h.height)) return reader.Fail(FileError::OutOfMemory);
   const int colours = psdColourChannels(h.colorMode);
   const bool alpha = h.mergedAlpha && h.channels > colours;
-  for (int k = 0; k < colours + (alpha ? 1 : 0); ++k) {
-    if (colours == 1 && k == 0) {
-      e = decodeMergedChannel(reader, 0, [&](int32_t y, const uint8_t* row) {
-        uint32_t* d = pixels.Row(y);
-        for (int32_t x = 0; x < pixels.width; ++x) d[x] = (d[x] & 0xFF000000u) | uint32_t(row[x]) * 0x010101u;
-      });
-    } else {
-      const int shift = k == colours ? 24 : 16 - 8 * k;
-      e = decodeMergedChannel(reader, k, PixelSink{pixels, shift});
-    }
-    if (e != FileError::None) {
-      pixels.Free();
-      return e;
-    }
+  ChannelRows rows[4];
+  ChannelRows* use[4] = {};
+  for (int k = 0; k < colours; ++k) {
+    if ((e = openMergedChannel(reader, k, rows[k])) != FileError::None) return e;
+    use[k] = &rows[k];
   }
-  if (!alpha) pixels.FillMasked(pixels.area(), 0xFF000000u, 0xFF000000u);
+  if (alpha) {
+    if ((e = openMergedChannel(reader, colours, rows[3])) != FileError::None) return e;
+    use[3] = &rows[3];
+  }
+  if (!pixels.Resize(h.width, h.height)) return reader.Fail(FileError::OutOfMemory);
+  if ((e = interleave(use, colours == 1, pixels)) != FileError::None) {
+    pixels.Free();
+    return e == FileError::OutOfMemory ? reader.Fail(e) : e;
+  }
   return FileError::None;
 }
 

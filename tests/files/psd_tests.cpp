@@ -113,7 +113,7 @@ class TestSource : public PsdWriteSource {
     const TMTC& p = layers[size_t(layer)].pixels;
     EXPECT_EQ(width, p.width);
     if (!rowAllowed()) return false;
-    for (int32_t x = 0; x < width; ++x) dst[x] = uint8_t(p.Row(row)[x] >> shiftOf(id));
+    psdChannelRow(p.Row(row), width, id, dst);
     return true;
   }
   bool MergedChannelRow(int32_t channel, int32_t row, uint8_t* dst, int32_t width) override {
