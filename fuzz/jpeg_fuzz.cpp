@@ -9,8 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vl::BitmapInfoHeader header;
   vl::TMTC img;
   if (vl::loadJpegMemory(data, size, header, img) != vl::FileError::None) return 0;
-  if (img.width <= 0 || img.height <= 0 || img.width > vl::kMaxImageSide || img.height > vl::kMaxImageSide)
-    __builtin_trap();
+  if (img.width <= 0 || img.height <= 0 || int64_t(img.width) * img.height > vl::kMaxImagePixels) __builtin_trap();
   if (header.width != img.width || header.height != img.height || header.bitCount != 24) __builtin_trap();
   for (int32_t y = 0; y < img.height; ++y)
     for (int32_t x = 0; x < img.width; ++x)

@@ -26,34 +26,34 @@ FileError fromBmpError(BmpError e) {
   return FileError::Corrupt;
 }
 
-int32_t le32(const uint8_t* p) { return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24); }
-
 void put32(uint8_t* p, int32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = uint8_t(uint32_t(v) >> (8 * i));
 }
+
+static_assert(kMaxBmpPixels == kMaxImagePixels);
 
 }  // namespace
 
 FileError loadBmpMemory(const uint8_t* data, size_t size, BitmapInfoHeader& header, TMTC& pixels) {
   header = BitmapInfoHeader{};
-  FileError e = fromBmpError(readBmp(data, size, pixels));
+  BmpInfo info;
+  FileError e = fromBmpError(readBmp(data, size, pixels, nullptr, &info));
   if (e != FileError::None) return e;
-  // readBmp accepted the file, so the information header's first 32 bytes are there.
-  const uint8_t* ih = data + 14;
-  const uint16_t bitCount = uint16_t(ih[14] | ih[15] << 8);
 
   // 24-bit rows leave the fourth byte alone; many 32-bit files leave it 0
   // everywhere and mean "opaque". Either way the picture becomes opaque.
   bool anyAlpha = false;
-  if (bitCount == 32) {
+  if (info.storedAlpha) {
     for (int32_t y = 0; y < pixels.height && !anyAlpha; ++y) {
       const uint32_t* row = pixels.Row(y);
       for (int32_t x = 0; x < pixels.width; ++x) anyAlpha |= (row[x] >> 24) != 0;
     }
   }
-  if (!anyAlpha) pixels.FillMasked(pixels.area(), 0xFF000000u, 0xFF000000u);
+  if ((info.storedAlpha && !anyAlpha) || (info.bitCount == 24 && !info.storedAlpha))
+    pixels.FillMasked(pixels.area(), 0xFF000000u, 0xFF000000u);
   pixels.FlipVertical();
-  detail::fillHeader(header, pixels.width, pixels.height, anyAlpha ? 32 : 24, le32(ih + 24), le32(ih + 28));
+  const bool alpha = anyAlpha || info.undefinedPixels;
+  detail::fillHeader(header, pixels.width, pixels.height, alpha ? 32 : 24, info.xPelsPerMeter, info.yPelsPerMeter);
   return FileError::None;
 }
 

@@ -4,6 +4,7 @@
 // start at 101 so they never read like the program's own small codes (5 file
 // exists, 15, 21, 53, 56, 57 of the PSD commands).
 #include <cstdint>
+#include <string_view>
 
 namespace vl {
 
@@ -24,7 +25,13 @@ enum class FileError : int {
 
 inline int errorCode(FileError e) { return int(e); }
 
-// Pictures wider or taller than this are refused before anything is allocated.
+// What the code means, in the program's language.
+std::string_view fileErrorText(FileError e);
+
+// The largest side of a paper. Decoders give larger pictures (within
+// kMaxImagePixels); what becomes a paper keeps the top-left part.
 inline constexpr int32_t kMaxImageSide = 10000;
+// Pictures of more pixels than this are refused before anything is allocated.
+inline constexpr int64_t kMaxImagePixels = 100000000;
 
 }  // namespace vl

@@ -9,6 +9,8 @@
 // clang-format on
 
 #include <algorithm>
+#include <cstring>
+#include <utility>
 
 #include "files/image_internal.h"
 
@@ -84,8 +86,67 @@ struct JpegReadJob {
   const uint8_t* data;
   size_t size;
   BitmapInfoHeader* header;
-  TMTC* pixels;
+  TMTC* pixels;       // where the rows go as stored
+  TMTC* turned;       // the caller's image, when the orientation turns the picture on its side
+  int orientation;    // out: the orientation tag, 1 … 8
 };
+
+constexpr uint16_t kOrientationTag = 0x0112;
+
+// The orientation tag of an Exif block (its "Exif\0\0" header included):
+// 1 … 8, or 1 when there is none or it makes no sense.
+int exifOrientation(const uint8_t* d, size_t n) {
+  if (n < 14 || std::memcmp(d, "Exif\0\0", 6) != 0) return 1;
+  d += 6;
+  n -= 6;
+  const bool little = d[0] == 'I' && d[1] == 'I';
+  if (!little && !(d[0] == 'M' && d[1] == 'M')) return 1;
+  auto u16 = [&](size_t at) { return little ? uint32_t(d[at] | d[at + 1] << 8) : uint32_t(d[at] << 8 | d[at + 1]); };
+  auto u32 = [&](size_t at) {
+    return little ? u16(at) | u16(at + 2) << 16 : u16(at) << 16 | u16(at + 2);
+  };
+  if (u16(2) != 42) return 1;
+  const uint64_t ifd = u32(4);
+  if (ifd > n || n - ifd < 2) return 1;
+  const uint32_t entries = u16(size_t(ifd));
+  for (uint32_t i = 0; i < entries; ++i) {
+    const uint64_t at = ifd + 2 + uint64_t(i) * 12;
+    if (at + 12 > n) return 1;
+    if (u16(size_t(at)) != kOrientationTag) continue;
+    // A SHORT, held in the first two bytes of the value field.
+    if (u16(size_t(at) + 2) != 3 || u32(size_t(at) + 4) != 1) return 1;
+    const uint32_t v = u16(size_t(at) + 8);
+    return v >= 1 && v <= 8 ? int(v) : 1;
+  }
+  return 1;
+}
+
+int orientationOf(j_decompress_ptr cinfo) {
+  for (jpeg_saved_marker_ptr m = cinfo->marker_list; m; m = m->next)
+    if (m->marker == JPEG_APP0 + 1 && m->data_length >= 6 && std::memcmp(m->data, "Exif\0\0", 6) == 0)
+      return exifOrientation(m->data, m->data_length);
+  return 1;
+}
+
+// Orientations 5 … 8 store the picture on its side: `stored` turned into
+// `out` (width and height swapped) as viewers show it.
+bool turnUpright(const TMTC& stored, int orientation, TMTC& out) {
+  const int32_t ws = stored.width, hs = stored.height;
+  if (!out.Resize(hs, ws)) return false;
+  // Blocks keep both the rows read and the columns written in the cache.
+  constexpr int32_t kBlock = 64;
+  for (int32_t by = 0; by < hs; by += kBlock)
+    for (int32_t bx = 0; bx < ws; bx += kBlock)
+      for (int32_t sy = by; sy < std::min(hs, by + kBlock); ++sy) {
+        const uint32_t* row = stored.Row(sy);
+        const int32_t dx = (orientation == 5 || orientation == 8) ? sy : hs - 1 - sy;
+        for (int32_t sx = bx; sx < std::min(ws, bx + kBlock); ++sx) {
+          const int32_t dy = (orientation == 5 || orientation == 6) ? sx : ws - 1 - sx;
+          out.Row(dy)[dx] = row[sx];
+        }
+      }
+  return true;
+}
 
 int32_t pelsPerMeterFromDensity(int unit, unsigned density) {
   if (unit == 1) return pelsPerMeter(int(density));  // dots per inch
@@ -118,10 +179,14 @@ FileError runJpegRead(JpegReadJob* job) {
   cinfo->progress = &job->progress;
   cinfo->mem->max_memory_to_use = kMaxDecoderMemory;
   jpeg_mem_src(cinfo, job->data, static_cast<unsigned long>(job->size));
+  jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
   if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK) return FileError::Truncated;
   const JDIMENSION width = cinfo->image_width, height = cinfo->image_height;
   if (width == 0 || height == 0) return FileError::Corrupt;
-  if (width > JDIMENSION(kMaxImageSide) || height > JDIMENSION(kMaxImageSide)) return FileError::TooLarge;
+  if (uint64_t(width) * height > uint64_t(kMaxImagePixels)) return FileError::TooLarge;
+  job->orientation = orientationOf(cinfo);
+  // A picture on its side is decoded as stored, then turned.
+  if (job->orientation >= 5) job->pixels = job->turned;
 
   bool cmyk = false;
   switch (cinfo->jpeg_color_space) {
@@ -234,6 +299,26 @@ FileError runJpegWrite(JpegWriteJob* job) {
   return FileError::None;
 }
 
+// Brings a decoded picture upright: orientations 2 … 4 in place; 5 … 8 from
+// the picture as stored, the header's sides and resolutions swapped.
+FileError applyOrientation(int orientation, const TMTC& stored, BitmapInfoHeader& header, TMTC& pixels) {
+  switch (orientation) {
+    case 2: pixels.FlipHorizontal(); break;
+    case 3: pixels.Rotate180(); break;
+    case 4: pixels.FlipVertical(); break;
+    case 5:
+    case 6:
+    case 7:
+    case 8:
+      if (!turnUpright(stored, orientation, pixels)) return FileError::OutOfMemory;
+      std::swap(header.width, header.height);
+      std::swap(header.xPelsPerMeter, header.yPelsPerMeter);
+      break;
+    default: break;
+  }
+  return FileError::None;
+}
+
 }  // namespace
 
 int jpegQuality(const JpegOptions& o) {
@@ -263,11 +348,18 @@ FileError loadJpegMemory(const uint8_t* data, size_t size, BitmapInfoHeader& hea
   job.size = size;
   job.header = &header;
   job.pixels = &pixels;
-  struct Destroy {
-    JpegReadJob& j;
-    ~Destroy() { jpeg_destroy_decompress(&j.cinfo); }
-  } destroy{job};
-  FileError e = runJpegRead(&job);
+  TMTC stored;
+  job.turned = &stored;
+  job.orientation = 1;
+  FileError e;
+  {
+    struct Destroy {
+      JpegReadJob& j;
+      ~Destroy() { jpeg_destroy_decompress(&j.cinfo); }
+    } destroy{job};
+    e = runJpegRead(&job);
+  }
+  if (e == FileError::None) e = applyOrientation(job.orientation, stored, header, pixels);
   if (e != FileError::None) header = BitmapInfoHeader{};
   return e;
 }

@@ -75,7 +75,7 @@ FileError runPngRead(PngReadJob* job) {
   png_get_IHDR(png, info, &width, &height, &depth, &colorType, &interlace, nullptr, nullptr);
   // libpng and its user limits already refuse these; this keeps the promise visible.
   if (width == 0 || height == 0) return FileError::Corrupt;
-  if (width > png_uint_32(kMaxImageSide) || height > png_uint_32(kMaxImageSide)) return FileError::TooLarge;
+  if (uint64_t(width) * height > uint64_t(kMaxImagePixels)) return FileError::TooLarge;
 
   const bool hasTrns = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
   const bool alpha = (colorType & PNG_COLOR_MASK_ALPHA) != 0 || hasTrns;
@@ -115,7 +115,11 @@ FileError runPngWrite(PngWriteJob* job) {
   const BitmapInfoHeader& h = *job->header;
   const bool alpha = h.bitCount == 32;
   png_set_write_fn(png, job, pngWrite, pngFlush);
-  if (job->level >= 0) png_set_compression_level(png, std::min(job->level, 9));
+  const int level = pngLevelFor(job->level, int64_t(h.width) * h.height);
+  if (level >= 0) png_set_compression_level(png, level);
+  // The fast levels filter every row by the row above alone: trying all
+  // five filters on each row costs more than the fast level saves.
+  if (level >= 0 && level <= kPngFastLevel + 1) png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
   png_set_IHDR(png, info, png_uint_32(h.width), png_uint_32(h.height), 8,
                alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
@@ -133,6 +137,11 @@ FileError runPngWrite(PngWriteJob* job) {
 
 }  // namespace
 
+int pngLevelFor(int compressionLevel, int64_t pixels) {
+  if (compressionLevel >= 0) return std::min(compressionLevel, 9);
+  return pixels >= kPngFastFromPixels ? kPngFastLevel : -1;
+}
+
 FileError loadPngMemory(const uint8_t* data, size_t size, BitmapInfoHeader& header, TMTC& pixels) {
   header = BitmapInfoHeader{};
   if (!data || size < 8) return FileError::Truncated;
@@ -140,8 +149,7 @@ FileError loadPngMemory(const uint8_t* data, size_t size, BitmapInfoHeader& head
   // IHDR must come first; a picture too large is refused with its own code
   // before libpng sees it.
   if (size >= 24 && std::memcmp(data + 12, "IHDR", 4) == 0) {
-    if (be32(data + 16) > uint32_t(kMaxImageSide) || be32(data + 20) > uint32_t(kMaxImageSide))
-      return FileError::TooLarge;
+    if (uint64_t(be32(data + 16)) * be32(data + 20) > uint64_t(kMaxImagePixels)) return FileError::TooLarge;
   }
 
   PngReadJob job;
@@ -154,7 +162,7 @@ FileError loadPngMemory(const uint8_t* data, size_t size, BitmapInfoHeader& head
   } destroy{job};
   if (!job.info) return FileError::OutOfMemory;
 
-  png_set_user_limits(job.png, png_uint_32(kMaxImageSide), png_uint_32(kMaxImageSide));
+  png_set_user_limits(job.png, png_uint_32(kMaxImagePixels), png_uint_32(kMaxImagePixels));
   png_set_chunk_cache_max(job.png, kMaxCachedChunks);
   png_set_chunk_malloc_max(job.png, kMaxChunkBytes);
   // Only the chunks we use are read; every other ancillary chunk is skipped

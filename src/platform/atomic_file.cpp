@@ -109,6 +109,23 @@ bool AtomicFileWriter::Write(const void* data, size_t size) {
   return true;
 }
 
+bool AtomicFileWriter::WriteAt(uint64_t offset, const void* data, size_t size) {
+  if (fd < 0 || failed) return false;
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::pwrite(fd, p, size, off_t(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      failed = true;
+      return false;
+    }
+    p += n;
+    offset += uint64_t(n);
+    size -= size_t(n);
+  }
+  return true;
+}
+
 bool AtomicFileWriter::Commit() {
   if (fd < 0) return false;
   bool ok = !failed && calls.fsync(fd) == 0;

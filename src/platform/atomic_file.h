@@ -40,6 +40,9 @@ class AtomicFileWriter {
   // Appends bytes; false when they could not all be written, and every later
   // Write and the Commit then fail too.
   bool Write(const void* data, size_t size);
+  // Overwrites bytes already written (lengths known only later); the end of
+  // the file stays where it was.
+  bool WriteAt(uint64_t offset, const void* data, size_t size);
   // Syncs, gives the mode, closes and renames, then syncs the folder so the
   // rename itself reaches the disk; false when any step before the rename fails.
   bool Commit();

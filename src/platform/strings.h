@@ -213,6 +213,38 @@ enum class TextId {
   AskUndoClear,
   AskDeleteWithoutUndo,
   UndoLimitChangeFailed,
+  // What went wrong with a file, by error code.
+  FileCannotOpen,
+  FileReadFailed,
+  FileWriteFailed,
+  FileTruncated,
+  FileNotThisFormat,
+  FileCorrupt,
+  FileUnsupported,
+  FileTooLarge,
+  FileBadArgument,
+  FileWrongLength,
+  // PSD files: what is not supported, and where a file is damaged.
+  PsdLargeDocument,
+  PsdDepth,            // %d: bits per channel
+  PsdColourMode,       // %s: the mode's name
+  PsdModeIndexed,
+  PsdModeCmyk,
+  PsdModeMultichannel,
+  PsdModeDuotone,
+  PsdModeLab,
+  PsdModeNumber,       // %d: a mode number no program names
+  PsdZipData,
+  PsdDamaged,          // %s: the part
+  PsdCutShort,         // %s: the part
+  PsdTooLarge,         // %d x %d
+  PsdPartHeader,
+  PsdPartColourData,
+  PsdPartResources,
+  PsdPartLayerInfo,
+  PsdPartLayerRecord,  // %d: the layer
+  PsdPartLayerChannel, // %d: the layer
+  PsdPartImageData,
   Count
 };
 

@@ -353,7 +353,9 @@ int TMainForm::openPicture(const std::string& path) {
   TMTC pixels;
   int dpi = 72;
   if (const int e = readPicture(path, pixels, dpi)) return e;
-  TDrawWindow* canvas = newCanvas(pixels.width, pixels.height, dpi, fileName(path));
+  // Decoders give pictures larger than a paper; the paper keeps the top-left part.
+  TDrawWindow* canvas = newCanvas(std::min(pixels.width, kMaxImageSide), std::min(pixels.height, kMaxImageSide), dpi,
+                                  fileName(path));
   if (!canvas) return 0;  // already told
   TPaper& paper = canvas->paper();
   CLayerData* layer = paper.layerAt(0);

@@ -302,6 +302,172 @@ TEST_F(ImageFiles, CmykJpegWithoutAdobeMarkerIsNotInverted) {
   EXPECT_EQ(img.Row(3)[3], 0xFF000000u);
 }
 
+// BMPs of every kind ImageMagick writes, each read by us as ImageMagick
+// itself reads it back.
+TEST_F(ImageFiles, BmpKindsOtherProgramsWrite) {
+  // Many colours, so that nothing is written with a palette unless asked;
+  // a transparent corner and a half-transparent band for the alpha kinds.
+  if (!convert("-size 64x16 xc: -channel R -fx 'i/w' -channel G -fx 'j/h' -channel B -fx '(i*j%7)/7' +channel "
+               "-depth 8 " + path("in.png")) ||
+      !convert(path("in.png") + " -alpha set -fill 'rgba(0,0,0,0)' -draw 'color 0,0 point' -fill "
+               "'rgba(255,0,0,0.5)' -draw 'rectangle 10,5 60,8' " + path("alpha.png")))
+    GTEST_SKIP() << "ImageMagick is not installed";
+  const struct {
+    const char* name;
+    const char* args;  // from in.png (or alpha.png when it names it) to the file
+    uint32_t headerSize;
+    uint16_t bits;
+    uint32_t compression;
+    uint16_t ourBitCount;  // the loader's header
+    int tolerance = 1;     // fields under 8 bits may be widened with another rounding
+  } cases[] = {
+      {"1 bit", "-monochrome BMP3:", 40, 1, 0, 24},
+      {"4 bits", "-colors 16 BMP3:", 40, 4, 0, 24},
+      {"8 bits", "-colors 200 -compress None BMP3:", 40, 8, 0, 24},
+      {"RLE8", "-colors 200 -compress RLE BMP3:", 40, 8, 1, 24},
+      {"oldest header, 4 bits", "-colors 16 BMP2:", 12, 4, 0, 24},
+      {"oldest header, 8 bits", "-colors 200 BMP2:", 12, 8, 0, 24},
+      {"oldest header, 24 bits", "BMP2:", 12, 24, 0, 24},
+      {"5-6-5", "-define bmp:subtype=RGB565 BMP:", 124, 16, 3, 24},
+      {"5-5-5", "-define bmp:subtype=RGB555 BMP:", 124, 16, 3, 24},
+      {"24 bits", "BMP3:", 40, 24, 0, 24},
+      {"1-5-5-5 alpha", "alpha.png -define bmp:subtype=ARGB1555 BMP:", 124, 16, 3, 32},
+      // ImageMagick widens 4-bit fields by shifting: 15 reads as 240, not 255.
+      {"4-4-4-4 alpha", "alpha.png -define bmp:subtype=ARGB4444 BMP:", 124, 16, 3, 32, 17},
+      {"32 bits with alpha", "alpha.png BMP:", 124, 32, 3, 32},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string args = c.args;
+    const bool fromAlpha = args.rfind("alpha.png", 0) == 0;
+    const std::string options = fromAlpha ? args.substr(10) : args;
+    ASSERT_TRUE(convert(path(fromAlpha ? "alpha.png" : "in.png") + " " + options + path("x.bmp")));
+    const std::vector<uint8_t> file = readBytes(dir / "x.bmp");
+    ASSERT_GT(file.size(), 30u);
+    ASSERT_EQ(file[14], c.headerSize);
+    ASSERT_EQ(file[c.headerSize == 12 ? 24 : 28], c.bits);
+    ASSERT_EQ(c.headerSize == 12 ? 0u : uint32_t(file[30]), c.compression);
+    BitmapInfoHeader h;
+    TMTC ours;
+    ASSERT_EQ(bmpGetImage(path("x.bmp"), h, ours), FileError::None);
+    EXPECT_EQ(h.bitCount, c.ourBitCount);
+    ASSERT_TRUE(convert(path("x.bmp") + " -depth 8 rgba:" + path("x.rgba")));
+    const std::vector<uint8_t> theirs = readBytes(dir / "x.rgba");
+    ASSERT_EQ(theirs.size(), size_t(ours.width) * size_t(ours.height) * 4);
+    for (int32_t y = 0; y < ours.height; ++y)
+      for (int32_t x = 0; x < ours.width; ++x) {
+        const uint8_t* t = theirs.data() + (size_t(y) * size_t(ours.width) + size_t(x)) * 4;
+        const uint32_t p = ours.Row(y)[x];
+        ASSERT_NEAR(channel(p, 16), t[0], c.tolerance) << x << "," << y;
+        ASSERT_NEAR(channel(p, 8), t[1], c.tolerance) << x << "," << y;
+        ASSERT_NEAR(channel(p, 0), t[2], c.tolerance) << x << "," << y;
+        // ImageMagick reads a one-bit alpha of 1 as 128, not 255.
+        const int alpha = std::string(c.name) == "1-5-5-5 alpha" && t[3] == 128 ? 255 : t[3];
+        ASSERT_NEAR(channel(p, 24), alpha, c.tolerance) << x << "," << y;
+      }
+  }
+}
+
+// Either side may exceed a paper's; the pixel count is what is limited.
+TEST_F(ImageFiles, WidePicturesOpenWhole) {
+  for (const char* name : {"wide.png", "wide.jpg", "wide.bmp"}) {
+    SCOPED_TRACE(name);
+    if (!convert("-size 12000x300 gradient:red-blue -fill white -draw 'point 11999,299' " + path(name)))
+      GTEST_SKIP() << "ImageMagick is not installed";
+    BitmapInfoHeader h;
+    TMTC img;
+    const std::string ext = fs::path(name).extension().string();
+    const Loader load = ext == ".png" ? pngGetImage : ext == ".jpg" ? jpegGetImage : bmpGetImage;
+    ASSERT_EQ(load(path(name), h, img), FileError::None);
+    EXPECT_EQ(h.width, 12000);
+    EXPECT_EQ(h.height, 300);
+    EXPECT_GT(channel(img.Row(299)[11999], 8), 150);  // the last pixel is there
+  }
+}
+
+// An Exif block with the orientation tag, as cameras put it after SOI.
+std::vector<uint8_t> withOrientation(std::vector<uint8_t> jpeg, int orientation, bool littleEndian) {
+  std::vector<uint8_t> app1 = {0xFF, 0xE1, 0, 34, 'E', 'x', 'i', 'f', 0, 0};
+  const uint8_t o = uint8_t(orientation);
+  const std::vector<uint8_t> tiff =
+      littleEndian ? std::vector<uint8_t>{'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, o, 0, 0, 0,
+                                          0, 0, 0, 0}
+                   : std::vector<uint8_t>{'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, o, 0, 0,
+                                          0, 0, 0, 0};
+  app1.insert(app1.end(), tiff.begin(), tiff.end());
+  jpeg.insert(jpeg.begin() + 2, app1.begin(), app1.end());
+  return jpeg;
+}
+
+// Photos open upright, as ImageMagick turns them with -auto-orient.
+TEST_F(ImageFiles, JpegOrientationTag) {
+  // Four quarters of different colours on a picture wider than high.
+  if (!convert("-size 48x32 xc:red -fill lime -draw 'rectangle 24,0 47,15' -fill blue -draw 'rectangle 0,16 23,31' "
+               "-fill white -draw 'rectangle 24,16 47,31' -quality 100 " + path("plain.jpg")))
+    GTEST_SKIP() << "ImageMagick is not installed";
+  const std::vector<uint8_t> plain = readBytes(dir / "plain.jpg");
+  for (int orientation = 1; orientation <= 9; ++orientation) {
+    for (bool little : {false, true}) {
+      SCOPED_TRACE(std::to_string(orientation) + (little ? " II" : " MM"));
+      writeBytes(dir / "o.jpg", withOrientation(plain, orientation, little));
+      BitmapInfoHeader h;
+      TMTC ours;
+      ASSERT_EQ(jpegGetImage(path("o.jpg"), h, ours), FileError::None);
+      const bool onItsSide = orientation >= 5 && orientation <= 8;  // 9 is no orientation: as stored
+      EXPECT_EQ(h.width, onItsSide ? 32 : 48);
+      EXPECT_EQ(h.height, onItsSide ? 48 : 32);
+      ASSERT_TRUE(convert(path("o.jpg") + " -auto-orient -depth 8 rgba:" + path("o.rgba")));
+      const std::vector<uint8_t> theirs = readBytes(dir / "o.rgba");
+      ASSERT_EQ(theirs.size(), size_t(ours.width) * size_t(ours.height) * 4);
+      for (int32_t y = 0; y < ours.height; ++y)
+        for (int32_t x = 0; x < ours.width; ++x) {
+          const uint8_t* t = theirs.data() + (size_t(y) * size_t(ours.width) + size_t(x)) * 4;
+          const uint32_t p = ours.Row(y)[x];
+          ASSERT_NEAR(channel(p, 16), t[0], 3) << x << "," << y;
+          ASSERT_NEAR(channel(p, 8), t[1], 3) << x << "," << y;
+          ASSERT_NEAR(channel(p, 0), t[2], 3) << x << "," << y;
+        }
+    }
+  }
+  // Broken Exif blocks leave the picture as stored.
+  std::vector<uint8_t> broken = withOrientation(plain, 6, false);
+  broken[2 + 4 + 6 + 2] = 41;  // not 42: no TIFF header
+  BitmapInfoHeader h;
+  TMTC img;
+  ASSERT_EQ(loadJpegMemory(broken.data(), broken.size(), h, img), FileError::None);
+  EXPECT_EQ(h.width, 48);
+  broken = withOrientation(plain, 6, false);
+  broken[2 + 4 + 6 + 7] = 200;  // the directory past the block
+  ASSERT_EQ(loadJpegMemory(broken.data(), broken.size(), h, img), FileError::None);
+  EXPECT_EQ(h.width, 48);
+}
+
+TEST_F(ImageFiles, PngFastLevelForLargePictures) {
+  EXPECT_EQ(pngLevelFor(kPngLevelAuto, 1000 * 1000), -1);
+  EXPECT_EQ(pngLevelFor(kPngLevelAuto, 1024 * 1024), kPngFastLevel);
+  EXPECT_EQ(pngLevelFor(9, 4096 * 4096), 9);
+  EXPECT_EQ(pngLevelFor(42, 1), 9);
+  // A large picture at the fast level, then at the best: both valid PNG
+  // files of the same pixels, as ImageMagick reads them.
+  TMTC img(1100, 1000);
+  fillPattern(img, true);
+  ByteBuffer fast, best;
+  ASSERT_EQ(encodePng(headerFor(img, 32, 0), img, kPngLevelAuto, fast), FileError::None);
+  ASSERT_EQ(encodePng(headerFor(img, 32, 0), img, 9, best), FileError::None);
+  EXPECT_LT(best.size, fast.size);
+  if (!convert("-version >/dev/null")) GTEST_SKIP() << "ImageMagick is not installed";
+  writeBytes(dir / "fast.png", std::vector<uint8_t>(fast.data.get(), fast.data.get() + fast.size));
+  ASSERT_TRUE(convert(path("fast.png") + " -depth 8 rgba:" + path("fast.rgba")));
+  const std::vector<uint8_t> rgba = readBytes(dir / "fast.rgba");
+  ASSERT_EQ(rgba.size(), size_t(1100) * 1000 * 4);
+  for (int32_t y = 0; y < img.height; y += 7)
+    for (int32_t x = 0; x < img.width; x += 3) {
+      const uint32_t p = img.Row(y)[x];
+      const uint8_t* q = rgba.data() + (size_t(y) * 1100 + size_t(x)) * 4;
+      ASSERT_EQ(uint32_t(q[3]) << 24 | uint32_t(q[0]) << 16 | uint32_t(q[1]) << 8 | q[2], p) << x << "," << y;
+    }
+}
+
 TEST_F(ImageFiles, InterlacedPngMatchesThePlainOne) {
   if (!convert("-size 37x29 gradient:red-blue -fill 'rgba(0,255,0,0.5)' -draw 'circle 18,14 18,3' " + path("plain.png")) ||
       !convert(path("plain.png") + " -interlace PNG " + path("adam7.png")))
@@ -421,8 +587,9 @@ TEST_F(ImageFiles, HostileFilesGiveErrorCodes) {
       {"PNG signature only", "src.png", keep(8), pngGetImage, FileError::Truncated},
       {"PNG cut inside IHDR", "src.png", keep(20), pngGetImage, FileError::Truncated},
       {"PNG cut in half", "src.png", half, pngGetImage, FileError::Truncated},
-      {"PNG 20000 × 1", "src.png", pngSize(20000, 1), pngGetImage, FileError::TooLarge},
-      {"PNG 1 × 10001", "src.png", pngSize(1, 10001), pngGetImage, FileError::TooLarge},
+      {"PNG of 100 million and 10000 pixels", "src.png", pngSize(10001, 10000), pngGetImage, FileError::TooLarge},
+      {"PNG 1 × 100000001", "src.png", pngSize(1, 100000001), pngGetImage, FileError::TooLarge},
+      {"PNG 4 billion a side", "src.png", pngSize(0xFFFFFFFFu, 0xFFFFFFFFu), pngGetImage, FileError::TooLarge},
       {"PNG 0 × 0", "src.png", pngSize(0, 0), pngGetImage, FileError::Corrupt},
       {"PNG damaged IDAT", "src.png", corruptIdat, pngGetImage, FileError::Corrupt},
       {"a JPEG as PNG", "src.jpg", none, pngGetImage, FileError::NotThisFormat},
@@ -433,7 +600,7 @@ TEST_F(ImageFiles, HostileFilesGiveErrorCodes) {
       {"progressive JPEG cut in half", "prog.jpg", half, jpegGetImage, FileError::Truncated},
       {"JPEG cut in half with an end marker", "src.jpg", halfThenEnd, jpegGetImage, FileError::Truncated},
       {"progressive JPEG cut with an end marker", "prog.jpg", halfThenEnd, jpegGetImage, FileError::Truncated},
-      {"JPEG 20000 × 1", "src.jpg", jpegSize(20000, 1), jpegGetImage, FileError::TooLarge},
+      {"JPEG 65000 × 2000", "src.jpg", jpegSize(65000, 2000), jpegGetImage, FileError::TooLarge},
       {"JPEG 0 high", "src.jpg", jpegSize(64, 0), jpegGetImage, FileError::Corrupt},
       {"a PNG as JPEG", "src.png", none, jpegGetImage, FileError::NotThisFormat},
       {"empty BMP", "src.bmp", empty, bmpGetImage, FileError::Truncated},

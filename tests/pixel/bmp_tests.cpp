@@ -8,6 +8,9 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace vl {
 namespace {
@@ -266,16 +269,19 @@ TEST(Bmp, MalformedFilesAreRefused) {
       {"information header cut", cut(40), BmpError::Truncated},
       {"header size 0", field32(14, 0), BmpError::BadHeader},
       {"header size huge", field32(14, 0xFFFFFFF0u), BmpError::BadHeader},
-      {"core header", field32(14, 12), BmpError::Unsupported},
+      {"oldest header of no height", field32(14, 12), BmpError::BadHeader},
+      {"OS/2 2.x header", field32(14, 64), BmpError::Unsupported},
       {"124 header in a short block", field32(14, 124), BmpError::Truncated},
       {"width 0", field32(18, 0), BmpError::BadHeader},
       {"width negative", field32(18, uint32_t(-3)), BmpError::BadHeader},
-      {"width 10001", field32(18, 10001), BmpError::TooLarge},
+      {"width 10001 without the data", field32(18, 10001), BmpError::Truncated},
       {"width huge", field32(18, 0x7FFFFFFF), BmpError::TooLarge},
       {"height 0", field32(22, 0), BmpError::BadHeader},
       {"height INT32_MIN", field32(22, 0x80000000u), BmpError::BadHeader},
-      {"height 10001", field32(22, 10001), BmpError::TooLarge},
-      {"height -10001", field32(22, uint32_t(-10001)), BmpError::TooLarge},
+      {"height 10001 without the data", field32(22, 10001), BmpError::Truncated},
+      {"height -10001 without the data", field32(22, uint32_t(-10001)), BmpError::Truncated},
+      {"100 million and 10000 pixels", [](auto& b) { set32(b, 18, 10001); set32(b, 22, 10000); }, BmpError::TooLarge},
+      {"the same top-down", [](auto& b) { set32(b, 18, 10000); set32(b, 22, uint32_t(-10001)); }, BmpError::TooLarge},
       {"10000 x 10000 without the data", [&](auto& b) { set32(b, 18, 10000); set32(b, 22, 10000); },
        BmpError::Truncated},
       {"data offset beyond the end", field32(10, 1000), BmpError::Truncated},
@@ -283,11 +289,15 @@ TEST(Bmp, MalformedFilesAreRefused) {
       {"data offset inside the header", field32(10, 20), BmpError::BadHeader},
       {"data one byte short", cut(54 + 24 - 1), BmpError::Truncated},
       {"more rows than data", field32(22, 3), BmpError::Truncated},
-      {"8 bits", [](auto& b) { set16(b, 28, 8); }, BmpError::Unsupported},
-      {"16 bits", [](auto& b) { set16(b, 28, 16); }, BmpError::Unsupported},
-      {"RLE8", field32(30, 1), BmpError::Unsupported},
+      {"8 bits without room for a palette", [](auto& b) { set16(b, 28, 8); }, BmpError::BadHeader},
+      {"12 bits", [](auto& b) { set16(b, 28, 12); }, BmpError::BadHeader},
+      {"64 bits", [](auto& b) { set16(b, 28, 64); }, BmpError::Unsupported},
+      {"RLE8 of 24 bits", field32(30, 1), BmpError::BadHeader},
+      {"RLE4 of 24 bits", field32(30, 2), BmpError::BadHeader},
+      {"a JPEG inside", field32(30, 4), BmpError::Unsupported},
+      {"CMYK", field32(30, 11), BmpError::Unsupported},
       {"bit fields, masks missing", [](auto& b) { set32(b, 30, 3); b.resize(60); }, BmpError::Truncated},
-      {"bit fields over the pixels", field32(30, 3), BmpError::Unsupported},  // row bytes read as masks
+      {"bit fields over the pixels", field32(30, 3), BmpError::BadHeader},  // row bytes read as masks
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -305,28 +315,233 @@ TEST(Bmp, MalformedFilesAreRefused) {
   EXPECT_EQ(readBmp(nullptr, 100, img), BmpError::Truncated);
 }
 
-TEST(Bmp, OnlyTheStandardMasksAreRead) {
+// Bit-field masks: any contiguous bits that do not overlap; the first
+// pixel's bytes are 01 08 0F 16.
+TEST(Bmp, MasksAreReadOrRefused) {
   struct Case {
-    uint32_t headerSize, at, value;
+    const char* name;
+    uint32_t headerSize;
+    std::vector<std::pair<size_t, uint32_t>> masks;  // offset, value
     BmpError expected;
+    uint32_t pixel;
   };
   const Case cases[] = {
-      {40, 54, 0x000000FF, BmpError::Unsupported},   // red mask swapped with blue
-      {124, 62, 0x0000F800, BmpError::Unsupported},  // a 16-bit style field
-      {124, 66, 0x00FF0000, BmpError::Unsupported},  // alpha in the red byte
-      {108, 66, 0, BmpError::None},                  // no alpha mask is fine
-      {108, 54, 0x00FF0000, BmpError::None},
+      {"red and blue swapped", 40, {{54, 0x000000FF}, {62, 0x00FF0000}}, BmpError::None, 0xFF01080F},
+      {"no alpha mask", 108, {{66, 0}}, BmpError::None, 0x160F0801},
+      {"standard", 108, {}, BmpError::None, 0x160F0801},
+      {"10-10-10-2", 124, {{54, 0x3FF00000}, {58, 0x000FFC00}, {62, 0x000003FF}, {66, 0xC0000000}}, BmpError::None,
+       0x0058F000},
+      {"no colour masks at all", 40, {{54, 0}, {58, 0}, {62, 0}}, BmpError::None, 0x160F0801},
+      {"blue over green", 124, {{62, 0x0000F800}}, BmpError::BadHeader, 0},
+      {"alpha over red", 124, {{66, 0x00FF0000}}, BmpError::BadHeader, 0},
+      {"bits apart", 124, {{62, 0x00000005}}, BmpError::BadHeader, 0},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     BmpLayout l;
     l.headerSize = c.headerSize;
     l.bitCount = 32;
     l.compression = 3;
     std::vector<uint8_t> file = buildBmp(l, patternRows(l));
-    set32(file, c.at, c.value);
+    for (auto [at, v] : c.masks) set32(file, at, v);
     TMTC img;
-    EXPECT_EQ(readBmp(file.data(), file.size(), img), c.expected) << c.headerSize << " " << c.at;
+    ASSERT_EQ(readBmp(file.data(), file.size(), img), c.expected);
+    if (c.expected == BmpError::None) {
+      EXPECT_EQ(img.Row(0)[0], c.pixel);
+    }
   }
+}
+
+// A BMP assembled from its parts: file header, information header (40
+// bytes unless given), palette entries of 4 bytes, then the pixel data.
+std::vector<uint8_t> makeBmp(int32_t width, int32_t height, uint16_t bits, uint32_t compression,
+                             const std::vector<uint32_t>& palette, const std::vector<uint8_t>& data,
+                             uint32_t clrUsed = 0) {
+  std::vector<uint8_t> b(54, 0);
+  b[0] = 'B';
+  b[1] = 'M';
+  set32(b, 14, 40);
+  set32(b, 18, uint32_t(width));
+  set32(b, 22, uint32_t(height));
+  set16(b, 26, 1);
+  set16(b, 28, bits);
+  set32(b, 30, compression);
+  set32(b, 34, uint32_t(data.size()));
+  set32(b, 46, clrUsed);
+  for (uint32_t c : palette) {
+    b.resize(b.size() + 4);
+    set32(b, b.size() - 4, c);
+  }
+  set32(b, 10, uint32_t(b.size()));
+  b.insert(b.end(), data.begin(), data.end());
+  set32(b, 2, uint32_t(b.size()));
+  return b;
+}
+
+// Rows of a decoded picture, the top row first, as text: palette entries
+// (by their index in `palette`) and '.' for transparent pixels.
+std::vector<std::string> picture(const TMTC& img, const std::vector<uint32_t>& palette) {
+  std::vector<std::string> rows;
+  for (int32_t y = img.height - 1; y >= 0; --y) {
+    std::string r;
+    for (int32_t x = 0; x < img.width; ++x) {
+      const uint32_t p = img.Row(y)[x];
+      if (p == 0) {
+        r += '.';
+        continue;
+      }
+      char c = '?';
+      for (size_t i = 0; i < palette.size(); ++i)
+        if ((palette[i] | 0xFF000000u) == p) c = char('0' + i);
+      if (p == 0xFF000000u && c == '?') c = 'k';  // black: an index past the palette
+      r += c;
+    }
+    rows.push_back(r);
+  }
+  return rows;
+}
+
+TEST(Bmp, PalettesOfEveryDepth) {
+  const std::vector<uint32_t> pal = {0x102030, 0x405060, 0x708090, 0xA0B0C0};
+  struct Case {
+    const char* name;
+    int32_t width, height;
+    uint16_t bits;
+    std::vector<uint32_t> palette;
+    uint32_t clrUsed;
+    std::vector<uint8_t> data;  // bottom row first unless the height is negative
+    std::vector<std::string> want;
+  };
+  const Case cases[] = {
+      {"1 bit", 10, 2, 1, {pal[0], pal[1]}, 0, {0xA5, 0xC0, 0, 0, 0x0F, 0x00, 0, 0}, {"0000111100", "1010010111"}},
+      {"2 bits", 5, 1, 2, pal, 0, {0x1B, 0x40, 0, 0}, {"01231"}},
+      {"4 bits", 3, 2, 4, pal, 4, {0x01, 0x20, 0, 0, 0x32, 0x10, 0, 0}, {"321", "012"}},
+      {"8 bits, top-down", 3, -2, 8, pal, 0, {0, 1, 2, 0, 3, 2, 1, 0}, {"012", "321"}},
+      {"short palette: indices past it are black", 4, 1, 8, {pal[0], pal[1]}, 0, {0, 1, 2, 255}, {"01kk"}},
+      {"palette shorter than clrUsed says", 4, 1, 4, {pal[0], pal[1], pal[2]}, 16, {0x01, 0x23, 0, 0}, {"012k"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<uint8_t> file = makeBmp(c.width, c.height, c.bits, 0, c.palette, c.data, c.clrUsed);
+    TMTC img;
+    BmpInfo info;
+    ASSERT_EQ(readBmp(file.data(), file.size(), img, nullptr, &info), BmpError::None);
+    EXPECT_EQ(picture(img, pal), c.want);
+    EXPECT_FALSE(info.storedAlpha);
+    EXPECT_FALSE(info.undefinedPixels);
+  }
+  // No room for any palette entry, or a palette past the end.
+  std::vector<uint8_t> none = makeBmp(2, 1, 8, 0, {}, {0, 0, 0, 0});
+  TMTC img;
+  EXPECT_EQ(readBmp(none.data(), none.size(), img), BmpError::BadHeader);
+  std::vector<uint8_t> cut = makeBmp(2, 1, 8, 0, pal, {});
+  set32(cut, 10, 54 + 16);
+  cut.resize(60);
+  EXPECT_EQ(readBmp(cut.data(), cut.size(), img), BmpError::Truncated);
+}
+
+TEST(Bmp, RunLengthCodes) {
+  const std::vector<uint32_t> pal = {0x102030, 0x405060, 0x708090, 0xA0B0C0};
+  struct Case {
+    const char* name;
+    int32_t width, height;
+    bool four;
+    std::vector<uint8_t> data;
+    BmpError expected;
+    std::vector<std::string> want;  // top row first
+    bool undefined;
+  };
+  const Case cases[] = {
+      {"runs and lines", 4, 2, false, {4, 1, 0, 0, 2, 2, 2, 3, 0, 1}, BmpError::None, {"2233", "1111"}, false},
+      {"absolute run with padding", 3, 1, false, {0, 3, 1, 2, 3, 0, 0, 1}, BmpError::None, {"123"}, false},
+      {"delta leaves pixels out", 4, 3, false, {1, 1, 0, 2, 2, 1, 1, 2, 0, 1}, BmpError::None, {"....", "...2", "1..."},
+       true},
+      {"early end of line", 3, 2, false, {1, 3, 0, 0, 2, 1, 0, 1}, BmpError::None, {"11.", "3.."}, true},
+      {"no end code", 2, 2, false, {2, 1}, BmpError::None, {"..", "11"}, true},
+      {"run past the row is cut", 2, 2, false, {5, 2, 0, 0, 2, 3, 0, 1}, BmpError::None, {"33", "22"}, false},
+      {"delta past the picture stops it", 2, 2, false, {0, 2, 0, 9, 2, 1}, BmpError::None, {"..", ".."}, true},
+      {"RLE4 runs alternate", 5, 1, true, {5, 0x12, 0, 1}, BmpError::None, {"12121"}, false},
+      {"RLE4 absolute", 3, 1, true, {0, 3, 0x30, 0x20, 0, 1}, BmpError::None, {"302"}, false},
+      {"cut inside a code", 4, 1, false, {4}, BmpError::Truncated, {}, false},
+      {"cut inside a delta", 4, 2, false, {0, 2, 1}, BmpError::Truncated, {}, false},
+      {"cut inside an absolute run", 4, 1, false, {0, 4, 1, 2}, BmpError::Truncated, {}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<uint8_t> file = makeBmp(c.width, c.height, c.four ? 4 : 8, c.four ? 2 : 1, pal, c.data);
+    TMTC img(1, 1);
+    img.Fill(0x12345678);
+    BmpInfo info;
+    ASSERT_EQ(readBmp(file.data(), file.size(), img, nullptr, &info), c.expected);
+    if (c.expected != BmpError::None) {
+      EXPECT_EQ(img.Row(0)[0], 0x12345678u);  // a refused file changes nothing
+      continue;
+    }
+    EXPECT_EQ(picture(img, pal), c.want);
+    EXPECT_EQ(info.undefinedPixels, c.undefined);
+  }
+  // RLE rows are always bottom-up.
+  std::vector<uint8_t> topDown = makeBmp(2, -2, 8, 1, pal, {0, 1});
+  TMTC img;
+  EXPECT_EQ(readBmp(topDown.data(), topDown.size(), img), BmpError::BadHeader);
+}
+
+// The oldest form: a 12-byte header and 3-byte palette entries.
+TEST(Bmp, OldestHeader) {
+  std::vector<uint8_t> b(26, 0);
+  b[0] = 'B';
+  b[1] = 'M';
+  set32(b, 14, 12);
+  set16(b, 18, 3);  // width
+  set16(b, 20, 2);  // height
+  set16(b, 22, 1);
+  set16(b, 24, 4);  // bits
+  const uint8_t palette[] = {0x30, 0x20, 0x10, 0x60, 0x50, 0x40};  // two entries, B G R
+  b.insert(b.end(), palette, palette + 6);
+  set32(b, 10, uint32_t(b.size()));
+  const uint8_t rows[] = {0x01, 0x00, 0, 0, 0x10, 0x10, 0, 0};
+  b.insert(b.end(), rows, rows + 8);
+  TMTC img;
+  int dpi = -1;
+  BmpInfo info;
+  ASSERT_EQ(readBmp(b.data(), b.size(), img, &dpi, &info), BmpError::None);
+  EXPECT_EQ(dpi, 0);
+  EXPECT_EQ(info.headerSize, 12u);
+  ASSERT_EQ(img.width, 3);
+  ASSERT_EQ(img.height, 2);
+  EXPECT_EQ(img.Row(0)[0], 0xFF102030u);  // bottom row: 0 1 0
+  EXPECT_EQ(img.Row(0)[1], 0xFF405060u);
+  EXPECT_EQ(img.Row(1)[0], 0xFF405060u);  // top row: 1 0 1
+  EXPECT_EQ(img.Row(1)[2], 0xFF405060u);
+}
+
+// 16 bits: 5-5-5 without masks, else the masks' fields.
+TEST(Bmp, SixteenBits) {
+  const uint16_t p0 = 0x7C00 | 0x0010 | 0x8000;  // red full, blue 16 of 31, the top bit unused
+  const uint16_t p1 = 0x03E0;                     // green full
+  std::vector<uint8_t> data = {uint8_t(p0), uint8_t(p0 >> 8), uint8_t(p1), uint8_t(p1 >> 8)};
+  std::vector<uint8_t> file = makeBmp(2, 1, 16, 0, {}, data);
+  TMTC img;
+  BmpInfo info;
+  ASSERT_EQ(readBmp(file.data(), file.size(), img, nullptr, &info), BmpError::None);
+  EXPECT_EQ(img.Row(0)[0], 0xFFFF0084u);  // 16 of 31 is 132 of 255
+  EXPECT_EQ(img.Row(0)[1], 0xFF00FF00u);
+  EXPECT_FALSE(info.storedAlpha);
+  // 5-6-5 through masks after a 40-byte header.
+  const uint16_t q = 0xF800 | (32 << 5) | 0x1F;
+  std::vector<uint8_t> masked = makeBmp(1, 1, 16, 3, {0xF800, 0x07E0, 0x001F}, {uint8_t(q), uint8_t(q >> 8), 0, 0});
+  ASSERT_EQ(readBmp(masked.data(), masked.size(), img), BmpError::None);
+  EXPECT_EQ(img.Row(0)[0], 0xFFFF82FFu);  // 32 of 63 is 130 of 255
+  // 1-5-5-5 with the alpha mask of compression 6.
+  const uint16_t a = 0x8000 | 0x001F;
+  std::vector<uint8_t> alpha =
+      makeBmp(1, 1, 16, 6, {0x7C00, 0x03E0, 0x001F, 0x8000}, {uint8_t(a), uint8_t(a >> 8), 0, 0});
+  ASSERT_EQ(readBmp(alpha.data(), alpha.size(), img, nullptr, &info), BmpError::None);
+  EXPECT_EQ(img.Row(0)[0], 0xFF0000FFu);
+  EXPECT_TRUE(info.storedAlpha);
+  // A mask wider than the pixel.
+  std::vector<uint8_t> wide = makeBmp(1, 1, 16, 3, {0x1F0000, 0x07E0, 0x001F}, {0, 0, 0, 0});
+  EXPECT_EQ(readBmp(wide.data(), wide.size(), img), BmpError::BadHeader);
 }
 
 TEST_F(BmpFiles, SaveAndLoad) {
