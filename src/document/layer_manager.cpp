@@ -238,17 +238,25 @@ bool CLayerMngr::FindId(int32_t id, int32_t& index, CLayerData*& layer) const {
 
 bool CLayerMngr::MergeDown(int32_t lower, int32_t upper, bool undoOwnsOldLower, int kind,
                            std::unique_ptr<CLayerData>* oldLower) {
-  CLayerData* a = At(lower);
+  std::unique_ptr<CLayerData> merged = MergedCopy(lower, upper, kind);
+  if (!merged) return false;
+  std::unique_ptr<CLayerData> old = replaceAt(lower, merged);
+  if (undoOwnsOldLower && oldLower) *oldLower = std::move(old);
+  return true;
+}
+
+std::unique_ptr<CLayerData> CLayerMngr::MergedCopy(int32_t lower, int32_t upper, int kind) const {
+  const CLayerData* a = At(lower);
   const CLayerData* b = At(upper);
-  if (!a || !b || a == b || !a->pixels || !b->pixels) return false;
+  if (!a || !b || a == b || !a->pixels || !b->pixels) return nullptr;
   PixelFn fn = nullptr;
   SCrossMerge rec;
   bool invertAfter = false;
   if (kind == 0) {
     fn = MergeFunction(b->mode);
-    if (!fn) return false;
+    if (!fn) return nullptr;
   } else if (!CrossMergeRecord(kind, a->mode, b->mode, rec, invertAfter)) {
-    return false;
+    return nullptr;
   }
 
   // The merged image covers both layers; the lower pixels keep their paper positions.
@@ -260,7 +268,7 @@ bool CLayerMngr::MergeDown(int32_t lower, int32_t upper, bool undoOwnsOldLower, 
     merged = a->CroppedCopy({int32_t(uw), int32_t(uh)}, {ea.left - u.left, ea.top - u.top});
   if (!merged || !merged->SizeThumbnail(thumbWidth, thumbHeight)) {
     ui().Warning(text(TextId::LayerMergeFailed));
-    return false;
+    return nullptr;
   }
   merged->id = a->id;
   try {
@@ -278,15 +286,12 @@ bool CLayerMngr::MergeDown(int32_t lower, int32_t upper, bool undoOwnsOldLower, 
   // Merged before it enters the list, so a failure leaves the list as it was.
   if (!ok) {
     ui().Warning(text(TextId::LayerMergeFailed));
-    return false;
+    return nullptr;
   }
   merged->opacity = 255;
   merged->pixels->Compact();
   merged->RenderThumbnail();
-
-  std::unique_ptr<CLayerData> old = replaceAt(lower, merged);
-  if (undoOwnsOldLower && oldLower) *oldLower = std::move(old);
-  return true;
+  return merged;
 }
 
 bool CLayerMngr::OffsetLayer(int32_t index, int32_t dx, int32_t dy, std::unique_ptr<CLayerData>* oldLayer,

@@ -88,6 +88,8 @@ class CLayerMngr {
   // manager owns it. False (list unchanged) on failure.
   bool MergeDown(int32_t lower, int32_t upper, bool undoOwnsOldLower, int kind,
                  std::unique_ptr<CLayerData>* oldLower = nullptr);
+  // The merged layer alone, the list unchanged; none on failure.
+  std::unique_ptr<CLayerData> MergedCopy(int32_t lower, int32_t upper, int kind) const;
 
   // Moves the layer on the paper by (dx, dy); an image that would no longer
   // cover the paper is replaced by a grown copy (see CLayerData::GrownCopy).

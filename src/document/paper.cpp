@@ -57,6 +57,9 @@ bool TPaper::newPaper(TFlowImage& flow, const std::string& paperName, int32_t re
   clearLayerPixels(0);
   loadLayerToFlow(flow, 0, true);
   recomposeRect(Area(0, 0, w, h), true);
+  gradation.x1 = gradation.y1 = gradation.y2 = 0;
+  gradation.x2 = w;
+  events->PaperCreated(w, h, res);
   initialised = 1;
   invalidateCanvas();
   return true;

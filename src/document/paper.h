@@ -155,6 +155,13 @@ class TPaper {
                        std::span<const uint8_t> attributes = {});
   bool pasteIntoLayer(TFlowImage& flow, int32_t layer, const TMTC& image, bool record,
                       const std::string* layerName = nullptr, std::span<const uint8_t> attributes = {});
+  // The paper's gradation: its line and settings (recorded with every command).
+  struct Gradation {
+    int32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+    uint8_t type = 0, map = 0, repeat = 0;
+    uint16_t repeatCount = 1;
+  } gradation;
+
   // Kept for the oldest event streams, never recorded.
   bool flipVisibility(int32_t layer);
   // Folds every visible layer into the lowest one, two at a time; only when
@@ -224,6 +231,8 @@ class TPaper {
   bool applyUndo(UndoEntry& entry, bool isUndo, UndoOutcome& out);
   // Takes over the recorder and the undo manager; none restores the silent ones.
   void setHooks(std::unique_ptr<PaperEventHook> eventHook, std::unique_ptr<PaperUndoHook> undoHook);
+  void setEventHook(std::unique_ptr<PaperEventHook> eventHook);
+  void setUndoHook(std::unique_ptr<PaperUndoHook> undoHook);
   PaperEventHook& eventHook() { return *events; }
   PaperUndoHook& undoHook() { return *undo; }
 

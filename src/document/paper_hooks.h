@@ -58,8 +58,16 @@ class PaperEventHook {
  public:
   virtual ~PaperEventHook() = default;
   virtual bool Recording() const { return false; }
-  // Appends the packet to the stream. A failure loses the event only.
+  // Appends the packet to the stream, after the settings it depends on. A
+  // failure ends recording for the paper.
   virtual bool Record(EventPacket&&) { return true; }
+  // A new paper of that size; then recording starts.
+  virtual void PaperCreated(int32_t width, int32_t height, int32_t resolution) {}
+  // A stroke on a layer: its begin (after the pen's settings), its points and its end.
+  virtual void StrokeBegin(int32_t layer, bool forced) {}
+  virtual void StrokePoint(float x, float y, float pressure) {}
+  // A stroke that changed nothing leaves no step: undo has no record of it.
+  virtual void StrokeEnd(bool changed) {}
   // Packets that commit a step, for keeping the stream and undo in step.
   virtual int32_t EventCount() const { return 0; }
   virtual bool UndoLast() { return true; }

@@ -45,7 +45,15 @@ PaperOp transformOp(int code) {
 // ---- the shared pieces ----
 
 void TPaper::setHooks(std::unique_ptr<PaperEventHook> eventHook, std::unique_ptr<PaperUndoHook> undoHook) {
+  setEventHook(std::move(eventHook));
+  setUndoHook(std::move(undoHook));
+}
+
+void TPaper::setEventHook(std::unique_ptr<PaperEventHook> eventHook) {
   events = eventHook ? std::move(eventHook) : std::make_unique<PaperEventHook>();
+}
+
+void TPaper::setUndoHook(std::unique_ptr<PaperUndoHook> undoHook) {
   undo = undoHook ? std::move(undoHook) : std::make_unique<PaperUndoHook>();
 }
 
@@ -459,9 +467,9 @@ bool TPaper::mergeDownWithMode(TFlowImage& flow, int32_t layer, int kind, bool r
   WaitCursor wait;
   const PaperOp op = kind == 0 ? PaperOp::MergeDown : PaperOp::MergeDownWithMode;
   const int32_t lower = layer - 1;
-  const bool undoKeeps = record && undo->Enabled();
-  std::unique_ptr<CLayerData> oldLower;
-  if (!layers.MergeDown(lower, layer, undoKeeps, kind, &oldLower)) return false;
+  // The merged layer is made first: a failure leaves paper, stream and undo alone.
+  std::unique_ptr<CLayerData> merged = layers.MergedCopy(lower, layer, kind);
+  if (!merged) return false;
   if (record) {
     EventPacket p = packetOf(op);
     p.u16(uint32_t(layer)).u16(0);
@@ -472,7 +480,7 @@ bool TPaper::mergeDownWithMode(TFlowImage& flow, int32_t layer, int kind, bool r
   e.layerIndex = lower;
   e.layerId = layers.IdAt(lower);
   e.secondIndex = layer;
-  e.object = std::move(oldLower);
+  e.object = layers.Replace(lower, std::move(merged));
   e.object2 = layers.Unlink(layer);
   layers.SetCurrent(lower);
   layers.FixCurrent();
@@ -683,11 +691,17 @@ bool TPaper::offsetLayer(TFlowImage& flow, int32_t layer, int32_t dx, int32_t dy
   const int grow = l->OffsetGrowMask(dx, dy);
   const Bounds before = l->Extent();
   const PaperOp op = grow ? PaperOp::OffsetLayerGrowing : PaperOp::OffsetLayer;
-  std::unique_ptr<CLayerData> old;
-  if (!layers.OffsetLayer(layer, dx, dy, grow ? &old : nullptr)) {
-    ui().Warning(text(TextId::OutOfMemory));
-    if (record) clearUndo();
-    return false;
+  // A move that uncovers the paper needs a grown image, made before anything
+  // is recorded.
+  std::unique_ptr<CLayerData> grown;
+  if (grow) {
+    const Size box = layers.ThumbnailBox();
+    grown = l->GrownCopy(dx, dy);
+    if (!grown || !grown->SizeThumbnail(box.width, box.height)) {
+      ui().Warning(text(TextId::OutOfMemory));
+      return false;
+    }
+    grown->RenderThumbnail();
   }
   if (record) {
     EventPacket p = packetOf(op);
@@ -697,6 +711,14 @@ bool TPaper::offsetLayer(TFlowImage& flow, int32_t layer, int32_t dx, int32_t dy
       p.u16(uint32_t(layer)).u16(0).i32(dx).i32(dy);
     }
     recordEvent(op, std::move(p));
+  }
+  std::unique_ptr<CLayerData> old;
+  if (grow) {
+    old = layers.Replace(layer, std::move(grown));
+  } else {
+    layers.OffsetLayer(layer, dx, dy);  // covers the paper still: only the offsets change
+  }
+  if (record) {
     UndoEntry e;
     e.layerIndex = layer;
     e.oldValue = int64_t(dx);
@@ -740,14 +762,17 @@ bool TPaper::cutOutside(TFlowImage& flow, int32_t layer, bool record) {
   CLayerData* l = layers.At(layer);
   if (!l || !l->pixels || !l->IsLargerThanPaper()) return false;
   WaitCursor wait;
-  std::unique_ptr<CLayerData> old;
-  if (!layers.CutOutside(layer, &old)) {
+  // The paper-sized replacement first: a failure changes nothing.
+  const Size box = layers.ThumbnailBox();
+  std::unique_ptr<CLayerData> cut = l->PaperCopy();
+  if (!cut || !cut->SizeThumbnail(box.width, box.height)) {
     ui().Warning(text(TextId::OutOfMemory));
-    if (record) clearUndo();
     return false;
   }
+  cut->RenderThumbnail();
+  if (record) recordEvent(PaperOp::CutOutside, packetOf(PaperOp::CutOutside).u16(uint32_t(layer)).u16(uint32_t(layer)));
+  std::unique_ptr<CLayerData> old = layers.Replace(layer, std::move(cut));
   if (record) {
-    recordEvent(PaperOp::CutOutside, packetOf(PaperOp::CutOutside).u16(uint32_t(layer)).u16(uint32_t(layer)));
     UndoEntry e;
     e.layerIndex = layer;
     e.object = std::move(old);

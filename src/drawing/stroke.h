@@ -135,6 +135,8 @@ class TStroke {
   float strokeMinX = 65535, strokeMaxX = -65535, strokeMinY = 65535, strokeMaxY = -65535;
   StrokePoint history[8];
   uint32_t colour = 0;
+  // With the paint colour, the two colours of the default gradation.
+  uint32_t secondColour = 0xFFFFFF;
   int32_t layerIndex = 0;
   uint8_t kind = kBrushPen;
   float opacity = 1;

@@ -33,17 +33,26 @@ void begin(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& session, 
 
 void BeginStroke(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& session, bool record, float pressure,
                  float y, float x) {
+  if (record) {
+    paper.eventHook().StrokeBegin(s.layerIndex, s.forced);
+    paper.eventHook().StrokePoint(x, y, pressure);
+  }
   begin(paper, flow, s, session, pressure, y, x, false);
 }
 
 void BeginStrokeOffset(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& session, bool record,
                        float pressure, float y, float x) {
+  if (record) {
+    paper.eventHook().StrokeBegin(s.layerIndex, s.forced);
+    paper.eventHook().StrokePoint(x, y, pressure);
+  }
   begin(paper, flow, s, session, pressure, y, x, true);
 }
 
 void AddStrokePoint(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& session, bool record, float pressure,
                     float y, float x) {
   if (!session.inProgress) return;
+  if (record) paper.eventHook().StrokePoint(x, y, pressure);
   ++session.pointCount;
   s.PushPoint({x, y, pressure});
   const CLayerData* layer = paper.layerAt(s.layerIndex);
@@ -83,11 +92,16 @@ Area EndStroke(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& sessi
   // painted through may change once it is over.
   session.inProgress = false;
   s.BuildChain(MaskStage{});
+  // A stroke that reaches the layer is one step of the stream and one undo
+  // record; one that does not leaves neither.
+  Area onLayer = rect;
+  const bool changes = layer && layer->pixels && layer->pixels->ClipArea(onLayer);
+  if (record) paper.eventHook().StrokeEnd(changes);
   paper.strokeLayer = -1;
   paper.strokeFlow = nullptr;
   paper.reseedDissolve = false;
   // Undo keeps the layer's pixels from before the commit.
-  if (record && layer && !rect.empty()) paper.pushStrokeUndo(s.layerIndex, rect);
+  if (record && changes) paper.pushStrokeUndo(s.layerIndex, rect);
   // An empty stroke, or one whose layer is gone, still leaves the coverage
   // clean for the next one.
   paper.commitFlowRect(flow, s.layerIndex, true, rect);

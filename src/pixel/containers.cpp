@@ -119,7 +119,7 @@ bool CGridArray::Adopt(CGridArray& other) {
 // ---- CRingBuf ----
 
 int32_t CRingBuf::wrap(int64_t index) const {
-  int64_t n = slots();
+  int64_t n = slotCount();
   index %= n;
   return int32_t(index < 0 ? index + n : index);
 }
@@ -167,7 +167,7 @@ bool CRingBuf::WriteCurrent(const void* item) {
   if (backCount_ == 0) {
     backCount_ = 1;
     // With no spare slot the cursor's slot would also be the farthest item ahead.
-    forwardCount_ = std::min(forwardCount_, slots() - 1);
+    forwardCount_ = std::min(forwardCount_, slotCount() - 1);
   }
   return true;
 }

@@ -205,7 +205,7 @@ class CRingBuf {
   int32_t ForwardCount() const { return forwardCount_; }
 
  private:
-  int32_t slots() const { return backCap_ + forwardCap_; }
+  int32_t slotCount() const { return backCap_ + forwardCap_; }
   int32_t wrap(int64_t index) const;
   uint8_t* slot(int32_t index) const { return buf_.get() + int64_t(index) * itemSize_; }
 

@@ -474,6 +474,10 @@ constexpr TextRow kTexts[] = {
      "the channel data of layer %d"},
     {TextId::PsdPartImageData, "합성 이미지 데이터",
      "merged image data"},
+    {TextId::EventWriteError, "이벤트 기록 오류 !",
+     "Event recording error !"},
+    {TextId::EventRecordingStopped, "이벤트 기록중 오류발생.\r\n이후 이벤트는 기록되지 않습니다",
+     "An error occurred while recording events.\r\nNo further events will be recorded"},
 };
 static_assert(std::size(kTexts) == size_t(TextId::Count));
 

@@ -245,6 +245,8 @@ enum class TextId {
   PsdPartLayerRecord,  // %d: the layer
   PsdPartLayerChannel, // %d: the layer
   PsdPartImageData,
+  EventWriteError,
+  EventRecordingStopped,
   Count
 };
 

@@ -19,6 +19,7 @@
 
 #include "pixel/pixel_math.h"
 #include "platform/app_profile.h"
+#include "events/event_manager.h"
 #include "undo/undo_manager.h"
 #include "shell/cli/canvas_scroll.h"
 #include "shell/qt_ui.h"
@@ -40,7 +41,7 @@ TDrawWindow::TDrawWindow(QWidget* parent)
   paperObj->observer = this;
   // Every change the user makes here can be taken back.
   const int32_t depth = appProfile().undoMax;
-  paperObj->setHooks(nullptr, std::make_unique<CUndoMngrEx>(*paperObj, CUndoMngrEx::kSpare, depth, depth));
+  paperObj->setUndoHook(std::make_unique<CUndoMngrEx>(*paperObj, CUndoMngrEx::kSpare, depth, depth));
   // Rotated and smoothed views show the margin's colour around the paper.
   paperObj->viewBackgroundColor = palette().color(QPalette::Dark).rgb() & 0x00FFFFFFu;
 }
@@ -105,6 +106,10 @@ void TDrawWindow::drawSelectionOverlay(QPainter& p) {
 }
 
 bool TDrawWindow::newPaper(const std::string& name, int32_t resolution, int32_t height, int32_t width) {
+  // Everything done to the paper from its making on is recorded.
+  auto recorder = std::make_unique<CEventMngr>(*paperObj);
+  const int32_t depth = std::max(8, appProfile().undoMax + 34);
+  if (recorder->start(stroke, depth, depth)) paperObj->setEventHook(std::move(recorder));
   if (!paperObj->newPaper(*flowObj, name, resolution, height, width)) return false;
   centrePending = true;
   updateScrollBars();
