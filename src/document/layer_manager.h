@@ -29,6 +29,9 @@ class CLayerMngr {
   void NameLayer(int32_t index, int32_t increment);
   void CopyName(int32_t to, int32_t from);
   int32_t NameCounter() const { return nameCounter; }
+  // Undo puts the counter back, so names after an undone insert are the
+  // ones a replay of the stream, which never sees that insert, gives.
+  void SetNameCounter(int32_t n) { nameCounter = n; }
 
   int32_t Count() const { return int32_t(layers.size()); }
   int32_t TopIndex() const { return Count() - 1; }

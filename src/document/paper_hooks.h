@@ -98,6 +98,9 @@ struct UndoEntry {
   std::vector<uint8_t> visibility;  // the visible flags before a visibility command
   // Saved pixels: a layer image the change replaces as a whole.
   std::unique_ptr<CBlockVMTC> image;
+  // The name counter (of layers, or of masks) before and after a change
+  // that named something new; −1 when it named nothing.
+  int32_t counterBefore = -1, counterAfter = -1;
   // Masks: the slot a command changed, the object it replaced or removed.
   int32_t maskIndex = -1;
   std::unique_ptr<CMaskData> mask;

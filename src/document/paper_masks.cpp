@@ -79,7 +79,7 @@ bool TPaper::replaceMask(PaperOp op, EventPacket packet, int32_t mask, std::uniq
 }
 
 int32_t TPaper::newMask(bool record) {
-  const int32_t before = masks.Current(), at = before + 1;
+  const int32_t before = masks.Current(), at = before + 1, counterBefore = masks.NameCounter();
   if (record) recordEvent(PaperOp::MaskNew, maskPacket(PaperOp::MaskNew, before));
   if (masks.AddEmpty(at) < 0) return -1;
   masks.SetCurrent(at);
@@ -88,6 +88,8 @@ int32_t TPaper::newMask(bool record) {
     e.maskIndex = at;
     e.oldValue = before;
     e.newValue = at;
+    e.counterBefore = counterBefore;
+    e.counterAfter = masks.NameCounter();
     pushUndo(PaperOp::MaskNew, std::move(e), record);
   }
   markModified();
@@ -389,6 +391,9 @@ bool TPaper::cutSelection(TFlowImage& flow, int32_t layer, bool record) {
 }
 
 bool TPaper::splitSelection(TFlowImage& flow, int variant, bool copy, bool record) {
+  // Variant 0 only splits: its packet has no room for the copy flag.
+  if (variant == 0) copy = false;
+  if (variant < 0 || variant > 1) return false;
   const int32_t source = layers.Current();
   CLayerData* src = layers.At(source);
   if (!src || !src->pixels || !src->visible || !selectionUsable() || !layers.CanAdd()) return false;

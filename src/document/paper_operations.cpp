@@ -338,6 +338,7 @@ int32_t TPaper::insertLayerAt(TFlowImage& flow, int32_t index, bool record, bool
     }
     return -1;
   }
+  const int32_t counterBefore = layers.NameCounter();
   layers.NameLayer(at, 1);
   layers.SetCurrent(at);
   clearLayerPixels(at);
@@ -351,6 +352,8 @@ int32_t TPaper::insertLayerAt(TFlowImage& flow, int32_t index, bool record, bool
   if (record) {
     UndoEntry e;
     e.layerIndex = at;
+    e.counterBefore = counterBefore;
+    e.counterAfter = layers.NameCounter();
     pushUndo(op, std::move(e), record);
   }
   markModified();
@@ -853,12 +856,15 @@ bool TPaper::pasteAsNewLayer(TFlowImage& flow, const TMTC& image, bool record, c
     if (record) clearUndo();
     return false;
   }
+  const int32_t counterBefore = layers.NameCounter();
   layers.NameLayer(at, 1);
   CLayerData& l = *layers.At(at);
   if (layerName && !attributes.empty()) l.name = *layerName;
   if (record) {
     UndoEntry e;
     e.layerIndex = at;
+    e.counterBefore = counterBefore;
+    e.counterAfter = layers.NameCounter();
     pushUndo(PaperOp::PasteAsNewLayer, std::move(e), record);
   }
   layers.SetCurrent(at);

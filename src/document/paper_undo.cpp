@@ -125,7 +125,9 @@ bool TPaper::applyUndo(UndoEntry& e, bool isUndo, UndoOutcome& out) {
       switch (e.kind) {
         case 26:
         case 28:
-        case 29: return isUndo ? takeOut(at) : putBack(at);
+        case 29:
+          if (e.counterBefore >= 0) layers.SetNameCounter(isUndo ? e.counterBefore : e.counterAfter);
+          return isUndo ? takeOut(at) : putBack(at);
         case 27: return isUndo ? putBack(at) : takeOut(at);
         case 30: {
           const int32_t to = isUndo ? e.secondIndex : at, from = isUndo ? at : e.secondIndex;
@@ -192,6 +194,7 @@ bool TPaper::applyMaskUndo(UndoEntry& e, bool isUndo) {
   switch (e.kind) {
     case 44:
     case 45:
+      if (e.counterBefore >= 0) masks.SetNameCounter(isUndo ? e.counterBefore : e.counterAfter);
       if (isUndo) {
         e.mask = masks.Detach(i);
         if (!e.mask) return false;

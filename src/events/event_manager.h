@@ -10,6 +10,7 @@
 
 #include "document/paper.h"
 #include "document/paper_hooks.h"
+#include "drawing/stroke_protocol.h"
 #include "events/packets.h"
 #include "pixel/containers.h"
 #include "platform/clock.h"
@@ -35,6 +36,9 @@ class CEventMngr : public PaperEventHook {
   // makes the first segment, records the version and starts recording with
   // the pen whose settings each stroke records.
   bool start(const TStroke* stroke, int32_t undoDepth, int32_t redoDepth);
+  // The pen whose settings each recorded stroke takes (for a paper that was
+  // replayed before it records).
+  void setRecordStroke(const TStroke* stroke) { recordStroke = stroke; }
   // Drops everything; nothing is recorded afterwards.
   void clear();
   bool isRecording() const { return state == kRecording; }
@@ -79,6 +83,38 @@ class CEventMngr : public PaperEventHook {
   // (0) that bit in every status 12 packet. False when a packet is invalid.
   bool scanStatusFlags(bool check, int value, uint16_t bit, bool& found);
 
+  // ---- replay ----
+  // Takes a stream read from a file: the bytes, their steps, the file's
+  // version byte and flags. The manager must be idle.
+  bool loadStream(const std::vector<uint8_t>& bytes, int32_t steps, uint8_t version, uint16_t flags);
+  // Prepares replay into this manager's (fresh) paper through the canvas's
+  // flow image: 0 ready, 1 the stream does not begin with a paper (or no
+  // memory), 3 a packet is broken, 5 protected where that is refused.
+  int openForPlayback(TFlowImage& flow, bool refuseProtected = false);
+  // One step: 0 go on, 1 paused, 2 the end, 3 an error.
+  int playStep();
+  // The rest of an open stroke at once, its step committed.
+  void finishStroke();
+  // Recording goes on after the replayed steps (stopped: replay ended early).
+  bool resumeRecording(bool stopped);
+  void setSlow(bool on) { slowReplay = on; }
+  void setPaused(bool on) { paused = on; }
+  bool isSlow() const { return slowReplay; }
+  bool isPaused() const { return paused; }
+  bool isReplaying() const { return state == kReplaying; }
+  bool endReached() const { return endReplayed; }
+  // Replayed steps against all steps, 0 … 100.
+  float progress() const;
+  int32_t PlayedSteps() const { return playedSteps; }
+  uint32_t PlayPosition() const { return uint32_t(playPos); }
+  // What the last step changed: 1 layers, 2 preview, 4 canvas, 8 layer window, 16 selection window.
+  uint8_t RefreshBits() const { return refresh; }
+  bool IsProtected() const { return protectedStream != 0; }
+  uint8_t FileVersion() const { return fileVersion; }
+  uint16_t FileFlags() const { return fileFlags; }
+  // The largest paper a replayed stream may make (smaller for fuzzing).
+  int32_t maxPaperSide = 10000;
+
   uint32_t WritePos() const { return writePos; }
   uint32_t CommittedEnd() const { return committedEnd; }
   int32_t StepCount() const { return stepCount; }
@@ -104,6 +140,28 @@ class CEventMngr : public PaperEventHook {
   int recordStatus(uint8_t code, const std::vector<uint8_t>& payload);
   bool basicSnapshot();
   bool penSnapshot();
+
+  // Replay.
+  struct Packet {
+    uint8_t category = 0, code = 0;
+    uint32_t at = 0;  // where its header is
+    std::vector<uint8_t> payload;
+  };
+  // The packet at playPos, which then moves past it; false for a broken one.
+  bool readPacket(Packet& p);
+  // Runs one packet's operation; false when it fails.
+  bool dispatch(const Packet& p);
+  bool applyStatus(const Packet& p);
+  bool playPaper(const Packet& p);
+  bool playLayer(const Packet& p);
+  bool playMask(const Packet& p);
+  bool playImage(const Packet& p);
+  // Replayed strokes.
+  bool beginReplayedStroke(uint8_t category, int32_t layer);
+  bool loadPoints(const Packet& p);
+  void drawPoint(uint32_t i);
+  void endReplayedStroke();
+  void commitPlayed();
 
   TPaper& paper;
   const TStroke* recordStroke = nullptr;
@@ -136,6 +194,27 @@ class CEventMngr : public PaperEventHook {
   uint32_t pointCount = 0;
   float pointBuffer[16][3] = {};
   int32_t imageCount = 0;
+
+  // Replay state.
+  TFlowImage* playFlow = nullptr;
+  std::unique_ptr<TStroke> playStroke;
+  StrokeSession playSession;
+  uint32_t lastPlayTime = 0;
+  int64_t playPos = 0;
+  uint32_t playCommitted = 0;
+  int32_t playedSteps = 0;
+  uint32_t playPointIndex = 0;
+  uint32_t playPointCount = 0;
+  float playPoints[16][3] = {};
+  int32_t playerVersion = 200;
+  uint8_t refresh = 0;
+  uint16_t lastHeader = 0;
+  int32_t statusLayer = -1;  // the layer of the last status 8
+  bool slowReplay = false, paused = false, startsWithPaper = false, endReplayed = false;
+  bool replayStrokeOpen = false, pointByPoint = false, lastPacketRead = false, forcedStroke = false;
+  uint8_t strokeCompat = 2;
+  std::vector<uint8_t> recorderBlock;
+  std::vector<uint8_t> auxImage1, auxImage2, rangeParams;
 };
 
 // The 28-byte block written as info 16; the player keeps it unread.

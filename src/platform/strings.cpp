@@ -478,6 +478,10 @@ constexpr TextRow kTexts[] = {
      "Event recording error !"},
     {TextId::EventRecordingStopped, "이벤트 기록중 오류발생.\r\n이후 이벤트는 기록되지 않습니다",
      "An error occurred while recording events.\r\nNo further events will be recorded"},
+    {TextId::PacketError, "파켓오류 !",
+     "Packet error !"},
+    {TextId::ReplayVersionError, "eventMngr::readAppStat: extFlags version error!",
+     "eventMngr::readAppStat: extFlags version error!"},
 };
 static_assert(std::size(kTexts) == size_t(TextId::Count));
 

@@ -247,6 +247,8 @@ enum class TextId {
   PsdPartImageData,
   EventWriteError,
   EventRecordingStopped,
+  PacketError,
+  ReplayVersionError,
   Count
 };
 

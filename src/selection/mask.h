@@ -192,6 +192,7 @@ class CMaskMngr {
   int32_t OutlineIndex() const { return outlineIndex; }
 
   int32_t NameCounter() const { return nameCounter; }
+  void SetNameCounter(int32_t n) { nameCounter = n; }
 
  private:
   void renumber();

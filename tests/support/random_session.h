@@ -44,6 +44,9 @@ inline uint64_t documentHash(const TPaper& p) {
   f.value(p.selectionEnabled);
   f.value(p.selectionVisible);
   f.value(p.layerCount());
+  // The counters behind default names: an undo must put them back too.
+  f.value(p.layers.NameCounter());
+  f.value(p.masks.NameCounter());
   for (int32_t i = 0; i < p.layerCount(); ++i) {
     const CLayerData& l = *p.layerAt(i);
     f.text(l.name);
