@@ -10,6 +10,7 @@
 
 #include "document/paper.h"
 #include "drawing/stroke.h"
+#include "pixel/det_math.h"
 
 #if defined(__SSE2__)
 #include <immintrin.h>
@@ -377,7 +378,7 @@ const int32_t* airProfile(int airMap) {
   return tables.table[std::clamp(airMap, 0, kAirMapCount - 1)];
 }
 
-int32_t lightnessEntry(int i, float e) { return truncToInt(std::pow(float(i) / 2047.0f, e) * 65536.0f); }
+int32_t lightnessEntry(int i, float e) { return truncToInt(detPow(float(i) / 2047.0f, e) * 65536.0f); }
 
 const int32_t* straightLightnessCurve() {
   static const std::array<int32_t, kLightnessCurveSize> curve = [] {

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "document/paper.h"
+#include "pixel/det_math.h"
 
 namespace vl {
 namespace {
@@ -249,8 +250,8 @@ void drawSegmentCurrent(TPaper& paper, TFlowImage& flow, TStroke& s) {
   const float ox = layer ? float(layer->offsetX) : 0.0f, oy = layer ? float(layer->offsetY) : 0.0f;
   const float x1 = s.history[1].x + ox, y1 = s.history[1].y + oy;
   const float x2 = s.history[2].x + ox, y2 = s.history[2].y + oy;
-  const float p1 = std::pow(s.history[1].pressure, s.gamma);
-  const float p2 = std::pow(s.history[2].pressure, s.gamma);
+  const float p1 = detPow(s.history[1].pressure, s.gamma);
+  const float p2 = detPow(s.history[2].pressure, s.gamma);
   if (!drawable(x1, y1, p1, x2, y2, p2)) return;
   const float dx = x1 - x2, dy = y1 - y2, dp = p1 - p2;
   const float L = std::max(std::fabs(dx), std::fabs(dy));
@@ -299,8 +300,8 @@ void drawSegmentLegacy(TPaper& paper, TFlowImage& flow, TStroke& s) {
   const float x1 = s.history[1].x, y1 = s.history[1].y, x2 = s.history[2].x, y2 = s.history[2].y;
   float p1 = s.history[1].pressure, p2 = s.history[2].pressure;
   if (s.gamma != 0) {
-    p1 = std::clamp(std::pow(p1, s.gamma), 0.0f, 1.0f);
-    p2 = std::clamp(std::pow(p2, s.gamma), 0.0f, 1.0f);
+    p1 = std::clamp(detPow(p1, s.gamma), 0.0f, 1.0f);
+    p2 = std::clamp(detPow(p2, s.gamma), 0.0f, 1.0f);
   }
   if (!drawable(x1, y1, p1, x2, y2, p2)) return;
   const float dx = x1 - x2, dy = y1 - y2, dp = p1 - p2;
