@@ -2,6 +2,8 @@
 
 #include "pixel/pixel_math.h"
 
+#include "pixel/simd.h"
+
 #if defined(__SSE2__)
 #include <immintrin.h>
 #define VL_HAVE_SSE2 1
@@ -148,24 +150,19 @@ VL_AVX2 void composeRow(uint32_t* dst, const uint32_t* src, int32_t n, int opaci
 
 }  // namespace avx2
 
-bool haveAvx2() {
-  static const bool have = __builtin_cpu_supports("avx2");
-  return have;
-}
-
 void composeRowNormalSimd(uint32_t* dst, const uint32_t* src, int32_t n, int opacity) {
-  if (haveAvx2()) {
-    avx2::composeRow<false>(dst, src, n, opacity);
-  } else {
-    composeRowSimd<false>(dst, src, n, opacity);
+  switch (simdLevel()) {
+    case SimdLevel::Avx2: avx2::composeRow<false>(dst, src, n, opacity); break;
+    case SimdLevel::Sse2: composeRowSimd<false>(dst, src, n, opacity); break;
+    case SimdLevel::None: composeRowNormalScalar(dst, src, n, opacity); break;
   }
 }
 
 void composeRowMultiplySimd(uint32_t* dst, const uint32_t* src, int32_t n, int opacity) {
-  if (haveAvx2()) {
-    avx2::composeRow<true>(dst, src, n, opacity);
-  } else {
-    composeRowSimd<true>(dst, src, n, opacity);
+  switch (simdLevel()) {
+    case SimdLevel::Avx2: avx2::composeRow<true>(dst, src, n, opacity); break;
+    case SimdLevel::Sse2: composeRowSimd<true>(dst, src, n, opacity); break;
+    case SimdLevel::None: composeRowMultiplyScalar(dst, src, n, opacity); break;
   }
 }
 
@@ -178,6 +175,7 @@ void composeRowMultiplySse2(uint32_t* dst, const uint32_t* src, int32_t n, int o
 }
 
 void composeFillNormalSimd(uint32_t* dst, uint32_t colour, int32_t n, int opacity) {
+  if (simdLevel() == SimdLevel::None) return composeFillNormalScalar(dst, colour, n, opacity);
   const int t = strengthOf(opacity, colour);
   if (t == 0) return;
   const __m128i zero = _mm_setzero_si128();

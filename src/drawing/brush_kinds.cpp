@@ -11,6 +11,7 @@
 #include "document/paper.h"
 #include "drawing/stroke.h"
 #include "pixel/det_math.h"
+#include "pixel/simd.h"
 
 #if defined(__SSE2__)
 #include <immintrin.h>
@@ -76,11 +77,12 @@ bool airBox(Size ext, float x, float y, float r, Box& b) {
 void profileIndices(int32_t x0, int32_t n, float x, float dy2, float size, int32_t* out) {
   int32_t i = 0;
 #if defined(__SSE2__)
+  const int32_t vectorEnd = simdLevel() == SimdLevel::None ? 0 : n;
   const __m128 half = _mm_set1_ps(0.5f), cx = _mm_set1_ps(x), ry = _mm_set1_ps(dy2), r = _mm_set1_ps(size);
   const __m128 scale = _mm_set1_ps(2047.0f);
   const __m128i last = _mm_set1_epi32(kAirProfileSize - 1), none = _mm_set1_epi32(-1), four = _mm_set1_epi32(4);
   __m128i px = _mm_setr_epi32(x0, x0 + 1, x0 + 2, x0 + 3);
-  for (; i + 4 <= n; i += 4) {
+  for (; i + 4 <= vectorEnd; i += 4) {
     const __m128 dx = _mm_sub_ps(_mm_add_ps(_mm_cvtepi32_ps(px), half), cx);
     const __m128 d = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), ry));
     const __m128i inside = _mm_castps_si128(_mm_cmplt_ps(d, r));

@@ -8,6 +8,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "pixel/simd.h"
 #include "selection/mask.h"
 
 namespace vl {
@@ -24,7 +25,8 @@ template <bool Grow>
 void pickRow(uint8_t* d, const uint8_t* s, size_t n) {
   size_t i = 0;
 #if defined(__SSE2__)
-  for (; i + 16 <= n; i += 16) {
+  const size_t vectorEnd = simdLevel() == SimdLevel::None ? 0 : n;
+  for (; i + 16 <= vectorEnd; i += 16) {
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), Grow ? _mm_max_epu8(a, b) : _mm_min_epu8(a, b));
