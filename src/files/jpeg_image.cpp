@@ -33,6 +33,9 @@ struct JpegErrors {
 [[noreturn]] void jpegErrorExit(j_common_ptr c) {
   auto* e = reinterpret_cast<JpegErrors*>(c->err);
   if (e->error == FileError::None) {
+    char message[JMSG_LENGTH_MAX];
+    c->err->format_message(c, message);
+    setFailureDetail(TextId::DetailJpegDecoder, {message});
     switch (c->err->msg_code) {
       case JERR_INPUT_EOF: e->error = FileError::Truncated; break;
       case JERR_NO_SOI: e->error = FileError::NotThisFormat; break;
@@ -64,6 +67,7 @@ void jpegOutputMessage(j_common_ptr) {}
 void jpegProgress(j_common_ptr c) {
   if (!c->is_decompressor) return;
   if (reinterpret_cast<j_decompress_ptr>(c)->input_scan_number > kMaxScans) {
+    setFailureDetail(TextId::DetailJpegScans, {kMaxScans});
     reinterpret_cast<JpegErrors*>(c->err)->error = FileError::Unsupported;
     jpegErrorExit(c);
   }
@@ -121,7 +125,8 @@ FileError runJpegRead(JpegReadJob* job) {
   if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK) return FileError::Truncated;
   const JDIMENSION width = cinfo->image_width, height = cinfo->image_height;
   if (width == 0 || height == 0) return FileError::Corrupt;
-  if (width > JDIMENSION(kMaxImageSide) || height > JDIMENSION(kMaxImageSide)) return FileError::TooLarge;
+  if (width > JDIMENSION(kMaxImageSide) || height > JDIMENSION(kMaxImageSide))
+    return failWith(FileError::TooLarge, TextId::DetailImageSize, {int64_t(width), int64_t(height), kMaxImageSide});
 
   bool cmyk = false;
   switch (cinfo->jpeg_color_space) {
@@ -133,7 +138,7 @@ FileError runJpegRead(JpegReadJob* job) {
       cinfo->out_color_space = JCS_CMYK;
       cmyk = true;
       break;
-    default: return FileError::Unsupported;
+    default: return failWith(FileError::Unsupported, TextId::DetailJpegColourSpace, {int(cinfo->jpeg_color_space)});
   }
   const bool inverted = cmyk && cinfo->saw_Adobe_marker;
   detail::fillHeader(*job->header, int32_t(width), int32_t(height), 24,

@@ -38,7 +38,10 @@ struct PngWriteJob {
   FileError error = FileError::None;
 };
 
-void pngError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void pngError(png_structp png, png_const_charp message) {
+  setFailureDetail(TextId::DetailPngDecoder, {message ? message : ""});
+  png_longjmp(png, 1);
+}
 void pngWarning(png_structp, png_const_charp) {}
 
 void pngRead(png_structp png, png_bytep dst, size_t n) {
@@ -75,7 +78,8 @@ FileError runPngRead(PngReadJob* job) {
   png_get_IHDR(png, info, &width, &height, &depth, &colorType, &interlace, nullptr, nullptr);
   // libpng and its user limits already refuse these; this keeps the promise visible.
   if (width == 0 || height == 0) return FileError::Corrupt;
-  if (width > png_uint_32(kMaxImageSide) || height > png_uint_32(kMaxImageSide)) return FileError::TooLarge;
+  if (width > png_uint_32(kMaxImageSide) || height > png_uint_32(kMaxImageSide))
+    return failWith(FileError::TooLarge, TextId::DetailImageSize, {int64_t(width), int64_t(height), kMaxImageSide});
 
   const bool hasTrns = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
   const bool alpha = (colorType & PNG_COLOR_MASK_ALPHA) != 0 || hasTrns;
@@ -88,7 +92,8 @@ FileError runPngRead(PngReadJob* job) {
   if (!alpha) png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
   const int passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);
-  if (png_get_rowbytes(png, info) != size_t(width) * 4) return FileError::Unsupported;
+  if (png_get_rowbytes(png, info) != size_t(width) * 4)
+    return failWith(FileError::Unsupported, TextId::DetailPngLayout);
 
   png_uint_32 xRes = 0, yRes = 0;
   int unit = PNG_RESOLUTION_UNKNOWN;
@@ -141,7 +146,8 @@ FileError loadPngMemory(const uint8_t* data, size_t size, BitmapInfoHeader& head
   // before libpng sees it.
   if (size >= 24 && std::memcmp(data + 12, "IHDR", 4) == 0) {
     if (be32(data + 16) > uint32_t(kMaxImageSide) || be32(data + 20) > uint32_t(kMaxImageSide))
-      return FileError::TooLarge;
+      return failWith(FileError::TooLarge, TextId::DetailImageSize,
+                      {int64_t(be32(data + 16)), int64_t(be32(data + 20)), kMaxImageSide});
   }
 
   PngReadJob job;

@@ -1,6 +1,7 @@
 #include "pixel/bmp.h"
 
 #include "platform/atomic_file.h"
+#include "platform/failure_detail.h"
 #include "platform/file_read.h"
 
 
@@ -67,8 +68,9 @@ BmpError checkMasks(const LeReader& in, size_t at, bool hasAlphaMask) {
   uint32_t r = 0, g = 0, b = 0, a = 0;
   if (!in.u32(at, r) || !in.u32(at + 4, g) || !in.u32(at + 8, b)) return BmpError::Truncated;
   if (hasAlphaMask && !in.u32(at + 12, a)) return BmpError::Truncated;
-  if (r != 0x00FF0000u || g != 0x0000FF00u || b != 0x000000FFu) return BmpError::Unsupported;
-  if (a != 0 && a != 0xFF000000u) return BmpError::Unsupported;
+  if (r != 0x00FF0000u || g != 0x0000FF00u || b != 0x000000FFu)
+    return failWith(BmpError::Unsupported, TextId::DetailBmpMasks);
+  if (a != 0 && a != 0xFF000000u) return failWith(BmpError::Unsupported, TextId::DetailBmpMasks);
   return BmpError::None;
 }
 
@@ -84,7 +86,9 @@ BmpError readBmp(const uint8_t* data, size_t size, TMTC& dst, int* dpi) {
   uint32_t offBits = 0, headerSize = 0;
   if (!in.u32(10, offBits) || !in.u32(14, headerSize)) return BmpError::Truncated;
   if (headerSize != 40 && headerSize != 108 && headerSize != 124)
-    return isOtherKnownHeader(headerSize) ? BmpError::Unsupported : BmpError::BadHeader;
+    return isOtherKnownHeader(headerSize)
+               ? failWith(BmpError::Unsupported, TextId::DetailBmpHeader, {int64_t(headerSize)})
+               : BmpError::BadHeader;
   if (!in.has(kFileHeaderBytes, headerSize)) return BmpError::Truncated;
 
   const size_t h = kFileHeaderBytes;
@@ -99,12 +103,15 @@ BmpError readBmp(const uint8_t* data, size_t size, TMTC& dst, int* dpi) {
   // A negative resolution means nothing; report it as unknown.
   if (dpi) *dpi = std::max(0, dpiFromHeader(headerSize, xPels));
 
-  if (bitCount != 24 && bitCount != 32) return BmpError::Unsupported;
-  if (compression != kBiRgb && compression != kBiBitfields) return BmpError::Unsupported;
+  if (bitCount != 24 && bitCount != 32)
+    return failWith(BmpError::Unsupported, TextId::DetailBmpBitDepth, {int(bitCount)});
+  if (compression != kBiRgb && compression != kBiBitfields)
+    return failWith(BmpError::Unsupported, TextId::DetailBmpCompression, {int64_t(compression)});
   if (width <= 0 || height == 0 || height == INT32_MIN) return BmpError::BadHeader;
   const bool topDown = height < 0;
   const int64_t rowsCount = topDown ? -int64_t(height) : int64_t(height);
-  if (width > kMaxBmpSide || rowsCount > kMaxBmpSide) return BmpError::TooLarge;
+  if (width > kMaxBmpSide || rowsCount > kMaxBmpSide)
+    return failWith(BmpError::TooLarge, TextId::DetailImageSize, {width, rowsCount, kMaxBmpSide});
 
   // The masks follow a 40-byte header; larger headers hold them (and alpha) inside.
   size_t headerEnd = h + headerSize;
