@@ -543,7 +543,11 @@ Language languageFromLocale(const char* lcAll, const char* lcMessages, const cha
   // The first of these that is set and not empty decides, as for messages.
   for (const char* v : {lcAll, lcMessages, lang}) {
     if (!v || !*v) continue;
-    return (v[0] == 'k' && v[1] == 'o') ? Language::Korean : Language::English;
+    // The language part only: "kok_IN" is Konkani.
+    const std::string_view name(v);
+    const bool korean =
+        name.starts_with("ko") && (name.size() == 2 || name[2] == '_' || name[2] == '.' || name[2] == '@');
+    return korean ? Language::Korean : Language::English;
   }
   return Language::English;
 }

@@ -96,6 +96,10 @@ TEST(Strings, LanguageFollowsTheLocale) {
       {"C", "ko_KR.UTF-8", nullptr, Language::English},
       {nullptr, nullptr, nullptr, Language::English},
       {nullptr, nullptr, "k", Language::English},
+      {nullptr, nullptr, "ko", Language::Korean},
+      {nullptr, nullptr, "ko.UTF-8", Language::Korean},
+      {"ko_KR.eucKR", nullptr, nullptr, Language::Korean},
+      {nullptr, nullptr, "kok_IN.UTF-8", Language::English},  // Konkani
   };
   for (const Case& c : cases) EXPECT_EQ(languageFromLocale(c.all, c.messages, c.lang), c.expected);
   Language l;
