@@ -4,7 +4,10 @@
 // start at 101 so they never read like the program's own small codes (5 file
 // exists, 15, 21, 53, 56, 57 of the PSD commands).
 #include <cstdint>
+#include <string>
 #include <string_view>
+
+#include "platform/failure_detail.h"
 
 namespace vl {
 
@@ -25,8 +28,18 @@ enum class FileError : int {
 
 inline int errorCode(FileError e) { return int(e); }
 
-// What the code means, in the program's language.
-std::string_view fileErrorText(FileError e);
+// What a code means, in the program's language ("the file ends too early").
+// Codes without a text of their own read "unknown error (n)".
+std::string fileErrorText(int code);
+inline std::string fileErrorText(FileError e) { return fileErrorText(errorCode(e)); }
+
+// The reason a message shows below its code: the detail the failing reader
+// left on this thread (platform/failure_detail.h) when there is one, else
+// the code's own text. The caller clears the detail before the read.
+std::string failureReason(int code);
+
+// A message that names a code, followed by the reason on a line of its own.
+std::string withFailureReason(std::string message, int code);
 
 // The largest side of a paper. Decoders give larger pictures (within
 // kMaxImagePixels); what becomes a paper keeps the top-left part.

@@ -20,23 +20,6 @@ FileError fileErrorOf(ReadFileStatus status) {
   return FileError::ReadFailed;
 }
 
-std::string_view fileErrorText(FileError e) {
-  switch (e) {
-    case FileError::None: return {};
-    case FileError::CannotOpen: return text(TextId::FileCannotOpen);
-    case FileError::ReadFailed: return text(TextId::FileReadFailed);
-    case FileError::WriteFailed: return text(TextId::FileWriteFailed);
-    case FileError::Truncated: return text(TextId::FileTruncated);
-    case FileError::NotThisFormat: return text(TextId::FileNotThisFormat);
-    case FileError::Corrupt: return text(TextId::FileCorrupt);
-    case FileError::Unsupported: return text(TextId::FileUnsupported);
-    case FileError::TooLarge: return text(TextId::FileTooLarge);
-    case FileError::OutOfMemory: return text(TextId::OutOfMemory);
-    case FileError::BadArgument: return text(TextId::FileBadArgument);
-    case FileError::WrongLength: return text(TextId::FileWrongLength);
-  }
-  return text(TextId::FileCorrupt);
-}
 
 bool ByteBuffer::Reserve(size_t n) {
   if (n <= capacity - size && data) return true;

@@ -35,6 +35,9 @@ struct JpegErrors {
 [[noreturn]] void jpegErrorExit(j_common_ptr c) {
   auto* e = reinterpret_cast<JpegErrors*>(c->err);
   if (e->error == FileError::None) {
+    char message[JMSG_LENGTH_MAX];
+    c->err->format_message(c, message);
+    setFailureDetail(TextId::DetailJpegDecoder, {message});
     switch (c->err->msg_code) {
       case JERR_INPUT_EOF: e->error = FileError::Truncated; break;
       case JERR_NO_SOI: e->error = FileError::NotThisFormat; break;
@@ -66,6 +69,7 @@ void jpegOutputMessage(j_common_ptr) {}
 void jpegProgress(j_common_ptr c) {
   if (!c->is_decompressor) return;
   if (reinterpret_cast<j_decompress_ptr>(c)->input_scan_number > kMaxScans) {
+    setFailureDetail(TextId::DetailJpegScans, {kMaxScans});
     reinterpret_cast<JpegErrors*>(c->err)->error = FileError::Unsupported;
     jpegErrorExit(c);
   }
@@ -183,7 +187,8 @@ FileError runJpegRead(JpegReadJob* job) {
   if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK) return FileError::Truncated;
   const JDIMENSION width = cinfo->image_width, height = cinfo->image_height;
   if (width == 0 || height == 0) return FileError::Corrupt;
-  if (uint64_t(width) * height > uint64_t(kMaxImagePixels)) return FileError::TooLarge;
+  if (uint64_t(width) * height > uint64_t(kMaxImagePixels))
+    return failWith(FileError::TooLarge, TextId::DetailImagePixels, {int64_t(width), int64_t(height), kMaxImagePixels});
   job->orientation = orientationOf(cinfo);
   // A picture on its side is decoded as stored, then turned.
   if (job->orientation >= 5) job->pixels = job->turned;
@@ -198,7 +203,7 @@ FileError runJpegRead(JpegReadJob* job) {
       cinfo->out_color_space = JCS_CMYK;
       cmyk = true;
       break;
-    default: return FileError::Unsupported;
+    default: return failWith(FileError::Unsupported, TextId::DetailJpegColourSpace, {int(cinfo->jpeg_color_space)});
   }
   const bool inverted = cmyk && cinfo->saw_Adobe_marker;
   detail::fillHeader(*job->header, int32_t(width), int32_t(height), 24,

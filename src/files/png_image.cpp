@@ -38,7 +38,10 @@ struct PngWriteJob {
   FileError error = FileError::None;
 };
 
-void pngError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void pngError(png_structp png, png_const_charp message) {
+  setFailureDetail(TextId::DetailPngDecoder, {message ? message : ""});
+  png_longjmp(png, 1);
+}
 void pngWarning(png_structp, png_const_charp) {}
 
 void pngRead(png_structp png, png_bytep dst, size_t n) {
@@ -75,7 +78,8 @@ FileError runPngRead(PngReadJob* job) {
   png_get_IHDR(png, info, &width, &height, &depth, &colorType, &interlace, nullptr, nullptr);
   // libpng and its user limits already refuse these; this keeps the promise visible.
   if (width == 0 || height == 0) return FileError::Corrupt;
-  if (uint64_t(width) * height > uint64_t(kMaxImagePixels)) return FileError::TooLarge;
+  if (uint64_t(width) * height > uint64_t(kMaxImagePixels))
+    return failWith(FileError::TooLarge, TextId::DetailImagePixels, {int64_t(width), int64_t(height), kMaxImagePixels});
 
   const bool hasTrns = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
   const bool alpha = (colorType & PNG_COLOR_MASK_ALPHA) != 0 || hasTrns;
@@ -88,7 +92,8 @@ FileError runPngRead(PngReadJob* job) {
   if (!alpha) png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
   const int passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);
-  if (png_get_rowbytes(png, info) != size_t(width) * 4) return FileError::Unsupported;
+  if (png_get_rowbytes(png, info) != size_t(width) * 4)
+    return failWith(FileError::Unsupported, TextId::DetailPngLayout);
 
   png_uint_32 xRes = 0, yRes = 0;
   int unit = PNG_RESOLUTION_UNKNOWN;
@@ -149,7 +154,9 @@ FileError loadPngMemory(const uint8_t* data, size_t size, BitmapInfoHeader& head
   // IHDR must come first; a picture too large is refused with its own code
   // before libpng sees it.
   if (size >= 24 && std::memcmp(data + 12, "IHDR", 4) == 0) {
-    if (uint64_t(be32(data + 16)) * be32(data + 20) > uint64_t(kMaxImagePixels)) return FileError::TooLarge;
+    if (uint64_t(be32(data + 16)) * be32(data + 20) > uint64_t(kMaxImagePixels))
+      return failWith(FileError::TooLarge, TextId::DetailImagePixels,
+                      {int64_t(be32(data + 16)), int64_t(be32(data + 20)), kMaxImagePixels});
   }
 
   PngReadJob job;

@@ -1,6 +1,7 @@
 #include "pixel/bmp.h"
 
 #include "platform/atomic_file.h"
+#include "platform/failure_detail.h"
 #include "platform/file_read.h"
 
 
@@ -118,7 +119,8 @@ BmpError readLayout(const LeReader& in, Layout& l, int* dpi) {
   if (magic != 0x4D42) return BmpError::NotBmp;  // "BM"
   uint32_t offBits = 0;
   if (!in.u32(10, offBits) || !in.u32(14, l.headerSize)) return BmpError::Truncated;
-  if (isOs2Header(l.headerSize)) return BmpError::Unsupported;
+  if (isOs2Header(l.headerSize))
+    return failWith(BmpError::Unsupported, TextId::DetailBmpHeader, {int64_t(l.headerSize)});
   if (!isReadHeader(l.headerSize)) return BmpError::BadHeader;
   if (!in.has(kFileHeaderBytes, l.headerSize)) return BmpError::Truncated;
   l.offBits = offBits;
@@ -152,16 +154,18 @@ BmpError readLayout(const LeReader& in, Layout& l, int* dpi) {
   const uint32_t c = l.compression;
   const bool palette = bits == 1 || bits == 2 || bits == 4 || bits == 8;
   const bool masked = c == kBiBitfields || c == kBiAlphaBitfields;
-  if (c != kBiRgb && c != kBiRle8 && c != kBiRle4 && !masked) return BmpError::Unsupported;
+  if (c != kBiRgb && c != kBiRle8 && c != kBiRle4 && !masked)
+    return failWith(BmpError::Unsupported, TextId::DetailBmpCompression, {int64_t(c)});
   if (!palette && bits != 16 && bits != 24 && bits != 32) {
-    return bits == 64 ? BmpError::Unsupported : BmpError::BadHeader;
+    return bits == 64 ? failWith(BmpError::Unsupported, TextId::DetailBmpBitDepth, {int(bits)}) : BmpError::BadHeader;
   }
   if ((c == kBiRle8 && bits != 8) || (c == kBiRle4 && bits != 4) || (masked && palette)) return BmpError::BadHeader;
   if (l.width <= 0 || height == 0) return BmpError::BadHeader;
   l.topDown = height < 0;
   l.rows = l.topDown ? -height : height;
   if (l.topDown && (c == kBiRle8 || c == kBiRle4)) return BmpError::BadHeader;
-  if (int64_t(l.width) * l.rows > kMaxBmpPixels) return BmpError::TooLarge;
+  if (int64_t(l.width) * l.rows > kMaxBmpPixels)
+    return failWith(BmpError::TooLarge, TextId::DetailImagePixels, {int64_t(l.width), l.rows, kMaxBmpPixels});
 
   // Masks follow a 40-byte header; larger headers hold them inside.
   size_t headerEnd = h + l.headerSize;

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <utility>
 
+#include "platform/strings.h"
+
 namespace vl {
 namespace {
 
@@ -93,6 +95,7 @@ void configKeys(CAppProfile& p, const Io& io) {
   io("opaqueDraw", p.opaqueDraw);
   io("opaqueLine", p.opaqueLine);
   io("opaqueFont", p.opaqueFont);
+  io("language", p.language);
 }
 
 template <class Io>
@@ -264,6 +267,7 @@ void CAppProfile::load(const SettingsStore& store, const MachineFacts& facts) {
   clampInt(mouseMBtnFunc, 0, 10);
   clampWindowSize(mainWinW, machine.screenWidth);
   clampWindowSize(mainWinH, machine.screenHeight);
+  if (Language l; !parseLanguage(language, l)) language.clear();
 
   // Older generations: the pen settings copy the previous version's presets,
   // and gradation set files of 10 and before are not read again.

@@ -83,6 +83,9 @@ class CAppProfile {
   int32_t mouseMBtnFunc = 0;      // 0 … 10
   double opaquePaint = 1, opaqueAreaFill = 1, opaqueSeedFill = 1, opaqueGradate = 1, opaqueDraw = 1,
          opaqueLine = 1, opaqueFont = 1;
+  // "ko" or "en": the language of the windowed program; empty follows the
+  // locale. Any other value reads as empty. The "--lang" switch wins.
+  std::string language;
 
   // color
   int32_t fgCol = 0, bgCol = 0xFFFFFF;

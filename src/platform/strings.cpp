@@ -414,26 +414,6 @@ constexpr TextRow kTexts[] = {
      "This cannot be undone.\nGo on?"},
     {TextId::UndoLimitChangeFailed, "실행취소 횟수변경 실패 !",
      "Could not change the number of undo steps !"},
-    {TextId::FileCannotOpen, "파일을 열 수 없습니다",
-     "The file cannot be opened"},
-    {TextId::FileReadFailed, "파일을 읽는 중 오류가 발생했습니다",
-     "The file could not be read"},
-    {TextId::FileWriteFailed, "파일을 쓰는 중 오류가 발생했습니다",
-     "The file could not be written"},
-    {TextId::FileTruncated, "파일이 중간에서 끝납니다",
-     "The file ends too early"},
-    {TextId::FileNotThisFormat, "이 형식의 파일이 아닙니다",
-     "The file is not of this format"},
-    {TextId::FileCorrupt, "파일이 손상되었습니다",
-     "The file is damaged"},
-    {TextId::FileUnsupported, "지원하지 않는 종류의 파일입니다",
-     "This kind of file is not supported"},
-    {TextId::FileTooLarge, "이미지가 너무 큽니다",
-     "The picture is too large"},
-    {TextId::FileBadArgument, "잘못된 인수입니다",
-     "Invalid argument"},
-    {TextId::FileWrongLength, "압축된 데이터의 길이가 맞지 않습니다",
-     "The compressed data has the wrong length"},
     {TextId::PsdLargeDocument, "대용량 문서 형식(PSB)은 지원하지 않습니다",
      "The large document format (PSB) is not supported"},
     {TextId::PsdDepth, "채널당 %d비트인 PSD 파일은 지원하지 않습니다 (8비트만 지원)",
@@ -482,6 +462,127 @@ constexpr TextRow kTexts[] = {
      "Packet error !"},
     {TextId::ReplayVersionError, "eventMngr::readAppStat: extFlags version error!",
      "eventMngr::readAppStat: extFlags version error!"},
+    {TextId::BadLanguageSwitch, "--lang 다음에는 ko 또는 en 이 와야 합니다 !\r    arg = %s",
+     "--lang needs ko or en !\r    arg = %s"},
+    {TextId::CommandLineHelp,
+     "사용법: velluminar [스위치]... [파일]...\n"
+     "그림 그리기 프로그램. 파일마다 캔버스 윈도우를 열어 보여 줍니다. 프로그램이\n"
+     "이미 실행 중이면 실행 중인 프로그램이 파일을 엽니다.\n"
+     "\n"
+     "스위치 (대소문자 구별 없음):\n"
+     "  -render       디스플레이 없이 이벤트 파일을 재생하고, 그림을 쓴 뒤 보고합니다\n"
+     "  -viewer       이벤트 파일의 재생을 보여 주고, 기다린 뒤 보고합니다\n"
+     "  -O<폴더>      무인 모드가 결과를 쓰는 폴더 (기본: 파일의 폴더)\n"
+     "  -W<fd>        완료 코드를 이 열린 파일 디스크립터에도 씁니다\n"
+     "  -T<초>        뷰어 모드가 보고하기 전에 기다리는 시간\n"
+     "\n"
+     "그대로 써야 하는 스위치:\n"
+     "  --lang ko|en  한국어(ko) 또는 영어(en)로 표시합니다 (기본: 설정 \"language\",\n"
+     "                비어 있으면 로캘; 무인 모드는 로캘)\n"
+     "  --            뒤의 모든 인수는 파일입니다\n"
+     "  --help        이 도움말을 보여 주고 끝냅니다\n"
+     "  --version     버전을 보여 주고 끝냅니다\n"
+     "\n"
+     "무인 모드의 완료 코드 (종료 상태, 그리고 표준 출력의 한 줄): 8 렌더 완료,\n"
+     "9 결과를 쓸 수 없음, 10 파일을 열거나 재생할 수 없음 (표시 파일 <이름>.bad),\n"
+     "11 보호된 파일 (표시 파일 <이름>.prt), 13 뷰어 종료.\n",
+     "Usage: velluminar [SWITCH]... [FILE]...\n"
+     "Paint program. Opens each FILE in a canvas window; when the program is\n"
+     "already running, the running one opens them.\n"
+     "\n"
+     "Switches (any letter case):\n"
+     "  -render       replay the event file without a display, write the picture\n"
+     "                and report\n"
+     "  -viewer       show the replay of the event file, wait, then report\n"
+     "  -O<folder>    where the unattended modes write (default: the file's folder)\n"
+     "  -W<fd>        also write the completion code to this open file descriptor\n"
+     "  -T<seconds>   how long viewer mode waits before it reports\n"
+     "\n"
+     "Switches spelled exactly so:\n"
+     "  --lang ko|en  speak Korean (ko) or English (en) (default: the \"language\"\n"
+     "                setting, else the locale; the unattended modes: the locale)\n"
+     "  --            every later argument is a file\n"
+     "  --help        show this help and exit\n"
+     "  --version     show the version and exit\n"
+     "\n"
+     "Completion codes of the unattended modes (exit status and a line on\n"
+     "standard output): 8 rendered, 9 an output could not be written, 10 the\n"
+     "file could not be opened or played (marker <name>.bad), 11 the file is\n"
+     "protected (marker <name>.prt), 13 viewer finished.\n"},
+    {TextId::OpenImageFilter, "이미지 파일 (*.bmp *.jpg *.jpeg *.png);;모든 파일 (*)",
+     "Image files (*.bmp *.jpg *.jpeg *.png);;All files (*)"},
+    {TextId::RenderNeedsFile, "렌더 모드에는 이벤트 파일이 필요합니다",
+     "render mode needs an event file"},
+    {TextId::RenderIgnoresFile, "렌더 모드는 파일 하나만 재생합니다; %s 는 무시합니다",
+     "render mode plays one file; %s is ignored"},
+    {TextId::RenderCannotOpen, "%s 을(를) 열 수 없습니다: %s",
+     "cannot open %s: %s"},
+    {TextId::RenderCannotReplay, "%s: 이 빌드는 아직 이벤트 파일을 재생할 수 없습니다",
+     "%s: this build cannot replay event files yet"},
+    {TextId::ViewerNeedsFile, "뷰어 모드에는 이벤트 파일이 필요합니다",
+     "viewer mode needs an event file"},
+    {TextId::CannotWriteMarker, "%s 을(를) 쓸 수 없습니다: %s",
+     "cannot write %s: %s"},
+    {TextId::CannotReport, "디스크립터 %d 에 보고할 수 없습니다: %s",
+     "cannot report to descriptor %d: %s"},
+    {TextId::CannotWriteSettings, "설정을 %s 에 쓸 수 없습니다",
+     "cannot write the settings to %s"},
+    {TextId::NotRegularFile, "일반 파일이 아닙니다",
+     "not a regular file"},
+    {TextId::CannotOpenDisplay, "디스플레이를 열 수 없습니다: %s",
+     "cannot open a display: %s"},
+    {TextId::DisplayNotSet, " (DISPLAY 가 설정되어 있지 않습니다)",
+     " (DISPLAY is not set)"},
+    {TextId::FileErrorUnknown, "알 수 없는 오류 (%d)",
+     "unknown error (%d)"},
+    {TextId::FileErrorCannotOpen, "파일이 없거나, 읽을 권한이 없거나, 일반 파일이 아닙니다",
+     "the file is missing, not readable or not a regular file"},
+    {TextId::FileErrorReadFailed, "시스템이 파일 읽기를 거부했습니다",
+     "the system could not read the file"},
+    {TextId::FileErrorWriteFailed, "시스템이 파일 쓰기를 거부했습니다",
+     "the system could not write the file"},
+    {TextId::FileErrorTruncated, "파일이 도중에 끝납니다",
+     "the file ends too early"},
+    {TextId::FileErrorNotThisFormat, "이 형식의 파일이 아닙니다",
+     "the file is not of this format"},
+    {TextId::FileErrorCorrupt, "파일의 내용이 손상되었습니다",
+     "the file's contents are damaged"},
+    {TextId::FileErrorUnsupported, "지원하지 않는 종류의 파일입니다",
+     "a kind of file this program does not read"},
+    {TextId::FileErrorTooLarge, "그림이나 파일이 너무 큽니다",
+     "the picture or the file is too large"},
+    {TextId::FileErrorOutOfMemory, "메모리 부족",
+     "out of memory"},
+    {TextId::FileErrorBadArgument, "프로그램 내부 오류 (잘못된 인수)",
+     "an error inside the program (an unusable argument)"},
+    {TextId::FileErrorWrongLength, "압축된 데이터의 길이가 맞지 않습니다",
+     "compressed data of the wrong length"},
+    {TextId::DetailImageSize, "그림 크기 %d x %d: 한 변은 %d 픽셀까지입니다",
+     "a picture of %d x %d pixels; at most %d a side"},
+    {TextId::DetailBmpHeader, "지원하지 않는 BMP 헤더 (%d 바이트)",
+     "unsupported BMP header of %d bytes"},
+    {TextId::DetailBmpBitDepth, "지원하지 않는 BMP 비트 깊이 %d",
+     "unsupported BMP bit depth %d"},
+    {TextId::DetailBmpCompression, "지원하지 않는 BMP 압축 방식 %d",
+     "unsupported BMP compression %d"},
+    {TextId::DetailBmpMasks, "지원하지 않는 BMP 색 마스크",
+     "unsupported BMP colour masks"},
+    {TextId::DetailPngDecoder, "PNG 디코더 오류: %s",
+     "PNG decoder: %s"},
+    {TextId::DetailPngLayout, "지원하지 않는 PNG 픽셀 형식",
+     "unsupported PNG pixel layout"},
+    {TextId::DetailJpegDecoder, "JPEG 디코더 오류: %s",
+     "JPEG decoder: %s"},
+    {TextId::DetailJpegColourSpace, "지원하지 않는 JPEG 색 공간 %d",
+     "unsupported JPEG colour space %d"},
+    {TextId::DetailJpegScans, "JPEG 스캔이 %d 개를 넘습니다",
+     "more than %d JPEG scans"},
+    {TextId::InstanceRunsAlone, "%s; 이 프로그램은 따로 실행됩니다",
+     "%s; this instance runs on its own"},
+    {TextId::InstanceCannotLock, "%s 을 잠글 수 없습니다; 이 프로그램은 따로 실행됩니다",
+     "cannot lock %s; this instance runs on its own"},
+    {TextId::DetailImagePixels, "그림 크기 %d x %d: %d 픽셀까지입니다",
+     "a picture of %d x %d pixels; at most %d pixels"},
 };
 static_assert(std::size(kTexts) == size_t(TextId::Count));
 
@@ -507,6 +608,8 @@ std::string_view text(TextId id) { return textIn(id, gLanguage); }
 
 bool isDataText(TextId id) { return size_t(id) < std::size(kTexts) && kTexts[size_t(id)].data; }
 
+std::string_view dataText(TextId id) { return textIn(id, Language::Korean); }
+
 Language language() { return gLanguage; }
 void setLanguage(Language l) { gLanguage = l; }
 
@@ -514,7 +617,11 @@ Language languageFromLocale(const char* lcAll, const char* lcMessages, const cha
   // The first of these that is set and not empty decides, as for messages.
   for (const char* v : {lcAll, lcMessages, lang}) {
     if (!v || !*v) continue;
-    return (v[0] == 'k' && v[1] == 'o') ? Language::Korean : Language::English;
+    // The language part only: "kok_IN" is Konkani.
+    const std::string_view name(v);
+    const bool korean =
+        name.starts_with("ko") && (name.size() == 2 || name[2] == '_' || name[2] == '.' || name[2] == '@');
+    return korean ? Language::Korean : Language::English;
   }
   return Language::English;
 }
@@ -532,9 +639,14 @@ bool parseLanguage(std::string_view name, Language& out) {
 }
 
 std::string formatMessage(std::string_view pattern, std::initializer_list<MessageArg> args) {
+  return formatMessage(pattern, args.begin(), args.size());
+}
+
+std::string formatMessage(std::string_view pattern, const MessageArg* args, size_t count) {
   std::string out;
   out.reserve(pattern.size() + 64);
-  auto next = args.begin();
+  const MessageArg* next = args;
+  const MessageArg* const end = args + count;
   for (size_t i = 0; i < pattern.size(); ++i) {
     const char c = pattern[i];
     if (c == '%' && i + 1 < pattern.size() && pattern[i + 1] == '%') {
@@ -543,7 +655,7 @@ std::string formatMessage(std::string_view pattern, std::initializer_list<Messag
       continue;
     }
     if (c == '%' && i + 1 < pattern.size() && (pattern[i + 1] == 's' || pattern[i + 1] == 'd') &&
-        next != args.end()) {
+        next != end) {
       if (next->isInt) {
         char buf[24];
         out.append(buf, std::to_chars(buf, buf + sizeof buf, next->d).ptr);

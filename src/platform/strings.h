@@ -1,5 +1,12 @@
 #pragma once
 // Every user text in one place, keyed, in Korean and English. The texts are UTF-8.
+//
+// Two kinds of text live here. User texts (menus, messages, captions, hints)
+// speak the program's language. Data texts are written into papers and event
+// streams (default layer and mask names): a paper must record the same bytes
+// whichever language made it, so they keep their one Korean form. They are
+// the rows marked kData in strings.cpp and the ids marked "data" below.
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -36,7 +43,7 @@ enum class TextId {
   ModeVividLight,
   ModePinLight,
   // Layers.
-  LayerDefaultName,    // followed by a number
+  LayerDefaultName,    // data: followed by a number, stored in papers
   BadLayerIndex,
   LayerInitFailed,
   LayerMergeFailed,
@@ -151,9 +158,9 @@ enum class TextId {
   BrushColourLabel,
   BrushSoftEdge,
   // Selections.
-  MaskDefaultName,     // followed by a number; stored in papers
-  MaskFromBrightnessName,  // "%s(%s)": "값" and the layer's name; stored
-  MaskFromAlphaName,   // "%s(%s)": "마스크" and the layer's name; stored
+  MaskDefaultName,     // data: followed by a number; stored in papers
+  MaskFromBrightnessName,  // data: "값(%s)" with the layer's name; stored
+  MaskFromAlphaName,   // data: "마스크(%s)" with the layer's name; stored
   MaskCreateFailed,
   MaskExtendFailed,
   SelectionWindowCaption,
@@ -214,16 +221,6 @@ enum class TextId {
   AskDeleteWithoutUndo,
   UndoLimitChangeFailed,
   // What went wrong with a file, by error code.
-  FileCannotOpen,
-  FileReadFailed,
-  FileWriteFailed,
-  FileTruncated,
-  FileNotThisFormat,
-  FileCorrupt,
-  FileUnsupported,
-  FileTooLarge,
-  FileBadArgument,
-  FileWrongLength,
   // PSD files: what is not supported, and where a file is damaged.
   PsdLargeDocument,
   PsdDepth,            // %d: bits per channel
@@ -249,6 +246,48 @@ enum class TextId {
   EventRecordingStopped,
   PacketError,
   ReplayVersionError,
+  // Start-up in two languages.
+  BadLanguageSwitch,   // %s: the whole argument
+  CommandLineHelp,
+  OpenImageFilter,     // the open dialog's file types, Qt's ";;" list
+  RenderNeedsFile,
+  RenderIgnoresFile,   // %s: the file
+  RenderCannotOpen,    // %s: the file, %s: why
+  RenderCannotReplay,  // %s: the file
+  ViewerNeedsFile,
+  CannotWriteMarker,   // %s: the marker file, %s: why
+  CannotReport,        // %d: the descriptor, %s: why
+  CannotWriteSettings, // %s: the settings file
+  NotRegularFile,
+  CannotOpenDisplay,   // %s: the platform's reason
+  DisplayNotSet,       // follows the platform's reason
+  // What went wrong, for every file error code, in code order.
+  FileErrorUnknown,    // %d: a code with no text of its own
+  FileErrorCannotOpen,
+  FileErrorReadFailed,
+  FileErrorWriteFailed,
+  FileErrorTruncated,
+  FileErrorNotThisFormat,
+  FileErrorCorrupt,
+  FileErrorUnsupported,
+  FileErrorTooLarge,
+  FileErrorOutOfMemory,
+  FileErrorBadArgument,
+  FileErrorWrongLength,
+  // A reader's own word on why it refused a file (failure_detail.h).
+  DetailImageSize,     // %d x %d: the picture's size, %d: the largest side
+  DetailBmpHeader,     // %d: the header size
+  DetailBmpBitDepth,   // %d: bits per pixel
+  DetailBmpCompression,  // %d: the compression number
+  DetailBmpMasks,
+  DetailPngDecoder,    // %s: the decoder's own message
+  DetailPngLayout,
+  DetailJpegDecoder,   // %s: the decoder's own message
+  DetailJpegColourSpace,  // %d: the colour space number
+  DetailJpegScans,     // %d: the most scans read
+  InstanceRunsAlone,
+  InstanceCannotLock,
+  DetailImagePixels,
   Count
 };
 
@@ -259,6 +298,9 @@ enum class Language { Korean, English };
 std::string_view text(TextId id);
 std::string_view textIn(TextId id, Language language);
 bool isDataText(TextId id);
+// A data text's one form, for code that writes it into a paper or an event
+// stream: the same bytes whatever the language.
+std::string_view dataText(TextId id);
 
 // The language every text() call speaks; Korean until set.
 Language language();
@@ -284,5 +326,6 @@ struct MessageArg {
 // Fills the pattern's "%s" and "%d" in order and turns "%%" into '%'; a
 // pattern without enough arguments keeps the rest of its '%' signs.
 std::string formatMessage(std::string_view pattern, std::initializer_list<MessageArg> args);
+std::string formatMessage(std::string_view pattern, const MessageArg* args, size_t count);
 
 }  // namespace vl

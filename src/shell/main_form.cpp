@@ -28,6 +28,7 @@
 #include "platform/ui_services.h"
 #include "shell/cli/dialog_folder.h"
 #include "shell/cli/product.h"
+#include "shell/cli/unattended_ui.h"
 #include "shell/draw_window.h"
 #include "shell/brush_picker.h"
 #include "shell/layer_list.h"
@@ -62,6 +63,7 @@ std::string fileName(const std::string& path) {
 // A picture file's pixels, upright, or the error code (−1: not a picture type we open).
 int readPicture(const std::string& path, TMTC& pixels, int& dpi) {
   const std::string ext = lowerExtension(path);
+  clearFailureDetail();  // what an earlier read left says nothing about this one
   BitmapInfoHeader header;
   FileError e;
   if (ext == "bmp") {
@@ -376,7 +378,7 @@ bool TMainForm::openFile(const std::string& path) {
   if (e < 0) {
     ui().Warning(formatMessage(text(TextId::CannotOpenFile), {path}));
   } else if (e > 0) {
-    ui().Warning(formatMessage(text(TextId::OpenFailed), {path, e}));
+    ui().Warning(withFailureReason(formatMessage(text(TextId::OpenFailed), {path, e}), e));
   }
   const bool opened = e == 0 && size_t(area->subWindowList().size()) > before;
   if (opened) ui().Trace("opened " + path);
@@ -397,7 +399,7 @@ void TMainForm::actFileOpen() {
                         QStandardPaths::writableLocation(QStandardPaths::PicturesLocation).toStdString(),
                         QDir::homePath().toStdString());
   const QStringList files = QFileDialog::getOpenFileNames(
-      this, {}, toQt(folder), QStringLiteral("image files (*.bmp *.jpg *.jpeg *.png);;all files (*)"));
+      this, {}, toQt(folder), toQt(text(TextId::OpenImageFilter)));
   for (const QString& f : files) {
     const std::string path = f.toStdString();
     if (openFile(path)) profile.loadPath = path.substr(0, path.rfind('/'));
@@ -412,7 +414,10 @@ void TMainForm::dropEvent(QDropEvent* event) {
   for (const QUrl& url : event->mimeData()->urls()) {
     if (!url.isLocalFile()) continue;
     const std::string path = url.toLocalFile().toStdString();
-    if (openPicture(path) != 0) ui().Warning(formatMessage(text(TextId::CannotOpenFile), {path}));
+    if (const int e = openPicture(path); e != 0) {
+      const std::string message = formatMessage(text(TextId::CannotOpenFile), {path});
+      ui().Warning(e > 0 ? withFailureReason(message, e) : message);
+    }
   }
   event->acceptProposedAction();
 }
@@ -472,7 +477,7 @@ void TMainForm::firstActivation() {
 
 void TMainForm::startViewer() {
   if (startup.files.empty()) {
-    std::fprintf(stderr, "velluminar: viewer mode needs an event file\n");
+    printError(text(TextId::ViewerNeedsFile));
     reportAndClose(kFileFailed, {});
     return;
   }

@@ -1,6 +1,7 @@
 #include "shell/qt_ui.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,18 @@ QString plainCaption(std::string_view caption) {
 }
 
 QString dialogText(std::string_view text) { return toQt(plainLines(text)); }
+
+bool QtTranslations::follow(Language language) {
+  if (language != Language::Korean) {
+    if (installed) QCoreApplication::removeTranslator(&korean);
+    installed = false;
+    return true;
+  }
+  // Debian installs the catalogue as /usr/share/qt6/translations/qtbase_ko.qm.
+  if (!loaded) loaded = korean.load(QStringLiteral("qtbase_ko"), QLibraryInfo::path(QLibraryInfo::TranslationsPath));
+  if (loaded && !installed) installed = QCoreApplication::installTranslator(&korean);
+  return installed;
+}
 
 QWidget* QtUi::owner() const {
   if (QWidget* w = QApplication::activeModalWidget()) return w;

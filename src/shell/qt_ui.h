@@ -2,9 +2,11 @@
 // The user-interface services as Qt dialogs.
 #include <QPointer>
 #include <QString>
+#include <QTranslator>
 #include <QWidget>
 #include <string_view>
 
+#include "platform/strings.h"
 #include "platform/ui_services.h"
 
 namespace vl {
@@ -14,6 +16,19 @@ QString toQt(std::string_view text);
 QString dialogText(std::string_view text);
 // A command caption as a label: without its accelerator ("레이어 복제(&C)" → "레이어 복제").
 QString plainCaption(std::string_view caption);
+
+// Qt's own texts (the buttons of its message boxes, its colour and file
+// dialogs) in the program's language: Korean loads Qt's Korean catalogue,
+// English leaves Qt's built-in texts. Made after the application object.
+class QtTranslations {
+ public:
+  // False when the Korean catalogue is wanted and cannot be found.
+  bool follow(Language language);
+
+ private:
+  QTranslator korean;
+  bool loaded = false, installed = false;
+};
 
 class QtUi : public UiServices {
  public:

@@ -155,8 +155,8 @@ class DisplayWatch {
     std::string line = why.toStdString();
     const char* x = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    if ((!x || !*x) && (!wayland || !*wayland)) line += " (DISPLAY is not set)";
-    std::fprintf(stderr, "velluminar: cannot open a display: %s\n", line.c_str());
+    if ((!x || !*x) && (!wayland || !*wayland)) line += text(TextId::DisplayNotSet);
+    printError(formatMessage(text(TextId::CannotOpenDisplay), {line}));
     int status = 1;
     if (startup.unattended) {
       // Nothing was played: the code of a file that could not be played,
@@ -176,7 +176,7 @@ class DisplayWatch {
 };
 
 void printMessages(const ParsedCommandLine& cl) {
-  for (const std::string& m : cl.messages) std::fprintf(stderr, "velluminar: %s\n", plainLines(m).c_str());
+  for (const CommandLineMessage& m : cl.messages) printError(m.text());
 }
 
 }  // namespace
@@ -185,6 +185,9 @@ int velluminarMain(int argc, char** argv) {
   // A report channel whose reader went away must not end the process.
   std::signal(SIGPIPE, SIG_IGN);
   const ParsedCommandLine cl = parseCommandLine(argc, argv);
+  // The locale speaks unless the command line says otherwise; a normal run
+  // may still follow its setting once the settings are read.
+  setLanguage(chooseLanguage(cl.options, {}, localeLanguage()));
   if (cl.options.showHelp) {
     std::fputs(commandLineHelp().c_str(), stdout);
     return 0;
@@ -202,6 +205,11 @@ int velluminarMain(int argc, char** argv) {
 
 int runShell(const ParsedCommandLine& cl, const char* programPath, const ShellHooks& hooks) {
   const StartupOptions& options = cl.options;
+  struct RestoreLanguage {
+    Language previous = language();
+    ~RestoreLanguage() { setLanguage(previous); }
+  } restoreLanguage;
+  setLanguage(chooseLanguage(options, {}, language()));
   // Qt sees none of the arguments: every "-" argument is ours.
   static int qtArgc = 1;
   static char qtProgram[256];
@@ -214,6 +222,8 @@ int runShell(const ParsedCommandLine& cl, const char* programPath, const ShellHo
   displayWatch.opened();
   app.setQuitOnLastWindowClosed(false);
   app.setWindowIcon(programIcon());
+  QtTranslations qtTexts;
+  if (!qtTexts.follow(language())) ui().Trace("Qt's Korean texts (qtbase_ko.qm) were not found");
 
   QtUi qtUi;
   UnattendedUi unattendedUi;
@@ -229,7 +239,7 @@ int runShell(const ParsedCommandLine& cl, const char* programPath, const ShellHo
     if (!ui().Question(formatMessage(text(TextId::PaletteMode), {kProductName}), Buttons::YesNo)) return 1;
   }
   // 2. The command line was read before the display was opened; its messages come now.
-  for (const std::string& m : cl.messages) ui().Warning(m);
+  for (const CommandLineMessage& m : cl.messages) ui().Warning(m.text());
 
   // 3. One normal instance per user.
   CInstanceLock lock;
@@ -240,13 +250,13 @@ int runShell(const ParsedCommandLine& cl, const char* programPath, const ShellHo
     InstanceNames names;
     std::string problem;
     if (!instanceNames(names, problem)) {
-      std::fprintf(stderr, "velluminar: %s; this instance runs on its own\n", problem.c_str());
+      printError(formatMessage(text(TextId::InstanceRunsAlone), {problem}));
     } else {
       switch (lock.acquire(names.lock)) {
         case CInstanceLock::kAcquired:
           server = std::make_unique<TInstanceServer>(queryAnswer(0, false, false));
           if (!server->listen(names.server, problem)) {
-            std::fprintf(stderr, "velluminar: %s\n", problem.c_str());
+            printError(problem);
             server.reset();
           }
           break;
@@ -258,7 +268,7 @@ int runShell(const ParsedCommandLine& cl, const char* programPath, const ShellHo
           break;
         }
         case CInstanceLock::kUnusable:
-          std::fprintf(stderr, "velluminar: cannot lock %s; this instance runs on its own\n", names.lock.c_str());
+          printError(formatMessage(text(TextId::InstanceCannotLock), {names.lock}));
           break;
       }
     }
@@ -278,8 +288,11 @@ int runShell(const ParsedCommandLine& cl, const char* programPath, const ShellHo
   profile.load(store, gatherMachineFacts("", timingCalibration(100), int32_t(QGuiApplication::screens().size()),
                                          screenSize.width(), screenSize.height()));
 
-  // 5. The user texts are built into the program: nothing to open, nothing to fail.
+  // 5. The user texts are built into the program: nothing to open, nothing to
+  // fail. A normal run speaks the language of its setting from here on.
   profile.machine.langClass = 2;
+  setLanguage(chooseLanguage(options, profile.language, language()));
+  if (!qtTexts.follow(language())) ui().Trace("Qt's Korean texts (qtbase_ko.qm) were not found");
 
   // 6. The windows. The tool windows join the main window as they arrive.
   TMainForm form(options);
@@ -302,7 +315,7 @@ int runShell(const ParsedCommandLine& cl, const char* programPath, const ShellHo
   if (!options.unattended) {
     form.storePlacement(profile);
     profile.save(store);
-    if (!store.save()) std::fprintf(stderr, "velluminar: cannot write the settings to %s\n", store.path().c_str());
+    if (!store.save()) printError(formatMessage(text(TextId::CannotWriteSettings), {store.path()}));
   }
   qtUi.setMainWindow(nullptr);
   return form.exitCode();

@@ -572,7 +572,7 @@ TEST_F(Psd, WriterRefusesWhatItCannotWriteAndKeepsTheOldFile) {
   // A reader is no writer, and the other way round.
   PsdFilePtr r;
   ASSERT_EQ(psdOpenReader(target, r), FileError::NotThisFormat);
-  EXPECT_EQ(psdErrorText(*r), "The file is not of this format");
+  EXPECT_EQ(psdErrorText(*r), "the file is not of this format");
   EXPECT_EQ(psdWrite(*r, path("x.psd"), s), FileError::BadArgument);
   PsdFileHeader h;
   EXPECT_EQ(psdReadHeader(*w, h), FileError::BadArgument);
@@ -580,7 +580,7 @@ TEST_F(Psd, WriterRefusesWhatItCannotWriteAndKeepsTheOldFile) {
   // A path that is no file.
   EXPECT_EQ(psdOpenReader(dir.string(), r), FileError::CannotOpen);
   EXPECT_EQ(psdOpenReader(path("absent.psd"), r), FileError::CannotOpen);
-  EXPECT_EQ(psdErrorText(*r), "The file cannot be opened");
+  EXPECT_EQ(psdErrorText(*r), "the file is missing, not readable or not a regular file");
 }
 
 // Raw bytes of a picture as ImageMagick gives them: rgba from a PSD entry.

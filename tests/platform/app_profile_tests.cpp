@@ -102,6 +102,7 @@ std::vector<KeyDefault> firstStartKeys() {
       {"config", "opaqueDraw", 1.0},
       {"config", "opaqueLine", 1.0},
       {"config", "opaqueFont", 1.0},
+      {"config", "language", std::string()},  // follows the locale
       {"color", "fgCol", 0},
       {"color", "bgCol", 0xFFFFFF},
       {"window", "dockSiteCount", 0},
@@ -332,6 +333,23 @@ TEST(AppProfile, SavedValuesReadBack) {
   EXPECT_EQ(b.loadPath, a.loadPath);
   EXPECT_EQ(b.paperW[5], 1234.5678);
   EXPECT_EQ(b.fontFace, "맑은 고딕");
+}
+
+// "ko" and "en" are kept; anything else follows the locale.
+TEST(AppProfile, LanguageSetting) {
+  for (const auto& [stored, read] : std::vector<std::pair<std::string, std::string>>{
+           {"ko", "ko"}, {"en", "en"}, {"", ""}, {"fr", ""}, {"EN", ""}, {"ko_KR", ""}}) {
+    MemorySettingsStore in;
+    in.setString("config", "language", stored);
+    CAppProfile p;
+    p.load(in, testFacts());
+    EXPECT_EQ(p.language, read) << stored;
+    MemorySettingsStore out;
+    p.save(out);
+    std::string written = "?";
+    EXPECT_TRUE(out.getString("config", "language", written));
+    EXPECT_EQ(written, read);
+  }
 }
 
 // A value of the wrong type is not there: the default stays, and nobody is told.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -52,10 +54,26 @@ TEST(Strings, EveryTextHasBothLanguagesWithTheSamePlaceholders) {
   }
 }
 
+// Names written into papers and event streams are data: a paper made in
+// English records the same bytes as one made in Korean. No other text is.
 TEST(Strings, DataTextsKeepTheirOneFormInEveryLanguage) {
-  ASSERT_TRUE(isDataText(TextId::LayerDefaultName));
-  EXPECT_EQ(textIn(TextId::LayerDefaultName, Language::English), "레이어");
-  EXPECT_FALSE(isDataText(TextId::OutOfMemory));
+  const TextId data[] = {TextId::LayerDefaultName, TextId::MaskDefaultName, TextId::MaskFromBrightnessName,
+                         TextId::MaskFromAlphaName};
+  for (int i = 0; i < int(TextId::Count); ++i) {
+    const TextId id = TextId(i);
+    SCOPED_TRACE(i);
+    EXPECT_EQ(isDataText(id), std::find(std::begin(data), std::end(data), id) != std::end(data));
+    if (isDataText(id)) {
+      EXPECT_EQ(textIn(id, Language::English), textIn(id, Language::Korean));
+      EXPECT_EQ(dataText(id), textIn(id, Language::Korean));
+    }
+  }
+  const Language before = language();
+  setLanguage(Language::English);
+  EXPECT_EQ(text(TextId::LayerDefaultName), "레이어");
+  EXPECT_EQ(text(TextId::MaskFromAlphaName), "마스크(%s)");
+  EXPECT_EQ(dataText(TextId::MaskDefaultName), "마스크");
+  setLanguage(before);
 }
 
 TEST(Strings, TheChosenLanguageSpeaks) {
@@ -78,6 +96,10 @@ TEST(Strings, LanguageFollowsTheLocale) {
       {"C", "ko_KR.UTF-8", nullptr, Language::English},
       {nullptr, nullptr, nullptr, Language::English},
       {nullptr, nullptr, "k", Language::English},
+      {nullptr, nullptr, "ko", Language::Korean},
+      {nullptr, nullptr, "ko.UTF-8", Language::Korean},
+      {"ko_KR.eucKR", nullptr, nullptr, Language::Korean},
+      {nullptr, nullptr, "kok_IN.UTF-8", Language::English},  // Konkani
   };
   for (const Case& c : cases) EXPECT_EQ(languageFromLocale(c.all, c.messages, c.lang), c.expected);
   Language l;

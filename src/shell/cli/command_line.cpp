@@ -1,6 +1,7 @@
 #include "shell/cli/command_line.h"
 
 #include <charconv>
+#include <cstdlib>
 #include <filesystem>
 
 #include "platform/strings.h"
@@ -29,11 +30,14 @@ bool parseSwitchNumber(std::string_view text, int32_t& value) {
   return true;
 }
 
+std::string CommandLineMessage::text() const { return formatMessage(vl::text(id), {arg}); }
+
 ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
   ParsedCommandLine out;
   StartupOptions& o = out.options;
   bool switchesEnded = false;
-  for (const std::string& arg : args) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
     if (arg.empty()) continue;  // names no file
     if (switchesEnded || arg[0] != '-') {
       o.files.push_back(arg);
@@ -49,6 +53,24 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
     }
     if (arg == "--") {
       switchesEnded = true;
+      continue;
+    }
+    if (arg == "--lang" || arg.starts_with("--lang=")) {
+      // The value is the next argument, whatever it looks like, or the part after '='.
+      std::string whole = arg;
+      std::string_view value;
+      if (arg.size() > 6) {
+        value = std::string_view(arg).substr(7);
+      } else if (i + 1 < args.size()) {
+        whole += ' ' + args[++i];
+        value = args[i];
+      }
+      Language l;
+      if (parseLanguage(value, l)) {
+        o.language = l;
+      } else {
+        out.messages.push_back({TextId::BadLanguageSwitch, whole});
+      }
       continue;
     }
     const std::string_view body = std::string_view(arg).substr(1);
@@ -68,10 +90,9 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
       o.outputFolder = std::string(rest);
     } else if (first == 'w' || first == 't') {
       int32_t& target = first == 'w' ? o.reportChannel : o.viewerDelay;
-      if (!parseSwitchNumber(rest, target))
-        out.messages.push_back(formatMessage(text(TextId::BadSwitchNumber), {arg}));
+      if (!parseSwitchNumber(rest, target)) out.messages.push_back({TextId::BadSwitchNumber, arg});
     } else {
-      out.messages.push_back(formatMessage(text(TextId::UnknownSwitch), {arg}));
+      out.messages.push_back({TextId::UnknownSwitch, arg});
     }
   }
   return out;
@@ -90,26 +111,17 @@ std::string absoluteFilePath(std::string_view path) {
   return ec ? std::string(path) : p.string();
 }
 
-std::string commandLineHelp() {
-  return "Usage: velluminar [SWITCH]... [FILE]...\n"
-         "Paint program. Opens each FILE in a canvas window; when the program is\n"
-         "already running, the running one opens them.\n"
-         "\n"
-         "Switches (any letter case):\n"
-         "  -render      replay the event file without a display, write the picture\n"
-         "               and report\n"
-         "  -viewer      show the replay of the event file, wait, then report\n"
-         "  -O<folder>   where the unattended modes write (default: the file's folder)\n"
-         "  -W<fd>       also write the completion code to this open file descriptor\n"
-         "  -T<seconds>  how long viewer mode waits before it reports\n"
-         "  --           every later argument is a file\n"
-         "  --help       show this help and exit\n"
-         "  --version    show the version and exit\n"
-         "\n"
-         "Completion codes of the unattended modes (exit status and a line on\n"
-         "standard output): 8 rendered, 9 an output could not be written, 10 the\n"
-         "file could not be opened or played (marker <name>.bad), 11 the file is\n"
-         "protected (marker <name>.prt), 13 viewer finished.\n";
+std::string commandLineHelp() { return std::string(text(TextId::CommandLineHelp)); }
+
+Language chooseLanguage(const StartupOptions& options, std::string_view setting, Language fromLocale) {
+  if (options.language) return *options.language;
+  Language l;
+  if (!options.unattended && parseLanguage(setting, l)) return l;
+  return fromLocale;
+}
+
+Language localeLanguage() {
+  return languageFromLocale(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG"));
 }
 
 }  // namespace vl

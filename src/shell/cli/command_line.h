@@ -9,12 +9,15 @@
 //   -W<fd>         an open file descriptor that also receives the report
 //   -T<seconds>    how long viewer mode waits before reporting
 //
-// The Linux conventions take no spelling of these: "--help", "--version"
-// and "--" (every later argument is a file).
+// The Linux conventions take no spelling of these: "--help", "--version",
+// "--lang ko|en" (also "--lang=ko") and "--" (every later argument is a file).
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/strings.h"
 
 namespace vl {
 
@@ -27,14 +30,23 @@ struct StartupOptions {
   std::vector<std::string> files;
   bool showHelp = false;
   bool showVersion = false;
+  std::optional<Language> language;  // "--lang"
   bool renderMode() const { return unattended && !viewerMode; }
+};
+
+// A message about one argument. It is worded when shown, in the language
+// the run settles on, which the command line itself may choose.
+struct CommandLineMessage {
+  TextId id;
+  std::string arg;  // the whole argument
+  std::string text() const;
 };
 
 struct ParsedCommandLine {
   StartupOptions options;
-  // One message per unknown switch or unreadable number, in order. Start-up
+  // One message per unknown switch or unreadable value, in order. Start-up
   // shows them and goes on.
-  std::vector<std::string> messages;
+  std::vector<CommandLineMessage> messages;
 };
 
 // Arguments without the program name.
@@ -48,7 +60,15 @@ bool parseSwitchNumber(std::string_view text, int32_t& value);
 // opens it from another folder). Unchanged when the current folder is unknown.
 std::string absoluteFilePath(std::string_view path);
 
-// The text of --help.
+// The text of --help, in the program's language.
 std::string commandLineHelp();
+
+// The language of a run: the "--lang" switch; else, in a normal run, the
+// "language" setting when it names one; else the locale's. Unattended runs
+// answer to whoever started them, so the user's setting does not reach
+// them.
+Language chooseLanguage(const StartupOptions& options, std::string_view setting, Language fromLocale);
+// The locale's language, from LC_ALL, LC_MESSAGES and LANG.
+Language localeLanguage();
 
 }  // namespace vl

@@ -7,6 +7,8 @@
 #include <cstring>
 
 #include "pixel/text_util.h"
+#include "platform/strings.h"
+#include "shell/cli/unattended_ui.h"
 
 namespace vl {
 
@@ -61,7 +63,7 @@ int CCompletionReport::report(int code, std::string_view source) {
   if (!extension.empty() && !source.empty() && !marker) {
     const std::string path = markerFilePath(source, outputFolder, extension);
     marker = writeMarkerFile(path);
-    if (!marker) std::fprintf(stderr, "velluminar: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+    if (!marker) printError(formatMessage(text(TextId::CannotWriteMarker), {path, std::strerror(errno)}));
   }
 
   char line[16];
@@ -71,7 +73,7 @@ int CCompletionReport::report(int code, std::string_view source) {
     std::fflush(stdOut);
   }
   if (channel >= 0 && !writeAll(channel, line, size_t(length)))
-    std::fprintf(stderr, "velluminar: cannot report to descriptor %d: %s\n", channel, std::strerror(errno));
+    printError(formatMessage(text(TextId::CannotReport), {channel, std::strerror(errno)}));
   return code;
 }
 

@@ -9,6 +9,7 @@
 
 #include "platform/app_profile.h"
 #include "platform/settings_store.h"
+#include "platform/strings.h"
 #include "shell/cli/completion.h"
 #include "shell/cli/unattended_ui.h"
 
@@ -19,7 +20,8 @@ RenderFunction installedRender = nullptr;
 
 // Whether the file can be read at all; the reason otherwise.
 bool readable(const std::string& path, std::string& reason) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // A pipe in the file's place must not stall an unattended run.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     reason = std::strerror(errno);
     return false;
@@ -27,7 +29,7 @@ bool readable(const std::string& path, std::string& reason) {
   struct stat st {};
   const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   ::close(fd);
-  if (!regular) reason = "not a regular file";
+  if (!regular) reason = text(TextId::NotRegularFile);
   return regular;
 }
 
@@ -50,18 +52,18 @@ int runRenderMode(const StartupOptions& options, std::FILE* out) {
   CCompletionReport report(options, out);
   int code;
   if (options.files.empty()) {
-    std::fprintf(stderr, "velluminar: render mode needs an event file\n");
+    printError(text(TextId::RenderNeedsFile));
     code = report.report(kFileFailed, {});
   } else {
     const std::string source = absoluteFilePath(options.files.front());
     for (size_t i = 1; i < options.files.size(); ++i)
-      std::fprintf(stderr, "velluminar: render mode plays one file; %s is ignored\n", options.files[i].c_str());
+      printError(formatMessage(text(TextId::RenderIgnoresFile), {options.files[i]}));
     std::string reason;
     if (!readable(source, reason)) {
-      std::fprintf(stderr, "velluminar: cannot open %s: %s\n", source.c_str(), reason.c_str());
+      printError(formatMessage(text(TextId::RenderCannotOpen), {source, reason}));
       code = report.report(kFileFailed, source);
     } else if (!installedRender) {
-      std::fprintf(stderr, "velluminar: %s: this build cannot replay event files yet\n", source.c_str());
+      printError(formatMessage(text(TextId::RenderCannotReplay), {source}));
       code = report.report(kFileFailed, source);
     } else {
       code = report.report(installedRender(source, outputFolderFor(source, options.outputFolder)), source);

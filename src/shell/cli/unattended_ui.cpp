@@ -27,6 +27,8 @@ std::string plainLines(std::string_view text) {
   return out;
 }
 
+void printError(std::string_view text) { printLine("", text); }
+
 void UnattendedUi::Warning(std::string_view text) { printLine("warning: ", text); }
 void UnattendedUi::Information(std::string_view text) { printLine("", text); }
 

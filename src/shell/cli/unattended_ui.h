@@ -20,4 +20,7 @@ class UnattendedUi : public UiServices {
 // The message boxes' "\r\n" and "\r" line breaks as '\n'.
 std::string plainLines(std::string_view text);
 
+// "velluminar: <text>" as one line on standard error.
+void printError(std::string_view text);
+
 }  // namespace vl

@@ -16,10 +16,18 @@ struct Case {
   int32_t reportChannel, viewerDelay;
   std::vector<std::string> files;
   std::vector<std::string> messages;  // the whole argument of each message, in order
+  std::optional<Language> language = {};
 };
 
 std::string unknownSwitch(const std::string& arg) { return formatMessage(text(TextId::UnknownSwitch), {arg}); }
 std::string badNumber(const std::string& arg) { return formatMessage(text(TextId::BadSwitchNumber), {arg}); }
+std::string badLanguage(const std::string& arg) { return formatMessage(text(TextId::BadLanguageSwitch), {arg}); }
+
+std::vector<std::string> messageTexts(const ParsedCommandLine& p) {
+  std::vector<std::string> out;
+  for (const CommandLineMessage& m : p.messages) out.push_back(m.text());
+  return out;
+}
 
 TEST(CommandLine, Table) {
   const Case cases[] = {
@@ -48,6 +56,19 @@ TEST(CommandLine, Table) {
       {"empty argument names no file", {""}, false, false, "", -1, 0, {}, {}},
       {"all together", {"-render", "-O/out", "-W9", "-T2", "/in/a.ve3", "/in/b.ve3"}, true, false, "/out", 9, 2,
        {"/in/a.ve3", "/in/b.ve3"}, {}},
+      {"lang takes the next argument", {"--lang", "en", "f.png"}, false, false, "", -1, 0, {"f.png"}, {},
+       Language::English},
+      {"lang with '='", {"-render", "--lang=ko"}, true, false, "", -1, 0, {}, {}, Language::Korean},
+      {"last lang wins", {"--lang", "ko", "--lang=en"}, false, false, "", -1, 0, {}, {}, Language::English},
+      {"lang without a value", {"f.png", "--lang"}, false, false, "", -1, 0, {"f.png"}, {badLanguage("--lang")}},
+      {"lang with another value", {"--lang", "fr", "a.png"}, false, false, "", -1, 0, {"a.png"},
+       {badLanguage("--lang fr")}},
+      {"lang=, empty", {"--lang="}, false, false, "", -1, 0, {}, {badLanguage("--lang=")}},
+      // Values are exact: the locale's spelling is not a value.
+      {"lang ko_KR", {"--lang=ko_KR"}, false, false, "", -1, 0, {}, {badLanguage("--lang=ko_KR")}},
+      {"lang is spelled exactly", {"--LANG", "en"}, false, false, "", -1, 0, {"en"}, {unknownSwitch("--LANG")}},
+      {"single-dash lang is no switch of ours", {"-lang"}, false, false, "", -1, 0, {}, {unknownSwitch("-lang")}},
+      {"lang after -- is a file", {"--", "--lang", "en"}, false, false, "", -1, 0, {"--lang", "en"}, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -58,7 +79,8 @@ TEST(CommandLine, Table) {
     EXPECT_EQ(p.options.reportChannel, c.reportChannel);
     EXPECT_EQ(p.options.viewerDelay, c.viewerDelay);
     EXPECT_EQ(p.options.files, c.files);
-    EXPECT_EQ(p.messages, c.messages);
+    EXPECT_EQ(messageTexts(p), c.messages);
+    EXPECT_EQ(p.options.language, c.language);
     EXPECT_FALSE(p.options.showHelp || p.options.showVersion);
   }
 }
@@ -72,6 +94,45 @@ TEST(CommandLine, HelpAndVersionAreExactSpellings) {
   p = parseCommandLine(std::vector<std::string>{"-help", "--HELP"});
   EXPECT_FALSE(p.options.showHelp);
   EXPECT_EQ(p.messages.size(), 2u);
+}
+
+// A message is worded when shown: "--lang en" may come after the argument it
+// is about, and a normal run may take its language from the settings later.
+TEST(CommandLine, MessagesSpeakTheLanguageOfTheirShowing) {
+  const Language before = language();
+  setLanguage(Language::Korean);
+  const ParsedCommandLine p = parseCommandLine(std::vector<std::string>{"--lang", "xx"});
+  ASSERT_EQ(p.messages.size(), 1u);
+  EXPECT_EQ(p.messages[0].text(), "--lang 다음에는 ko 또는 en 이 와야 합니다 !\r    arg = --lang xx");
+  setLanguage(Language::English);
+  EXPECT_EQ(p.messages[0].text(), "--lang needs ko or en !\r    arg = --lang xx");
+  setLanguage(before);
+}
+
+TEST(CommandLine, LanguageOfARun) {
+  StartupOptions normal, unattended, switched, switchedUnattended;
+  unattended.unattended = true;
+  switched.language = Language::English;
+  switchedUnattended.unattended = true;
+  switchedUnattended.language = Language::Korean;
+  const Language ko = Language::Korean, en = Language::English;
+  struct {
+    const char* name;
+    const StartupOptions& options;
+    const char* setting;
+    Language locale, expected;
+  } cases[] = {
+      {"the locale", normal, "", ko, ko},
+      {"the locale, English", normal, "", en, en},
+      {"the setting over the locale", normal, "en", ko, en},
+      {"the setting over the locale, Korean", normal, "ko", en, ko},
+      {"a setting that names no language", normal, "de", ko, ko},
+      {"the switch over the setting", switched, "ko", ko, en},
+      {"unattended: the locale, not the setting", unattended, "ko", en, en},
+      {"unattended: the locale when Korean", unattended, "en", ko, ko},
+      {"unattended: the switch", switchedUnattended, "en", en, ko},
+  };
+  for (const auto& c : cases) EXPECT_EQ(chooseLanguage(c.options, c.setting, c.locale), c.expected) << c.name;
 }
 
 TEST(CommandLine, UnknownSwitchText) {

@@ -4,6 +4,7 @@
 #include "shell/cli/render_mode.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,9 +31,11 @@ ProgramRun runProgram(const test::TempDir& dir, const std::vector<std::string>& 
   std::vector<std::string> a = args;
   if (withChannel) a.push_back("-W" + std::to_string(fds[1]));
   test::Child child;
+  // An English locale unless a test says otherwise, whatever the developer's own.
   std::map<std::string, std::string> env = {
       {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", "xcb"},
-      {"XDG_CONFIG_HOME", dir.file("config")}, {"XDG_RUNTIME_DIR", dir.path()}};
+      {"XDG_CONFIG_HOME", dir.file("config")}, {"XDG_RUNTIME_DIR", dir.path()},
+      {"LC_ALL", ""}, {"LC_MESSAGES", ""}, {"LANG", "C.UTF-8"}};
   for (const auto& [k, v] : moreEnv) env[k] = v;
   EXPECT_TRUE(child.start(VL_BINARY_PATH, a, env, dir.file("out.txt"), dir.file("err.txt"), fds[1], cwd));
   ProgramRun r;
@@ -256,6 +259,73 @@ TEST(RenderMode, RecordedDrawingsRenderTheirPictures) {
     EXPECT_FALSE(test::fileExists(out.file(stem + ".bad")));
     EXPECT_FALSE(test::fileExists(out.file(stem + ".prt")));
   }
+}
+
+// Nobody may be there to read a window's language setting: unattended runs
+// write English to standard error unless the locale (or "--lang") is Korean.
+TEST(RenderMode, StandardErrorSpeaksTheLocale) {
+  const std::string english = "velluminar: render mode needs an event file\n";
+  const std::string korean = "velluminar: 렌더 모드에는 이벤트 파일이 필요합니다\n";
+  struct {
+    const char* name;
+    std::map<std::string, std::string> env;
+    std::vector<std::string> moreArgs;
+    bool koreanSetting;
+    const std::string& expected;
+  } cases[] = {
+      {"English locale", {{"LANG", "en_US.UTF-8"}}, {}, false, english},
+      {"C locale", {{"LANG", "C"}}, {}, false, english},
+      {"Korean locale", {{"LANG", "ko_KR.UTF-8"}}, {}, false, korean},
+      {"LC_MESSAGES before LANG", {{"LC_MESSAGES", "ko_KR.UTF-8"}, {"LANG", "en_GB.UTF-8"}}, {}, false, korean},
+      {"LC_ALL before both", {{"LC_ALL", "C"}, {"LC_MESSAGES", "ko_KR.UTF-8"}}, {}, false, english},
+      {"the window's setting does not reach it", {{"LANG", "C"}}, {}, true, english},
+      {"--lang ko", {{"LANG", "C"}}, {"--lang", "ko"}, false, korean},
+      {"--lang=en in a Korean locale", {{"LANG", "ko_KR.UTF-8"}}, {"--lang=en"}, false, english},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempDir dir;
+    if (c.koreanSetting) {
+      std::filesystem::create_directories(dir.file("config/brennholt"));
+      std::ofstream(dir.file("config/brennholt/Velluminar3 Plus.ini")) << "[config]\nlanguage=s:ko\n";
+    }
+    std::vector<std::string> args = {"-render"};
+    args.insert(args.end(), c.moreArgs.begin(), c.moreArgs.end());
+    const ProgramRun r = runProgram(dir, args, false, {}, c.env);
+    EXPECT_EQ(r.status, 10);
+    EXPECT_EQ(r.err, c.expected);
+  }
+}
+
+// A bad "--lang" value is said in the locale's language, and the run goes on.
+TEST(RenderMode, BadLanguageSwitch) {
+  test::TempDir dir;
+  ProgramRun r = runProgram(dir, {"-render", "--lang", "fr"}, false, {}, {{"LANG", "ko_KR.UTF-8"}});
+  EXPECT_EQ(r.status, 10);
+  EXPECT_NE(r.err.find("velluminar: --lang 다음에는 ko 또는 en 이 와야 합니다 !\n    arg = --lang fr\n"), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("렌더 모드에는"), std::string::npos) << r.err;
+}
+
+// A pipe in the event file's place is refused at once instead of waiting
+// for a writer that never comes.
+TEST(RenderMode, PipeInsteadOfAFile) {
+  test::TempDir dir;
+  const std::string fifo = dir.file("drawing.ve3");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const ProgramRun r = runProgram(dir, {"-render", fifo});
+  EXPECT_EQ(r.status, 10);
+  EXPECT_NE(r.err.find("drawing.ve3: not a regular file"), std::string::npos) << r.err;
+}
+
+TEST(Program, HelpSpeaksTheLanguage) {
+  test::TempDir dir;
+  ProgramRun r = runProgram(dir, {"--help"}, false, {}, {{"LANG", "ko_KR.UTF-8"}});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("사용법: velluminar", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("--lang ko|en"), std::string::npos);
+  r = runProgram(dir, {"--lang", "en", "--help"}, false, {}, {{"LANG", "ko_KR.UTF-8"}});
+  EXPECT_EQ(r.out.rfind("Usage: velluminar", 0), 0u) << r.out;
 }
 
 TEST(Program, HelpAndVersion) {
