@@ -479,6 +479,12 @@ constexpr TextRow kTexts[] = {
      "그대로 써야 하는 스위치:\n"
      "  --lang ko|en  한국어(ko) 또는 영어(en)로 표시합니다 (기본: 설정 \"language\",\n"
      "                비어 있으면 로캘; 무인 모드는 로캘)\n"
+     "  --export 입력... 출력\n"
+     "                디스플레이 없이 파일을 그림으로 씁니다: 이벤트 파일은 재생하고\n"
+     "                그림 파일은 엽니다. 출력의 확장자가 종류를 정합니다 (.png, .bmp,\n"
+     "                .jpg). 입력이 여럿이면 출력은 폴더이고 모든 코어에서 그립니다\n"
+     "  --frames N    --export 와 함께: N 단계마다 번호 붙은 PNG 를 씁니다\n"
+     "  --threads N   --export 가 쓰는 스레드 수 (기본: 코어 수)\n"
      "  --            뒤의 모든 인수는 파일입니다\n"
      "  --help        이 도움말을 보여 주고 끝냅니다\n"
      "  --version     버전을 보여 주고 끝냅니다\n"
@@ -501,6 +507,13 @@ constexpr TextRow kTexts[] = {
      "Switches spelled exactly so:\n"
      "  --lang ko|en  speak Korean (ko) or English (en) (default: the \"language\"\n"
      "                setting, else the locale; the unattended modes: the locale)\n"
+     "  --export INPUT... OUTPUT\n"
+     "                render files to pictures without a display: an event file is\n"
+     "                replayed, a picture is opened; the output's extension decides\n"
+     "                the kind (.png, .bmp, .jpg); several inputs go into the\n"
+     "                OUTPUT folder, rendered on every core\n"
+     "  --frames N    with --export: a numbered PNG every N steps (a timelapse)\n"
+     "  --threads N   threads --export uses (default: one per core)\n"
      "  --            every later argument is a file\n"
      "  --help        show this help and exit\n"
      "  --version     show the version and exit\n"
@@ -583,6 +596,18 @@ constexpr TextRow kTexts[] = {
      "cannot lock %s; this instance runs on its own"},
     {TextId::DetailImagePixels, "그림 크기 %d x %d: %d 픽셀까지입니다",
      "a picture of %d x %d pixels; at most %d pixels"},
+    {TextId::ExportUnknownKind, "%s: 알 수 없는 그림 종류입니다",
+     "%s: not a kind of picture this program writes or reads"},
+    {TextId::ExportWriteFailed, "%s: 저장 실패 (%s)",
+     "%s: could not be written (%s)"},
+    {TextId::ExportCannotRead, "%s: 읽을 수 없습니다 (err=%d)",
+     "%s: cannot be read (err=%d)"},
+    {TextId::ExportCannotReplay, "%s: 재생할 수 없습니다 (%d)",
+     "%s: cannot be replayed (%d)"},
+    {TextId::ExportNeedsFiles, "--export 에는 입력 파일과 출력이 필요합니다",
+     "--export needs input files and an output"},
+    {TextId::ExportNeedsFolder, "%s: 여러 입력의 출력은 폴더여야 합니다",
+     "%s: the output of several inputs must be a folder"},
 };
 static_assert(std::size(kTexts) == size_t(TextId::Count));
 

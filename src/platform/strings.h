@@ -288,6 +288,12 @@ enum class TextId {
   InstanceRunsAlone,
   InstanceCannotLock,
   DetailImagePixels,
+  ExportUnknownKind,
+  ExportWriteFailed,
+  ExportCannotRead,
+  ExportCannotReplay,
+  ExportNeedsFiles,
+  ExportNeedsFolder,
   Count
 };
 

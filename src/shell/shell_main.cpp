@@ -28,6 +28,8 @@
 #include "shell/cli/render_mode.h"
 #include "shell/cli/unattended_ui.h"
 #include "shell/instance_server.h"
+#include "events/event_render.h"
+#include "shell/export_mode.h"
 #include "shell/main_form.h"
 #include "shell/qt_ui.h"
 
@@ -196,8 +198,13 @@ int velluminarMain(int argc, char** argv) {
     std::printf("velluminar %s (%s)\n", VL_VERSION, mainWindowCaption().c_str());
     return 0;
   }
+  if (cl.options.exportMode) {
+    printMessages(cl);
+    return runExportMode(cl.options);
+  }
   if (cl.options.renderMode()) {
     printMessages(cl);
+    setRenderFunction(renderEventFile);
     return runRenderMode(cl.options);
   }
   return runShell(cl, argc > 0 ? argv[0] : "velluminar", {});
