@@ -51,6 +51,7 @@ struct EventStreamFile {
   uint16_t version = kEventFileVersionCurrent;
   uint16_t flags = 0;
   int32_t paperWidth = 0, paperHeight = 0;
+  std::string name;     // the paper's name when replayed (not stored)
   bool current = true;  // .ve3 blocks; false for .ves
   // The render mode scrambles the thumbnail of the files it writes again;
   // the save commands do not.

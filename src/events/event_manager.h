@@ -109,6 +109,8 @@ class CEventMngr : public PaperEventHook {
   uint32_t PlayPosition() const { return uint32_t(playPos); }
   // What the last step changed: 1 layers, 2 preview, 4 canvas, 8 layer window, 16 selection window.
   uint8_t RefreshBits() const { return refresh; }
+  // The header (category × 256 + code) of the last packet replayed.
+  uint16_t LastHeader() const { return lastHeader; }
   bool IsProtected() const { return protectedStream != 0; }
   uint8_t FileVersion() const { return fileVersion; }
   uint16_t FileFlags() const { return fileFlags; }

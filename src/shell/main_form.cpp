@@ -215,6 +215,7 @@ void TMainForm::createCommands() {
 
   createEditCommands();
   createSelectionCommands();
+  createEventCommands();
 
   addCommand("actWindowCascade", text(TextId::CmdWindowCascade), text(TextId::HintWindowCascade), {}, kMenuWindow,
              [this] { area->cascadeSubWindows(); });
@@ -271,6 +272,7 @@ void TMainForm::updateCommands() {
   for (const char* name : {"actWindowCascade", "actWindowTileVertical", "actWindowTileHorizontal", "actWindowMinimizeAll"})
     if (QAction* a = command(name)) a->setEnabled(any);
   updateEditCommands();
+  updateEventCommands();
 }
 
 void TMainForm::tileCanvases(bool sideBySide) {
@@ -373,6 +375,7 @@ int TMainForm::openPicture(const std::string& path) {
 }
 
 bool TMainForm::openFile(const std::string& path) {
+  if (eventFileKindOf(path) != EventFileKind::None) return openEventFile(path);
   const size_t before = area->subWindowList().size();
   const int e = openPicture(path);
   if (e < 0) {

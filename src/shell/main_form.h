@@ -11,6 +11,7 @@
 
 #include "drawing/stroke.h"
 #include "shell/cli/command_line.h"
+#include "events/event_files.h"
 #include "shell/cli/completion.h"
 
 class QMdiArea;
@@ -67,6 +68,11 @@ class TMainForm : public QMainWindow {
   TDrawWindow* newCanvas(int32_t width, int32_t height, int32_t resolution, const std::string& name);
   // Opens a picture file in a new canvas window; warns and returns false when it cannot.
   bool openFile(const std::string& path);
+  // Replays an event file in a new canvas window; warns and returns false
+  // when it cannot (viewer mode: without boxes, reporting instead).
+  bool openEventFile(const std::string& path);
+  // Replays a stream in a new canvas window; the player's open result.
+  int replayInNewCanvas(const EventStreamFile& file);
 
   // The window from the settings (maximised, or at the stored place), and back.
   void applyPlacement(const CAppProfile& profile);
@@ -99,6 +105,8 @@ class TMainForm : public QMainWindow {
   void createCommands();
   void createSelectionCommands();
   void createEditCommands();
+  void createEventCommands();
+  void updateEventCommands();
   // Undo (or redo) one step of the active canvas.
   void stepUndo(bool undo);
   // The status bar's memory line, when the active paper changed.
@@ -137,6 +145,7 @@ class TMainForm : public QMainWindow {
   // The grow and shrink amount dialogs start from the last value given.
   int lastGrowAmount = 1, lastShrinkAmount = 1;
   QLabel* memoryLabel = nullptr;
+  QLabel* replayLabel = nullptr;
   const void* memoryShownFor = nullptr;
   uint64_t memoryShownAt = 0;
   int exitStatus = 0;

@@ -207,6 +207,8 @@ int velluminarMain(int argc, char** argv) {
     setRenderFunction(renderEventFile);
     return runRenderMode(cl.options);
   }
+  // Viewer mode replays its file in a canvas window and reports when it ends.
+  setViewerReplay([](TMainForm& form, const std::string& path) { return form.openEventFile(path); });
   return runShell(cl, argc > 0 ? argv[0] : "velluminar", {});
 }
 

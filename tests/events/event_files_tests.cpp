@@ -169,10 +169,10 @@ struct ProgramRun {
   int status;
   std::string out, err;
 };
-ProgramRun runProgram(const test::TempDir& dir, const std::vector<std::string>& args) {
+ProgramRun runProgram(const test::TempDir& dir, const std::vector<std::string>& args, const char* platform = "xcb") {
   test::Child child;
   const std::map<std::string, std::string> env = {{"DISPLAY", ""},        {"WAYLAND_DISPLAY", ""},
-                                                  {"QT_QPA_PLATFORM", "xcb"}, {"XDG_CONFIG_HOME", dir.file("config")},
+                                                  {"QT_QPA_PLATFORM", platform}, {"XDG_CONFIG_HOME", dir.file("config")},
                                                   {"XDG_RUNTIME_DIR", dir.path()}, {"LANG", "C.UTF-8"}};
   EXPECT_TRUE(child.start(VL_BINARY_PATH, args, env, dir.file("out.txt"), dir.file("err.txt")));
   ProgramRun r;
@@ -216,6 +216,16 @@ TEST(Program, RenderModeReplaysAndWritesThePictureAndTheStream) {
   ASSERT_EQ(readEventFile(dir.file("drawing.ve3"), original), kEventFileOk);
   EXPECT_EQ(again.stream, original.stream);
   EXPECT_FALSE(test::fileExists(out.file("drawing.bad")));
+}
+
+TEST(Program, ViewerModeShowsTheReplayThenReportsThirteen) {
+  ScopedUiCapture quiet;
+  test::TempDir dir;
+  Recording r;
+  ASSERT_EQ(saveEventStream(dir.file("v.ve3"), r.paper, *r.events, true), kEventFileOk);
+  const ProgramRun run = runProgram(dir, {"-viewer", "-T0", dir.file("v.ve3")}, "offscreen");
+  EXPECT_EQ(run.status, 13) << run.err;
+  EXPECT_EQ(run.out, "13\n");
 }
 
 TEST(Program, ExportWritesThePictureATimelapseAndManyFilesAtOnce) {
