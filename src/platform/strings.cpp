@@ -649,7 +649,7 @@ constexpr TextRow kTexts[] = {
     {TextId::HintFileSaveEventGuard, "현재 편집중의 화상의 이벤트 데이터의 변경을 금지해 이름을 붙여저장합니다",
      "Saves the events of the picture under a name so that they cannot be added to"},
     {TextId::CmdEventRecStop, "이벤트 기록 중지(&X)",
-     "Stop recording events(&X)"},
+     "Stop re&cording events"},
     {TextId::HintEventRecStop, "이벤트를 기록 하는 것을 중지 합니다 (한 번 중지 하면 재개할 수 없습니다)",
      "Stops recording events (once stopped, recording cannot start again)"},
     {TextId::CmdEventPlayPause, "이벤트 재생 일시정지(&P)",
