@@ -93,11 +93,20 @@ bool thumbnailBlock(TPaper& paper, std::vector<uint8_t>& block) {
   return made && makeThumbnailBlock(thumbnail, paper.width, paper.height, 1, {}, block) == FileError::None;
 }
 
-void reportPart(TextId format, TextId part, const std::string* name, FileError e) {
+void reportReadFailure(TextId part, FileError e) {
   const int code = errorCode(e);
-  const std::string message = name ? formatMessage(text(format), {text(part), *name, code})
-                                   : formatMessage(text(format), {text(part), code});
-  ui().Warning(withFailureReason(message, code));
+  ui().Warning(withFailureReason(formatMessage(text(TextId::ReadPartFailed), {text(part), code}), code));
+}
+
+FileError failedPart(PaperSaveFailure* failure, TextId part, const std::string& name, FileError e) {
+  if (failure) {
+    failure->part = part;
+    try {
+      failure->name = name;
+    } catch (const std::bad_alloc&) {
+    }
+  }
+  return e;
 }
 
 // ---- reading ----
@@ -224,7 +233,8 @@ std::string idText(const uint8_t magic[4]) {
 
 }  // namespace
 
-FileError writePaperFile(TPaper& paper, ByteSink& sink, const PaperSaveOptions& options) {
+FileError writePaperFile(TPaper& paper, ByteSink& sink, const PaperSaveOptions& options,
+                         PaperSaveFailure* failure) {
   clearFailureDetail();
   const Size paperSize{paper.width, paper.height};
   CEventMngr* events = dynamic_cast<CEventMngr*>(&paper.eventHook());
@@ -267,10 +277,7 @@ FileError writePaperFile(TPaper& paper, ByteSink& sink, const PaperSaveOptions& 
     } else {
       e = runs.Write(*l.pixels, kLayerRunMagic, sink);
     }
-    if (e != FileError::None) {
-      reportPart(TextId::SavePartFailed, TextId::PartLayer, &l.name, e);
-      return e;
-    }
+    if (e != FileError::None) return failedPart(failure, TextId::PartLayer, l.name, e);
   }
   for (int32_t i = 0; i < paper.masks.Count(); ++i) {
     const CMaskData& m = *paper.masks.At(i);
@@ -282,10 +289,7 @@ FileError writePaperFile(TPaper& paper, ByteSink& sink, const PaperSaveOptions& 
     } else if (m.HasChannel()) {
       e = runs.Write(*m.channel, kMaskRunMagic, sink);
     }
-    if (e != FileError::None) {
-      reportPart(TextId::SavePartFailed, TextId::PartMask, &m.name, e);
-      return e;
-    }
+    if (e != FileError::None) return failedPart(failure, TextId::PartMask, m.name, e);
   }
 
   if (withEvents) {
@@ -307,14 +311,23 @@ FileError writePaperFile(TPaper& paper, ByteSink& sink, const PaperSaveOptions& 
   return FileError::None;
 }
 
-FileError savePaperFile(const std::string& path, TPaper& paper, const PaperSaveOptions& options) {
+FileError savePaperFile(const std::string& path, TPaper& paper, const PaperSaveOptions& options,
+                        PaperSaveFailure* failure) {
   WaitCursor wait;
   AtomicFileWriter file(options.calls);
   if (!file.Open(path)) return FileError::CannotOpen;
   BufferedFileSink sink(file);
-  if (const FileError e = writePaperFile(paper, sink, options); e != FileError::None) return e;
+  if (const FileError e = writePaperFile(paper, sink, options, failure); e != FileError::None) return e;
   if (!sink.Flush() || !file.Commit()) return FileError::WriteFailed;
   return FileError::None;
+}
+
+std::string paperSaveFailureText(const std::string& path, FileError e, const PaperSaveFailure& failure) {
+  const int code = errorCode(e);
+  const std::string message =
+      failure.part == TextId::Count ? formatMessage(text(TextId::SaveFailed), {path, code})
+                                    : formatMessage(text(TextId::SavePartFailed), {text(failure.part), failure.name, code});
+  return withFailureReason(message, code);
 }
 
 FileError readPaperFileHeader(InputSource& in, PaperHeader& header, int32_t maxSide) {
@@ -360,7 +373,7 @@ FileError loadPaperFile(InputSource& in, TPaper& paper, TFlowImage& flow, const 
       // A run past the end is the end of the file, not of this part.
       if (e == FileError::Truncated || e == FileError::ReadFailed) return e;
       ++seen.failedParts;
-      reportPart(TextId::ReadPartFailed, layer ? TextId::PartLayer : TextId::PartMask, nullptr, e);
+      reportReadFailure(layer ? TextId::PartLayer : TextId::PartMask, e);
       clearFailureDetail();
       at = next;  // its runs are skipped as runs without their owner
     } else if (isMagic(chunk, "VEVP") && !seen.eventsFound) {

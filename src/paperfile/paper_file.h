@@ -15,6 +15,7 @@
 #include "files/file_error.h"
 #include "files/paper_image_format.h"
 #include "platform/atomic_file.h"
+#include "platform/strings.h"
 #include "selection/mask.h"
 
 namespace vl {
@@ -27,16 +28,27 @@ struct PaperSaveOptions {
   AtomicFileCalls calls;
 };
 
-// Writes the whole file. Every layer and mask must be written, else the
-// user is told which one failed and its code is returned. The event stream
-// goes with it when the paper records; it is written closed by an
-// end-of-recording step, which the live stream never gets, so recording,
-// undo and redo go on untouched.
-FileError writePaperFile(TPaper& paper, ByteSink& sink, const PaperSaveOptions& options = {});
+// The layer or mask a failed save could not write.
+struct PaperSaveFailure {
+  TextId part = TextId::Count;  // PartLayer or PartMask; Count: the file as a whole
+  std::string name;
+};
+
+// Writes the whole file. Every layer and mask must be written, else the save
+// fails with that part's code and `failure` names it. The event stream goes
+// with it when the paper records; it is written closed by an end-of-recording
+// step, which the live stream never gets, so recording, undo and redo go on
+// untouched.
+FileError writePaperFile(TPaper& paper, ByteSink& sink, const PaperSaveOptions& options = {},
+                         PaperSaveFailure* failure = nullptr);
 // writePaperFile into a temporary file renamed over `path` only when all of
 // it was written; a failed save leaves the previous file as it was. The
 // caller marks the paper saved.
-FileError savePaperFile(const std::string& path, TPaper& paper, const PaperSaveOptions& options = {});
+FileError savePaperFile(const std::string& path, TPaper& paper, const PaperSaveOptions& options = {},
+                        PaperSaveFailure* failure = nullptr);
+// What the user is told of a failed save: the part that failed, else the
+// file, with the code and its reason.
+std::string paperSaveFailureText(const std::string& path, FileError e, const PaperSaveFailure& failure);
 
 struct PaperLoadOptions {
   // The largest paper and layer or mask image side accepted (smaller for fuzzing).

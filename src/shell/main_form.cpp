@@ -215,6 +215,7 @@ void TMainForm::createCommands() {
 
   createEditCommands();
   createSelectionCommands();
+  createFileCommands();
 
   addCommand("actWindowCascade", text(TextId::CmdWindowCascade), text(TextId::HintWindowCascade), {}, kMenuWindow,
              [this] { area->cascadeSubWindows(); });
@@ -271,6 +272,7 @@ void TMainForm::updateCommands() {
   for (const char* name : {"actWindowCascade", "actWindowTileVertical", "actWindowTileHorizontal", "actWindowMinimizeAll"})
     if (QAction* a = command(name)) a->setEnabled(any);
   updateEditCommands();
+  updateFileCommands();
 }
 
 void TMainForm::tileCanvases(bool sideBySide) {
@@ -352,6 +354,7 @@ void TMainForm::placeCanvasWindow(QMdiSubWindow* sub, TDrawWindow* canvas) {
 }
 
 int TMainForm::openPicture(const std::string& path) {
+  if (lowerExtension(path) == "vci") return openPaperFile(path);
   TMTC pixels;
   int dpi = 72;
   if (const int e = readPicture(path, pixels, dpi)) return e;
@@ -512,6 +515,10 @@ void TMainForm::reportAndClose(int code, const std::string& source) {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+  if (!mayQuit()) {
+    event->ignore();
+    return;
+  }
   // The tool windows' unsaved sets will be asked about here.
   event->accept();
   timer->stop();

@@ -500,7 +500,7 @@ TEST_F(PaperFileOnDisk, AFailedSaveLeavesThePreviousFileAsItWas) {
   EXPECT_EQ(pictureOf(b.paper), pictureOf(a.paper));
 }
 
-// A layer that fails is named to the user and fails the whole save.
+// A layer that fails fails the whole save, and the user is told which.
 TEST(PaperFile, ALayerThatCannotBeWrittenFailsTheSaveAndIsNamed) {
   class FullSink : public MemorySink {
    public:
@@ -518,12 +518,15 @@ TEST(PaperFile, ALayerThatCannotBeWrittenFailsTheSaveAndIsNamed) {
   penStroke(a);
   const std::vector<uint8_t> file = a.Save();
   FullSink sink(nthChunk(file, "VLYR", 1) + 100);
-  EXPECT_EQ(writePaperFile(a.paper, sink), FileError::WriteFailed);
-  ASSERT_EQ(quiet.capture.warnings.size(), 1u);
-  EXPECT_EQ(quiet.capture.warnings[0].rfind(
-                formatMessage(text(TextId::SavePartFailed), {text(TextId::PartLayer), "위층", 103}), 0),
-            0u)
-      << quiet.capture.warnings[0];
+  PaperSaveFailure failure;
+  const FileError e = writePaperFile(a.paper, sink, {}, &failure);
+  EXPECT_EQ(e, FileError::WriteFailed);
+  EXPECT_EQ(failure.part, TextId::PartLayer);
+  EXPECT_EQ(failure.name, "위층");
+  const std::string said = paperSaveFailureText("/x/y.vci", e, failure);
+  EXPECT_EQ(said.rfind(formatMessage(text(TextId::SavePartFailed), {text(TextId::PartLayer), "위층", 103}), 0), 0u)
+      << said;
+  EXPECT_EQ(paperSaveFailureText("/x/y.vci", e, {}).rfind("/x/y.vci", 0), 0u);
 }
 
 }  // namespace
