@@ -96,19 +96,22 @@ void BM_PaperFileSave(benchmark::State& state) {
 }
 BENCHMARK(BM_PaperFileSave)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// Arg: decoding threads (0 as many as the machine has).
 void BM_PaperFileLoad(benchmark::State& state) {
   vl::ScopedUiCapture quiet;
   const std::vector<uint8_t> file = saved(0);
+  vl::PaperLoadOptions o;
+  o.threads = int(state.range(0));
   for (auto _ : state) {
     vl::TPaper paper;
     vl::TFlowImage flow{paper};
     vl::MemoryInput in(file.data(), file.size());
-    if (vl::loadPaperFile(in, paper, flow, "bench.vci") != vl::FileError::None) state.SkipWithError("load");
+    if (vl::loadPaperFile(in, paper, flow, "bench.vci", o) != vl::FileError::None) state.SkipWithError("load");
     benchmark::DoNotOptimize(paper.layerCount());
   }
   state.SetBytesProcessed(int64_t(state.iterations()) * kLayerBytes * kLayers);
 }
-BENCHMARK(BM_PaperFileLoad)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_PaperFileLoad)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 // The references, over the layers' pixels.
 void BM_Zstd3Layers(benchmark::State& state) {

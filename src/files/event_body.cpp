@@ -68,14 +68,9 @@ FileError readEventBody(InputSource& in, uint64_t& at, uint64_t maxStream, Event
   if (length == 0 || blocks != (length + kEventSegmentBytes - 1) / kEventSegmentBytes) return FileError::Corrupt;
   if (length > maxStream) return FileError::TooLarge;
   // Every block takes at least its head: a length the file cannot hold is
-  // refused before the stream is allocated.
+  // refused at once. The stream grows only as blocks decode.
   if (blocks * kEventBlockHeadBytes > in.Size() - std::min(in.Size(), at + sizeof head)) return FileError::Truncated;
-  try {
-    stream.clear();
-    stream.reserve(size_t(length));
-  } catch (const std::bad_alloc&) {
-    return FileError::OutOfMemory;
-  }
+  stream.clear();
   uint64_t pos = at + sizeof head;
   // From here on a failure leaves `at` at the block that failed.
   auto fail = [&](FileError e) {
@@ -98,10 +93,18 @@ FileError readEventBody(InputSource& in, uint64_t& at, uint64_t maxStream, Event
     // Every block but the last is a whole segment.
     if (raw != std::min<uint64_t>(kEventSegmentBytes, length - stream.size())) return fail(FileError::Corrupt);
     if (pos + kEventBlockHeadBytes + dataBytes > in.Size()) return fail(FileError::Truncated);
-    data.resize(size_t(packed));
+    try {
+      data.resize(size_t(packed));
+    } catch (const std::bad_alloc&) {
+      return fail(FileError::OutOfMemory);
+    }
     if (!in.ReadAt(pos + kEventBlockHeadBytes, data.data(), data.size())) return fail(FileError::Truncated);
     const size_t before = stream.size();
-    stream.resize(before + size_t(raw));
+    try {
+      stream.resize(before + size_t(raw));
+    } catch (const std::bad_alloc&) {
+      return fail(FileError::OutOfMemory);
+    }
     if (const FileError e = decompress(data.data(), data.size(), stream.data() + before, size_t(raw));
         e != FileError::None) {
       stream.resize(before);

@@ -1,14 +1,9 @@
 #include "files/paper_image_format.h"
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
 #include <cstring>
 #include <functional>
-#include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 
 #include "files/compress.h"
 
@@ -18,92 +13,6 @@ namespace {
 constexpr uint32_t kRunKindAllocated = 1;
 constexpr uint32_t kRunKindUniform = 2;
 constexpr size_t kMaxNameBytes = 65534;
-
-// Threads that take turns at the items of one job; the calling thread works too.
-class WorkerPool {
- public:
-  explicit WorkerPool(int threads) {
-    for (int i = 1; i < threads; ++i) {
-      try {
-        workers.emplace_back([this] { work(); });
-      } catch (const std::system_error&) {
-        break;  // fewer threads, same bytes
-      }
-    }
-  }
-  WorkerPool(const WorkerPool&) = delete;
-  WorkerPool& operator=(const WorkerPool&) = delete;
-  ~WorkerPool() {
-    {
-      std::lock_guard lock(mutex);
-      stopping = true;
-    }
-    wake.notify_all();
-    for (std::thread& t : workers) t.join();
-  }
-
-  // fn(0) … fn(count − 1), each once, spread over the threads.
-  void Run(size_t count, const std::function<void(size_t)>& fn) {
-    if (workers.empty() || count < 2) {
-      for (size_t i = 0; i < count; ++i) fn(i);
-      return;
-    }
-    {
-      std::lock_guard lock(mutex);
-      job = &fn;
-      jobCount = count;
-      next = 0;
-      busy = workers.size();
-      ++generation;
-    }
-    wake.notify_all();
-    take(fn, count);
-    std::unique_lock lock(mutex);
-    done.wait(lock, [this] { return busy == 0; });
-    job = nullptr;
-  }
-
- private:
-  void take(const std::function<void(size_t)>& fn, size_t count) {
-    for (size_t i; (i = next.fetch_add(1)) < count;) fn(i);
-  }
-  void work() {
-    uint64_t seen = 0;
-    for (;;) {
-      const std::function<void(size_t)>* fn;
-      size_t count;
-      {
-        std::unique_lock lock(mutex);
-        wake.wait(lock, [&] { return stopping || generation != seen; });
-        if (stopping) return;
-        seen = generation;
-        fn = job;
-        count = jobCount;
-      }
-      take(*fn, count);
-      {
-        std::lock_guard lock(mutex);
-        if (--busy == 0) done.notify_one();
-      }
-    }
-  }
-
-  std::vector<std::thread> workers;
-  std::mutex mutex;
-  std::condition_variable wake, done;
-  const std::function<void(size_t)>* job = nullptr;
-  size_t jobCount = 0;
-  size_t busy = 0;
-  std::atomic<size_t> next{0};
-  uint64_t generation = 0;
-  bool stopping = false;
-};
-
-int threadsWanted(int threads) {
-  if (threads > 0) return std::min(threads, 64);
-  const unsigned n = std::thread::hardware_concurrency();
-  return int(std::clamp(n, 1u, 8u));
-}
 
 // Tile `index` in row order.
 const TileDesc& tileAt(const CBlockImage& image, uint32_t index) {
@@ -258,23 +167,6 @@ std::vector<TileRun> planTileRuns(const CBlockImage& image) {
   return runs;
 }
 
-struct TileRunWriter::Impl {
-  explicit Impl(int threads) : pool(threads) {}
-  WorkerPool pool;
-  // One compressed run per slot of a batch.
-  struct Slot {
-    Block buffer;
-    size_t capacity = 0;
-    size_t length = 0;
-    FileError error = FileError::None;
-  };
-  std::vector<Slot> slots;
-};
-
-TileRunWriter::TileRunWriter(int threads) : impl(std::make_unique<Impl>(threadsWanted(threads))) {}
-
-TileRunWriter::~TileRunWriter() = default;
-
 FileError TileRunWriter::Write(const CBlockImage& image, const char magic[4], ByteSink& sink) {
   if (!image.IsValid() || uint32_t(image.tileBytes) != kRunTileBytes) return FileError::BadArgument;
   std::vector<TileRun> runs;
@@ -288,14 +180,14 @@ FileError TileRunWriter::Write(const CBlockImage& image, const char magic[4], By
   std::vector<const TileRun*> packed;
   std::vector<uint8_t> values;
   try {
-    impl->slots.resize(kBatch);
+    compressed.resize(kBatch);
     packed.reserve(kBatch);
   } catch (const std::bad_alloc&) {
     return FileError::OutOfMemory;
   }
   const std::function<void(size_t)> compressRun = [&](size_t k) {
     const TileRun& run = *packed[k];
-    Impl::Slot& slot = impl->slots[k];
+    Slot& slot = compressed[k];
     thread_local std::vector<uint8_t> gathered;
     try {
       gathered.resize(size_t(run.count) * kRunTileBytes);
@@ -314,13 +206,13 @@ FileError TileRunWriter::Write(const CBlockImage& image, const char magic[4], By
     packed.clear();
     for (; end < runs.size() && (packed.size() < kBatch || !runs[end].allocated); ++end)
       if (runs[end].allocated) packed.push_back(&runs[end]);
-    impl->pool.Run(packed.size(), compressRun);
+    pool.Run(packed.size(), compressRun);
     size_t k = 0;
     for (; r < end; ++r) {
       const TileRun& run = runs[r];
       uint8_t head[kTileRunHeadBytes];
       if (run.allocated) {
-        const Impl::Slot& slot = impl->slots[k++];
+        const Slot& slot = compressed[k++];
         if (slot.error != FileError::None) return slot.error;
         const size_t padded = (slot.length + 3) & ~size_t(3);
         writeRunHead(head, magic, image.tileSize, kRunKindAllocated, run.count, uint32_t(slot.length),
@@ -344,12 +236,64 @@ FileError TileRunWriter::Write(const CBlockImage& image, const char magic[4], By
   return FileError::None;
 }
 
-FileError readTileRuns(InputSource& in, uint64_t& at, const char magic[4], CBlockImage& image) {
+FileError readTileRuns(InputSource& in, uint64_t& at, const char magic[4], CBlockImage& image, WorkerPool* pool) {
   if (!image.IsValid() || uint32_t(image.tileBytes) != kRunTileBytes) return FileError::BadArgument;
   const uint32_t total = uint32_t(image.TileCount());
   const size_t rowBytes = size_t(image.tileSize) * size_t(image.bytesPerPixel);
+  // Runs of allocated tiles wait in batches: their tiles are allocated here,
+  // then the batch is decoded on the pool's threads, each run into its own tiles.
+  struct Packed {
+    uint32_t first = 0, count = 0;
+    std::vector<uint8_t> data;
+    FileError error = FileError::None;
+  };
+  constexpr size_t kBatch = 64;
+  std::vector<Packed> batch;
+  size_t waiting = 0;
+  const std::function<void(size_t)> decode = [&](size_t k) {
+    Packed& run = batch[k];
+    thread_local std::vector<uint8_t> tiles;
+    try {
+      tiles.resize(size_t(run.count) * kRunTileBytes);
+    } catch (const std::bad_alloc&) {
+      run.error = FileError::OutOfMemory;
+      return;
+    }
+    const FileError e = decompress(run.data.data(), run.data.size(), tiles.data(), tiles.size());
+    if (e != FileError::None) {
+      run.error = e == FileError::OutOfMemory ? e : FileError::Corrupt;
+      return;
+    }
+    for (uint32_t i = 0; i < run.count; ++i) {
+      const TileDesc& t = tileAt(image, run.first + i);
+      const uint8_t* src = tiles.data() + size_t(i) * kRunTileBytes;
+      if (t.validWidth == image.tileSize && t.validHeight == image.tileSize) {
+        std::memcpy(t.data, src, kRunTileBytes);
+      } else {
+        const size_t validBytes = size_t(t.validWidth) * size_t(image.bytesPerPixel);
+        for (int32_t y = 0; y < t.validHeight; ++y)
+          std::memcpy(t.data + size_t(y) * rowBytes, src + size_t(y) * rowBytes, validBytes);
+      }
+    }
+  };
+  auto flush = [&]() {
+    if (pool) {
+      pool->Run(waiting, decode);
+    } else {
+      for (size_t k = 0; k < waiting; ++k) decode(k);
+    }
+    for (size_t k = 0; k < waiting; ++k)
+      if (batch[k].error != FileError::None) return batch[k].error;
+    waiting = 0;
+    return FileError::None;
+  };
+  try {
+    batch.resize(kBatch);
+  } catch (const std::bad_alloc&) {
+    return FileError::OutOfMemory;
+  }
   uint64_t pos = at;
-  std::vector<uint8_t> stored, tiles;
+  std::vector<uint8_t> values;
   for (uint32_t next = 0; next < total;) {
     uint8_t head[kTileRunHeadBytes];
     if (!in.ReadAt(pos, head, kChunkHeadBytes)) return FileError::Truncated;
@@ -370,40 +314,35 @@ FileError readTileRuns(InputSource& in, uint64_t& at, const char magic[4], CBloc
       if (n > kMaxAllocatedRun || rawBytes != uint64_t(n) * kRunTileBytes || packedBytes == 0 ||
           packedBytes > dataBytes)
         return FileError::Corrupt;
+      Packed& run = batch[waiting];
       try {
-        stored.resize(size_t(packedBytes));
-        tiles.resize(size_t(rawBytes));
+        run.data.resize(size_t(packedBytes));
       } catch (const std::bad_alloc&) {
         return FileError::OutOfMemory;
       }
-      if (!in.ReadAt(dataAt, stored.data(), stored.size())) return FileError::ReadFailed;
-      const FileError e = decompress(stored.data(), stored.size(), tiles.data(), tiles.size());
-      if (e != FileError::None) return e == FileError::OutOfMemory ? e : FileError::Corrupt;
+      if (!in.ReadAt(dataAt, run.data.data(), run.data.size())) return FileError::ReadFailed;
+      run.first = next;
+      run.count = n;
+      run.error = FileError::None;
       for (uint32_t i = 0; i < n; ++i) {
         TileDesc& t = tileAt(image, next + i);
         image.FreeTile(t);
         // The padding of edge tiles holds the default value, whatever the file has there.
         t.uniform = image.defaultUniform;
         if (!image.AllocTile(t)) return FileError::OutOfMemory;
-        const uint8_t* src = tiles.data() + size_t(i) * kRunTileBytes;
-        if (t.validWidth == image.tileSize && t.validHeight == image.tileSize) {
-          std::memcpy(t.data, src, kRunTileBytes);
-        } else {
-          const size_t validBytes = size_t(t.validWidth) * size_t(image.bytesPerPixel);
-          for (int32_t y = 0; y < t.validHeight; ++y)
-            std::memcpy(t.data + size_t(y) * rowBytes, src + size_t(y) * rowBytes, validBytes);
-        }
       }
+      if (++waiting == kBatch)
+        if (const FileError e = flush(); e != FileError::None) return e;
     } else if (kind == kRunKindUniform) {
       if (rawBytes != uint64_t(n) * 4 || dataBytes < rawBytes) return FileError::Corrupt;
       try {
-        stored.resize(size_t(rawBytes));
+        values.resize(size_t(rawBytes));
       } catch (const std::bad_alloc&) {
         return FileError::OutOfMemory;
       }
-      if (!in.ReadAt(dataAt, stored.data(), stored.size())) return FileError::ReadFailed;
+      if (!in.ReadAt(dataAt, values.data(), values.size())) return FileError::ReadFailed;
       for (uint32_t i = 0; i < n; ++i) {
-        const uint32_t value = readU32(stored.data() + size_t(i) * 4);
+        const uint32_t value = readU32(values.data() + size_t(i) * 4);
         // A byte image holds byte values.
         if (image.bytesPerPixel == 1 && value > 255) return FileError::Corrupt;
         TileDesc& t = tileAt(image, next + i);
@@ -416,6 +355,7 @@ FileError readTileRuns(InputSource& in, uint64_t& at, const char magic[4], CBloc
     next += n;
     pos += kChunkHeadBytes + length;
   }
+  if (const FileError e = flush(); e != FileError::None) return e;
   at = pos;
   return FileError::None;
 }

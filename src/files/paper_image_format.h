@@ -10,13 +10,14 @@
 // uniform tiles holds each tile's value as a u32.
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "files/byte_io.h"
 #include "files/file_error.h"
+#include "files/worker_pool.h"
 #include "pixel/block_image.h"
+#include "platform/memory.h"
 
 namespace vl {
 
@@ -99,22 +100,25 @@ struct TileRun {
 };
 std::vector<TileRun> planTileRuns(const CBlockImage& image);
 
-// Writes the runs of images, compressing the allocated runs on several
+// Writes the runs of images, compressing the allocated runs on the pool's
 // threads. Each run is compressed alone, so the bytes never depend on the
 // number of threads.
 class TileRunWriter {
  public:
-  // threads 0: as many as the machine has, at most 8.
-  explicit TileRunWriter(int threads = 0);
-  TileRunWriter(const TileRunWriter&) = delete;
-  TileRunWriter& operator=(const TileRunWriter&) = delete;
-  ~TileRunWriter();
+  explicit TileRunWriter(WorkerPool& pool) : pool(pool) {}
   // The image's tiles must be of 4096 bytes (a layer's or a mask's).
   FileError Write(const CBlockImage& image, const char magic[4], ByteSink& sink);
 
  private:
-  struct Impl;
-  std::unique_ptr<Impl> impl;
+  // One compressed run of a batch.
+  struct Slot {
+    Block buffer;
+    size_t capacity = 0;
+    size_t length = 0;
+    FileError error = FileError::None;
+  };
+  WorkerPool& pool;
+  std::vector<Slot> compressed;
 };
 
 // Reads the runs that follow an image chunk, from `at`, into a new image
@@ -122,6 +126,8 @@ class TileRunWriter {
 // Allocated tiles keep the image's default value in their padding. A run
 // that is missing, claims more tiles than are left, or whose data does not
 // decode to its tiles is Corrupt; one past the end of the input Truncated.
-FileError readTileRuns(InputSource& in, uint64_t& at, const char magic[4], CBlockImage& image);
+// Allocated runs are decoded on the pool's threads when there is one.
+FileError readTileRuns(InputSource& in, uint64_t& at, const char magic[4], CBlockImage& image,
+                       WorkerPool* pool = nullptr);
 
 }  // namespace vl

@@ -128,7 +128,8 @@ bool runsCanFit(const InputSource& in, uint64_t at, int64_t tiles) {
 
 class PaperReader {
  public:
-  PaperReader(InputSource& in, TPaper& paper, const PaperLoadOptions& o) : in(in), paper(paper), o(o) {}
+  PaperReader(InputSource& in, TPaper& paper, const PaperLoadOptions& o, WorkerPool& pool)
+      : in(in), paper(paper), o(o), pool(pool) {}
 
   // A layer chunk of `bytes` at `at` and its runs; `at` moves past them.
   FileError Layer(uint64_t& at, uint64_t bytes) {
@@ -148,7 +149,8 @@ class PaperReader {
     if (!l || !l->InitPixels(c.width, c.height, c.mode & 0x7F)) return FileError::OutOfMemory;
     CBlockVMTC& image = *l->pixels;
     image.defaultUniform = c.uniform;
-    if (const FileError e = readTileRuns(in, runs, kLayerRunMagic, image); e != FileError::None) return runError(e);
+    if (const FileError e = readTileRuns(in, runs, kLayerRunMagic, image, &pool); e != FileError::None)
+      return runError(e);
     image.RecomputeOccupied();
     l->name = std::move(c.name);
     l->mode = c.mode;
@@ -190,7 +192,7 @@ class PaperReader {
       m->channel.reset(new (std::nothrow) CBlockVCH(c.width, c.height));
       if (!m->channel || !m->channel->IsValid()) return FileError::OutOfMemory;
       m->channel->defaultUniform = c.uniform;
-      if (const FileError e = readTileRuns(in, runs, kMaskRunMagic, *m->channel); e != FileError::None)
+      if (const FileError e = readTileRuns(in, runs, kMaskRunMagic, *m->channel, &pool); e != FileError::None)
         return runError(e);
     }
     m->name = std::move(c.name);
@@ -222,6 +224,7 @@ class PaperReader {
   InputSource& in;
   TPaper& paper;
   const PaperLoadOptions& o;
+  WorkerPool& pool;
 };
 
 // A chunk id as the user may read it.
@@ -264,7 +267,8 @@ FileError writePaperFile(TPaper& paper, ByteSink& sink, const PaperSaveOptions& 
   if (!sink.Write(head, sizeof head)) return FileError::WriteFailed;
   if (withThumbnail && !sink.Write(thumbnail.data(), thumbnail.size())) return FileError::WriteFailed;
 
-  TileRunWriter runs(options.threads);
+  WorkerPool pool(options.threads);
+  TileRunWriter runs(pool);
   for (int32_t i = 0; i < paper.layerCount(); ++i) {
     const CLayerData& l = *paper.layerAt(i);
     FileError e = FileError::None;
@@ -350,11 +354,13 @@ FileError loadPaperFile(InputSource& in, TPaper& paper, TFlowImage& flow, const 
   if (!paper.newPaper(flow, name, h.resolution, h.height, h.width)) return FileError::OutOfMemory;
   CEventMngr* events = dynamic_cast<CEventMngr*>(&paper.eventHook());
   if (events) events->clear();
+  paper.eventProtected = 0;
   paper.clearUndo();
   paper.layers.Clear();
   paper.paperColor = h.paperColour & 0x00FFFFFFu;
 
-  PaperReader reader(in, paper, o);
+  WorkerPool pool(o.threads);
+  PaperReader reader(in, paper, o, pool);
   std::vector<uint8_t> stream;
   EventBodyInfo eventInfo;
   uint8_t lastUnknown[4] = {};
@@ -425,7 +431,8 @@ FileError loadPaperFile(InputSource& in, TPaper& paper, TFlowImage& flow, const 
   paper.selectionEnabled = (h.flags & kPaperSelectionInUse) ? 1 : 0;
 
   const int32_t current = paper.layers.IsValid(h.currentLayer) ? h.currentLayer : paper.layers.TopIndex();
-  for (int32_t i = 0; i < paper.layerCount(); ++i) paper.layerAt(i)->RenderThumbnail();
+  // Each layer's thumbnail comes from its own pixels alone.
+  pool.Run(size_t(paper.layerCount()), [&](size_t i) { paper.layerAt(int32_t(i))->RenderThumbnail(); });
   paper.resetFlow(flow);
   paper.layers.SetCurrent(current);
   paper.loadLayerToFlow(flow, current, true);

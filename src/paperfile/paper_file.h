@@ -51,6 +51,8 @@ FileError savePaperFile(const std::string& path, TPaper& paper, const PaperSaveO
 std::string paperSaveFailureText(const std::string& path, FileError e, const PaperSaveFailure& failure);
 
 struct PaperLoadOptions {
+  // Threads that decode tiles and draw thumbnails; 0 as many as the machine has.
+  int threads = 0;
   // The largest paper and layer or mask image side accepted (smaller for fuzzing).
   int32_t maxPaperSide = kMaxPaperSide;
   int32_t maxImageSide = kMaxLayerSide;

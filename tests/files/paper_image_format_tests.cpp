@@ -23,7 +23,8 @@ CBlockVMTC layerWithTiles(int32_t w, int32_t h, int32_t allocated) {
 
 std::vector<uint8_t> runsOf(const CBlockImage& image, const char magic[4], int threads = 1) {
   MemorySink sink;
-  TileRunWriter writer(threads);
+  WorkerPool pool(threads);
+  TileRunWriter writer(pool);
   EXPECT_EQ(writer.Write(image, magic, sink), FileError::None);
   return sink.bytes;
 }
@@ -64,7 +65,8 @@ TEST(TileRuns, LayersAndMasksComeBackWithEveryPixelAndUniform) {
     uint64_t at = 0;
     CBlockVMTC back(100, 70);
     back.defaultUniform = layer.defaultUniform;
-    ASSERT_EQ(readTileRuns(in, at, "VBIM", back), FileError::None);
+    WorkerPool pool(threads);
+    ASSERT_EQ(readTileRuns(in, at, "VBIM", back, &pool), FileError::None);
     EXPECT_EQ(at, bytes.size());
     for (int32_t i = 0; i < layer.TileCount(); ++i) {
       const TileDesc& a = *layer.Tile(i % layer.tilesAcross, i / layer.tilesAcross);
@@ -96,6 +98,14 @@ TEST(TileRuns, TheBytesDoNotDependOnTheThreads) {
   const std::vector<uint8_t> one = runsOf(layer, "VBIM", 1);
   EXPECT_EQ(runsOf(layer, "VBIM", 2), one);
   EXPECT_EQ(runsOf(layer, "VBIM", 7), one);
+  // Decoded on several threads, every pixel comes back.
+  MemoryInput in(one.data(), one.size());
+  uint64_t at = 0;
+  CBlockVMTC back(1024, 1024);
+  WorkerPool pool(5);
+  ASSERT_EQ(readTileRuns(in, at, "VBIM", back, &pool), FileError::None);
+  for (int32_t y = 0; y < 1024; y += 7)
+    for (int32_t x = 0; x < 1024; ++x) ASSERT_EQ(back.Pixel(x, y), layer.Pixel(x, y));
 }
 
 // Runs that do not cover the image exactly, or do not hold together, are refused.
