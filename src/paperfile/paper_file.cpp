@@ -404,14 +404,14 @@ FileError loadPaperFile(InputSource& in, TPaper& paper, TFlowImage& flow, const 
     }
   }
 
-  // The counters behind default names, so that names given later are the
-  // ones a replay of the stream gives.
   if (paper.layerCount() == 0) {
     if (paper.layers.InsertNew(0, paper.width, paper.height, 1, 255, kModeNormal, false) < 0)
       return FileError::OutOfMemory;
     paper.layers.NameLayer(0, 1);
     paper.clearLayerPixels(0);
   }
+  // The counters behind default names, so that names given later are the
+  // ones a replay of the stream gives.
   if (h.flags & kPaperLayerFieldsValid) paper.layers.SetNameCounter(h.layerCounter);
   CMaskMngr masks(16);
   masks.SetPaperSize({paper.width, paper.height});

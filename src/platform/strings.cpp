@@ -609,8 +609,8 @@ constexpr TextRow kTexts[] = {
      "Saves the picture being edited under a new name"},
     {TextId::SavePaperFilter, "Velluminar 화상 (*.vci)",
      "Velluminar picture (*.vci)"},
-    {TextId::DetailLayerImage, "레이어 화상 %d x %d 의 타일 수나 위치가 맞지 않습니다",
-     "a layer image of %d x %d whose tiles or position do not fit it"},
+    {TextId::DetailLayerImage, "화상 %d x %d 의 타일 수나 위치가 맞지 않습니다",
+     "an image of %d x %d whose tiles or position do not fit it"},
     {TextId::DetailTileRuns, "타일 블럭이 화상을 정확히 채우지 않습니다",
      "the tile blocks do not fill the image exactly"},
 };

@@ -302,7 +302,7 @@ enum class TextId {
   CmdFileSaveAs,
   HintFileSaveAs,
   SavePaperFilter,     // the save dialog's file types, Qt's ";;" list
-  DetailLayerImage,    // %d x %d: the image's size
+  DetailLayerImage,    // %d x %d: a layer's or mask's image size
   DetailTileRuns,
   Count
 };
