@@ -80,6 +80,7 @@ int TDrawWindow::startReplay(const EventStreamFile& file, bool refuseProtected) 
 }
 
 void TDrawWindow::timerTick() {
+  if (!replay.active) updateModifiedMark();
   // The main timer drives slow replays too: a step when 20 ms have passed.
   if (replay.active && events() && events()->isSlow() && !replay.timer->isActive()) replayTurn();
 }
@@ -156,7 +157,7 @@ void TDrawWindow::endReplay(bool stopped) {
   paperObj->playingBack = false;
   endCaption = formatMessage(text(resumed ? TextId::ReplayEndCaption : TextId::ReplayEndCaptionNoRecording),
                              {paperObj->captionText(), word, int64_t(ms)});
-  setWindowTitle(toQt(endCaption));
+  updateCaption();
   viewport()->update();
   emit layersChanged();
   emit masksChanged();

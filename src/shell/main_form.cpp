@@ -216,6 +216,7 @@ void TMainForm::createCommands() {
   createEditCommands();
   createSelectionCommands();
   createEventCommands();
+  createFileCommands();
 
   addCommand("actWindowCascade", text(TextId::CmdWindowCascade), text(TextId::HintWindowCascade), {}, kMenuWindow,
              [this] { area->cascadeSubWindows(); });
@@ -273,6 +274,7 @@ void TMainForm::updateCommands() {
     if (QAction* a = command(name)) a->setEnabled(any);
   updateEditCommands();
   updateEventCommands();
+  updateFileCommands();
 }
 
 void TMainForm::tileCanvases(bool sideBySide) {
@@ -354,6 +356,7 @@ void TMainForm::placeCanvasWindow(QMdiSubWindow* sub, TDrawWindow* canvas) {
 }
 
 int TMainForm::openPicture(const std::string& path) {
+  if (lowerExtension(path) == "vci") return openPaperFile(path);
   TMTC pixels;
   int dpi = 72;
   if (const int e = readPicture(path, pixels, dpi)) return e;
@@ -515,6 +518,10 @@ void TMainForm::reportAndClose(int code, const std::string& source) {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+  if (!mayQuit()) {
+    event->ignore();
+    return;
+  }
   // The tool windows' unsaved sets will be asked about here.
   event->accept();
   timer->stop();
