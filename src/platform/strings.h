@@ -360,6 +360,19 @@ enum class TextId {
   SavePaperFilter,     // the save dialog's file types, Qt's ";;" list
   DetailLayerImage,    // %d x %d: a layer's or mask's image size
   DetailTileRuns,
+  // Why the single-instance exchange cannot be used (standard error).
+  InstanceCannotMake,
+  InstanceCannotExamine,
+  InstanceNotFolder,
+  InstanceOtherOwner,
+  InstanceOpenToOthers,
+  InstanceNotUsable,
+  InstanceNotSocket,
+  InstanceNameTooLong,
+  InstanceNoSocket,
+  InstanceListening,
+  InstanceCannotRemove,
+  InstanceCannotListen,
   Count
 };
 

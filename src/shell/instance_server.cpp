@@ -3,6 +3,8 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 
+#include "platform/strings.h"
+
 namespace vl {
 
 TInstanceServer::TInstanceServer(uint32_t answer, uid_t user, QObject* parent)
@@ -14,7 +16,7 @@ TInstanceServer::TInstanceServer(uint32_t answer, uid_t user, QObject* parent)
 bool TInstanceServer::listen(const std::string& path, std::string& problem) {
   if (!clearStaleSocket(path, allowedUser, problem)) return false;
   if (server->listen(QString::fromStdString(path))) return true;
-  problem = "cannot listen at " + path + ": " + server->errorString().toStdString();
+  problem = formatMessage(text(TextId::InstanceCannotListen), {path, server->errorString().toStdString()});
   return false;
 }
 

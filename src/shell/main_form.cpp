@@ -20,7 +20,9 @@
 #include <QUrl>
 #include <algorithm>
 #include <climits>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "files/image_files.h"
 #include "platform/app_profile.h"
@@ -491,13 +493,13 @@ void TMainForm::startViewer() {
   if (std::FILE* f = std::fopen(viewerSource.c_str(), "rb")) {
     std::fclose(f);
   } else {
-    std::fprintf(stderr, "velluminar: cannot open %s\n", viewerSource.c_str());
+    printError(formatMessage(text(TextId::RenderCannotOpen), {viewerSource, std::strerror(errno)}));
     reportAndClose(kFileFailed, viewerSource);
     return;
   }
   const ViewerReplay& replay = viewerReplay();
   if (!replay) {
-    std::fprintf(stderr, "velluminar: %s: this build cannot replay event files yet\n", viewerSource.c_str());
+    printError(formatMessage(text(TextId::RenderCannotReplay), {viewerSource}));
     reportAndClose(kFileFailed, viewerSource);
     return;
   }

@@ -103,7 +103,7 @@ Picture replayed(const Session& s, bool slow = false) {
 TEST(Replay, RandomSessionsReplayToTheSamePicture) {
   ScopedUiCapture quiet;
   const char* env = std::getenv("VL_REPLAY_SESSIONS");
-  const int sessions = env ? std::atoi(env) : 60;
+  const int sessions = env ? std::atoi(env) : 200;
   for (int i = 0; i < sessions; ++i) {
     const uint32_t seed = 1000 + uint32_t(i);
     SCOPED_TRACE(seed);

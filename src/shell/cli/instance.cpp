@@ -14,6 +14,7 @@
 #include <string>
 
 #include "pixel/text_util.h"
+#include "platform/strings.h"
 
 namespace vl {
 
@@ -25,22 +26,22 @@ std::string instanceFolder(std::string_view runtimeDir, std::string_view tempDir
 
 bool makePrivateFolder(const std::string& folder, uid_t uid, std::string& problem) {
   if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-    problem = "cannot make " + folder + ": " + std::strerror(errno);
+    problem = formatMessage(text(TextId::InstanceCannotMake), {folder, std::strerror(errno)});
     return false;
   }
   struct stat st;
   if (::lstat(folder.c_str(), &st) != 0) {
-    problem = "cannot examine " + folder + ": " + std::strerror(errno);
+    problem = formatMessage(text(TextId::InstanceCannotExamine), {folder, std::strerror(errno)});
     return false;
   }
   if (!S_ISDIR(st.st_mode)) {
-    problem = folder + " is not a folder";
+    problem = formatMessage(text(TextId::InstanceNotFolder), {folder});
   } else if (st.st_uid != uid) {
-    problem = folder + " belongs to another user";
+    problem = formatMessage(text(TextId::InstanceOtherOwner), {folder});
   } else if ((st.st_mode & 077) != 0) {
-    problem = folder + " is open to other users";
+    problem = formatMessage(text(TextId::InstanceOpenToOthers), {folder});
   } else if ((st.st_mode & 0700) != 0700) {
-    problem = folder + " is not usable by its owner";
+    problem = formatMessage(text(TextId::InstanceNotUsable), {folder});
   } else {
     return true;
   }
@@ -83,38 +84,38 @@ bool clearStaleSocket(const std::string& path, uid_t uid, std::string& problem) 
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0) {
     if (errno == ENOENT) return true;
-    problem = "cannot examine " + path + ": " + std::strerror(errno);
+    problem = formatMessage(text(TextId::InstanceCannotExamine), {path, std::strerror(errno)});
     return false;
   }
   if (!S_ISSOCK(st.st_mode) || st.st_uid != uid) {
-    problem = path + " is not a socket of this user";
+    problem = formatMessage(text(TextId::InstanceNotSocket), {path});
     return false;
   }
   sockaddr_un addr{};
   if (path.size() >= sizeof addr.sun_path) {
-    problem = path + " is too long for a socket";
+    problem = formatMessage(text(TextId::InstanceNameTooLong), {path});
     return false;
   }
   addr.sun_family = AF_UNIX;
   std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
-    problem = std::string("no socket: ") + std::strerror(errno);
+    problem = formatMessage(text(TextId::InstanceNoSocket), {std::strerror(errno)});
     return false;
   }
   const bool live = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
   const int error = errno;
   ::close(fd);
   if (live) {
-    problem = "another instance listens at " + path;
+    problem = formatMessage(text(TextId::InstanceListening), {path});
     return false;
   }
   if (error != ECONNREFUSED) {
-    problem = "cannot examine " + path + ": " + std::strerror(error);
+    problem = formatMessage(text(TextId::InstanceCannotExamine), {path, std::strerror(error)});
     return false;
   }
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-    problem = "cannot remove " + path + ": " + std::strerror(errno);
+    problem = formatMessage(text(TextId::InstanceCannotRemove), {path, std::strerror(errno)});
     return false;
   }
   return true;
