@@ -9,6 +9,7 @@
 #include "document/blend_modes.h"
 #include "platform/clock.h"
 #include "platform/ui_services.h"
+#include "platform/worker_pool.h"
 
 namespace vl {
 namespace {
@@ -19,6 +20,10 @@ constexpr double kZoomFactors[] = {0.06001, 0.1, 0.15, 0.25, 0.333, 0.5, 0.666, 
 // until the smoothed renderers take over.
 constexpr int kZoomRatios[][2] = {{6, 100}, {1, 10}, {3, 20}, {1, 4}, {1, 3}, {1, 2}, {2, 3}, {3, 4}, {1, 1},
                                   {5, 4},   {3, 2},  {7, 4},  {2, 1}, {5, 2}, {3, 1}, {4, 1}, {6, 1}, {8, 1}};
+
+// Pixels times layers below which composing on one thread is quicker than
+// waking the others.
+constexpr int64_t kThreadedComposeWork = int64_t(1) << 18;
 
 }  // namespace
 
@@ -259,22 +264,99 @@ void TPaper::recomposeRect(Area rect, bool overlay) {
     phase = p;
     dissolving = true;
   }
-  for (int32_t y = rect.y; y < rect.bottom();) {
-    const int32_t next = banded ? y + kBand - int32_t((int64_t(y) + phase) % kBand) : rect.bottom();
-    const Area band(rect.x, y, rect.width, std::min(next, rect.bottom()) - y);
-    y = band.bottom();
-    compositeImage.FillMasked(band, paperColor, 0x00FFFFFFu);
-    for (const Visible& v : visible) {
-      const CLayerData& l = *v.layer;
-      const Area src(band.x + l.offsetX, band.y + l.offsetY, band.width, band.height);
-      if (v.fromFlow) {
-        composeBuffer(compositeImage, {band.x, band.y}, strokeFlow->colour, src, v.params);
-      } else {
-        composeImage(compositeImage, {band.x, band.y}, *l.pixels, src, v.params);
-      }
+  const int32_t firstEnd = banded ? rect.y + kBand - int32_t((int64_t(rect.y) + phase) % kBand) : rect.bottom();
+  const int32_t bands = firstEnd >= rect.bottom() ? 1 : 1 + (rect.bottom() - firstEnd + kBand - 1) / kBand;
+  const auto bandAt = [&](int32_t b) {
+    const int32_t top = b == 0 ? rect.y : firstEnd + (b - 1) * kBand;
+    const int32_t bottom = b == 0 ? std::min(firstEnd, rect.bottom()) : std::min(top + kBand, rect.bottom());
+    return Area(rect.x, top, rect.width, bottom - top);
+  };
+  const auto source = [](const Visible& v, const Area& band) {
+    return Area(band.x + v.layer->offsetX, band.y + v.layer->offsetY, band.width, band.height);
+  };
+  // Each layer over one band; `params` may carry a random state of the band's own.
+  const auto composeLayer = [&](const Visible& v, const Area& band, const ComposeParams& params) {
+    if (v.fromFlow) {
+      composeBuffer(compositeImage, {band.x, band.y}, strokeFlow->colour, source(v, band), params);
+    } else {
+      composeImage(compositeImage, {band.x, band.y}, *v.layer->pixels, source(v, band), params);
+    }
+  };
+  const auto draws = [&](const Visible& v, const Area& band) {
+    return v.fromFlow ? composeBufferDraws(compositeImage, {band.x, band.y}, strokeFlow->colour, source(v, band), v.params)
+                      : composeDraws(compositeImage, {band.x, band.y}, *v.layer->pixels, source(v, band), v.params);
+  };
+  // Threads take bands when there is enough to share: each band starts every
+  // dissolving layer's generator where the bands above it leave it.
+  const int64_t work = int64_t(rect.width) * rect.height * int64_t(visible.size() + 1);
+  std::vector<RandomState> starts;  // band × dissolving layer
+  std::vector<int32_t> drawing;     // the entries of visible that draw numbers
+  bool threaded = bands > 1 && work >= kThreadedComposeWork && corePool().Threads() > 1;
+  if (threaded) {
+    try {
+      for (size_t i = 0; i < visible.size(); ++i)
+        if (visible[i].params.dissolve) drawing.push_back(int32_t(i));
+      starts.resize(size_t(bands) * drawing.size());
+    } catch (const std::bad_alloc&) {
+      threaded = false;
     }
   }
+  if (!threaded) {
+    for (int32_t b = 0; b < bands; ++b) {
+      const Area band = bandAt(b);
+      compositeImage.FillMasked(band, paperColor, 0x00FFFFFFu);
+      for (const Visible& v : visible) composeLayer(v, band, v.params);
+    }
+  } else {
+    for (size_t k = 0; k < drawing.size(); ++k) {
+      const Visible& v = visible[size_t(drawing[k])];
+      RandomState r = *v.params.random;
+      for (int32_t b = 0; b < bands; ++b) {
+        starts[size_t(b) * drawing.size() + k] = r;
+        r.Skip(uint64_t(draws(v, bandAt(b))));
+      }
+    }
+    corePool().Run(bands, [&](int32_t b) {
+      const Area band = bandAt(b);
+      compositeImage.FillMasked(band, paperColor, 0x00FFFFFFu);
+      size_t k = 0;
+      for (size_t i = 0; i < visible.size(); ++i) {
+        const Visible& v = visible[i];
+        if (k < drawing.size() && size_t(drawing[k]) == i) {
+          RandomState r = starts[size_t(b) * drawing.size() + k++];
+          ComposeParams params = v.params;
+          params.random = &r;
+          composeLayer(v, band, params);
+        } else {
+          composeLayer(v, band, v.params);
+        }
+      }
+    });
+  }
   if (overlay && gridShown) drawGrid(rect);
+}
+
+void TPaper::markCompositeStale(Area rect) {
+  if (!clipArea(rect, {width, height})) return;
+  stale = unite(stale, rect.bounds());
+}
+
+void TPaper::settleComposite() const {
+  if (stale.empty()) return;
+  const Bounds b = stale;
+  stale = {};
+  unshown = unite(unshown, b);
+  // The composite is a picture of the layers kept for the screen: bringing
+  // it up to date changes nothing a reader of the paper could tell apart.
+  const_cast<TPaper*>(this)->recomposeRect(Area(b), true);
+}
+
+void TPaper::presentChanges() {
+  settleComposite();
+  if (unshown.empty()) return;
+  const Area shown(unshown);
+  unshown = {};
+  invalidatePaperRect(shown);
 }
 
 void TPaper::recomposeAll(bool overlay) {

@@ -92,6 +92,21 @@ class TPaper {
   // Composition and display.
   void recomposeRect(Area rect, bool overlay);
   void recomposeAll(bool overlay);
+  // Painting runs ahead of the screen: a stroke marks what it changed and
+  // the composite there is rebuilt once, when somebody looks (composite(),
+  // the window's frame), not after every segment.
+  void markCompositeStale(Area rect);
+  // Rebuilds whatever is stale; the window still has to be shown it.
+  void settleComposite() const;
+  // The composite with every layer as it stands.
+  const TTC& composite() const {
+    settleComposite();
+    return compositeImage;
+  }
+  // The window's frame: settles the composite and invalidates what changed
+  // since the last frame.
+  void presentChanges();
+  bool compositeStale() const { return !stale.empty(); }
   void refreshLayerContent(int32_t layer, bool thumbnail);
   void updateLayerThumb(bool skipThumb, int32_t layer, Area rect);
   void drawToWindow(int32_t left, int32_t bottom, int32_t right, int32_t top);
@@ -283,6 +298,8 @@ class TPaper {
   // Resamples the composite into the view image.
   CScaleImageTMTC viewScaler;
 
+  // Read it through composite() unless nothing can be stale: a running or
+  // replayed stroke leaves its rectangles to be composed later.
   TTC compositeImage;
   TTC viewImage;
   TMTC previewImage;
@@ -336,6 +353,8 @@ class TPaper {
 
   std::unique_ptr<PaperEventHook> events;
   std::unique_ptr<PaperUndoHook> undo;
+  // Paper rectangles to recompose, and recomposed ones the window has not been shown.
+  mutable Bounds stale{}, unshown{};
   void drawGrid(Area rect);
   void presentDirect(Area r, int num, int den);
   // The view image at the window's client size; false without a window.

@@ -57,8 +57,8 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView, public PaperO
 
   // The canvas's caption: the paper's caption text.
   void updateCaption();
-  // The main window's 30 ms tick.
-  void timerTick() {}
+  // The main window's 30 ms tick: one frame of what painting changed.
+  void timerTick();
   // The size a new window wants: the zoomed composite plus 80 pixels.
   QSize preferredClientSize() const;
 

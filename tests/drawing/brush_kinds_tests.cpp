@@ -803,7 +803,7 @@ TEST_F(KindStrokes, CommitAndRefreshHoldEveryDab) {
     for (StrokePoint p : {StrokePoint{20, 12, 0.9f}, {44, 30, 1}, {30, 46, 0.6f}, {1, 40, 0.8f}, {1, 40, 0}}) Add(p);
     std::vector<uint32_t> flowPixels;
     for (int32_t y = 0; y < 48; ++y) flowPixels.insert(flowPixels.end(), flow.colour.Row(y), flow.colour.Row(y) + 48);
-    const TTC& c = paper.compositeImage;
+    const TTC& c = paper.composite();
     std::vector<uint32_t> live;
     for (int32_t y = 0; y < c.height; ++y) live.insert(live.end(), c.Row(y), c.Row(y) + c.width);
     End();

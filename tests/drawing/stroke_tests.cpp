@@ -306,7 +306,7 @@ class StrokeFixture : public ::testing::Test {
   }
 
   std::vector<uint32_t> Composite() const {
-    const TTC& c = paper.compositeImage;
+    const TTC& c = paper.composite();
     std::vector<uint32_t> out;
     for (int32_t y = 0; y < c.height; ++y) out.insert(out.end(), c.Row(y), c.Row(y) + c.width);
     return out;
@@ -795,7 +795,7 @@ TEST_F(StrokeFixture, CompositeShowsTheStrokeWhileItRuns) {
   Add({50, 30, 1});
   // The layer itself is untouched until the end; the composite shows the flow.
   EXPECT_EQ(Layer(), layer);
-  EXPECT_NE(paper.compositeImage.Row(30)[25], paperPixel);
+  EXPECT_NE(paper.composite().Row(30)[25], paperPixel);
   const std::vector<uint32_t> live = Composite();
   End();
   EXPECT_NE(Layer(), layer);
