@@ -1,8 +1,10 @@
 #include "document/paper.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -24,6 +26,8 @@ constexpr int kZoomRatios[][2] = {{6, 100}, {1, 10}, {3, 20}, {1, 4}, {1, 3}, {1
 // Pixels times layers below which composing on one thread is quicker than
 // waking the others.
 constexpr int64_t kThreadedComposeWork = int64_t(1) << 18;
+// Buffer pixels from which binding the flow image shares its rows of blocks.
+constexpr int64_t kThreadedSyncPixels = int64_t(1) << 20;
 
 }  // namespace
 
@@ -93,13 +97,9 @@ bool TPaper::loadLayerToFlow(TFlowImage& flow, int32_t layer, bool force) {
   if (!l || !l->pixels) return false;
   CBlockVMTC& image = *l->pixels;
   bool reloaded = false;
-  auto copyIn = [&] {
-    // Pixels beyond the layer image read as transparent white, never as
-    // what an earlier layer left there.
-    flow.colour.Fill(CBlockVMTC::kDefaultUniform);
-    image.ReadInto(flow.colour, {0, 0}, false, 255, Area(image.size()));
-    flow.coverage.Fill(0);
-  };
+  // Pixels beyond the layer image read as transparent white, never as what
+  // an earlier layer left there.
+  auto copyIn = [&] { flow.SyncWith(&image); };
   if (flow.colour.width < image.width || flow.colour.height < image.height || !flow.colour.IsAllocated()) {
     const int32_t w = std::max(flow.colour.width, image.width), h = std::max(flow.colour.height, image.height);
     if (!flow.colour.Resize(w, h) || !flow.coverage.Resize(w, h)) {
@@ -122,6 +122,14 @@ bool TPaper::loadLayerToFlow(TFlowImage& flow, int32_t layer, bool force) {
 }
 
 void TPaper::resetFlow(TFlowImage& flow) {
+  sizeFlow(flow);
+  flow.SyncWith(nullptr);
+  flow.offsetX = flow.offsetY = 0;
+  flow.paperWidth = width;
+  flow.paperHeight = height;
+}
+
+void TPaper::sizeFlow(TFlowImage& flow) {
   int32_t w = std::max(width, 1), h = std::max(height, 1);
   for (int32_t i = 0; i < layers.Count(); ++i) {
     const Size s = layers.At(i)->ImageSize();
@@ -129,12 +137,106 @@ void TPaper::resetFlow(TFlowImage& flow) {
     h = std::max(h, s.height);
   }
   if (flow.colour.width != w || flow.colour.height != h) flow.colour.Resize(w, h);
-  flow.colour.Fill(CBlockVMTC::kDefaultUniform);
-  if (flow.coverage.width != w || flow.coverage.height != h) flow.coverage.Resize(w, h);
-  flow.coverage.Fill(0);
-  flow.offsetX = flow.offsetY = 0;
-  flow.paperWidth = width;
-  flow.paperHeight = height;
+  if (flow.coverage.width != w || flow.coverage.height != h) {
+    flow.coverage.Resize(w, h);
+    flow.coverage.Fill(0);
+  }
+}
+
+void TFlowImage::ForgetBlocks(Area a) {
+  if (blockKnown.empty() || colour.pixels != knownBits || !colour.ClipArea(a)) return;
+  for (int32_t r = a.y >> 5; r <= (a.bottom() - 1) >> 5 && r < blocksDown; ++r)
+    for (int32_t c = a.x >> 5; c <= (a.right() - 1) >> 5 && c < blocksAcross; ++c)
+      blockKnown[size_t(c) + size_t(r) * size_t(blocksAcross)] = 0;
+}
+
+void TFlowImage::SyncWith(const CBlockVMTC* image) {
+  blocksRewritten = 0;
+  if (!colour.IsAllocated()) return;
+  const int32_t W = colour.width, H = colour.height;
+  const int32_t across = (W + 31) >> 5, down = (H + 31) >> 5;
+  const size_t n = size_t(across) * size_t(down);
+  if (W != knownWidth || H != knownHeight || colour.pixels != knownBits || blockKnown.size() != n) {
+    // A new buffer: nothing of it is known yet.
+    try {
+      blockKnown.assign(n, 0);
+      blockValue.assign(n, 0);
+      blocksAcross = across;
+      blocksDown = down;
+    } catch (const std::bad_alloc&) {
+      blockKnown.clear();
+      blockValue.clear();
+      blocksAcross = blocksDown = 0;
+    }
+    knownWidth = W;
+    knownHeight = H;
+    knownBits = colour.pixels;
+  }
+  const bool remember = !blockKnown.empty();
+  const bool clearCoverage = coverage.IsAllocated() && coverage.width == W && coverage.height == H;
+  const uint32_t outside = CBlockVMTC::kDefaultUniform;
+  const bool tiled = image && image->IsValid() && image->tileSize == 32;
+  // Rows of blocks are apart in memory and in the record: threads take them.
+  std::atomic<int32_t> rewritten{0};
+  const auto syncRow = [&](int32_t r) {
+    // A blank row of the image and a buffer row that holds its value already
+    // cost a look at each block's record.
+    if (remember && (!tiled || r >= image->tilesDown || image->RowBlank(r))) {
+      const uint32_t v = tiled && r < image->tilesDown ? image->BlankValue() : outside;
+      const int32_t inside = tiled && r < image->tilesDown ? image->tilesAcross : 0;
+      const bool rowInside = !tiled || r >= image->tilesDown || std::min(32, H - (r << 5)) <= image->height - (r << 5);
+      bool same = true;
+      for (int32_t c = 0; c < across && same; ++c) {
+        const size_t b = size_t(c) + size_t(r) * size_t(across);
+        // Blocks that reach past the image's right or bottom edge hold the outside value there.
+        const bool whole = c >= inside || (rowInside && std::min(32, W - (c << 5)) <= image->width - (c << 5));
+        const uint32_t want = c < inside ? v : outside;
+        same = blockKnown[b] && blockValue[b] == want && (whole || want == outside);
+      }
+      if (same) return;
+    }
+    for (int32_t c = 0; c < across; ++c) {
+      const Area block(c << 5, r << 5, std::min(32, W - (c << 5)), std::min(32, H - (r << 5)));
+      const bool inImage = tiled && c < image->tilesAcross && r < image->tilesDown;
+      TileDesc t;
+      if (inImage) t = image->TileView(c, r);
+      const int32_t tw = inImage ? std::min(t.validWidth, block.width) : 0;
+      const int32_t th = inImage ? std::min(t.validHeight, block.height) : 0;
+      // One value throughout: outside the image, or a tile without memory
+      // that fills the block or holds the outside value itself.
+      const bool uniform = !inImage || (!t.allocated && ((tw == block.width && th == block.height) || t.uniform == outside));
+      const uint32_t value = inImage ? t.uniform : outside;
+      const size_t b = size_t(c) + size_t(r) * size_t(across);
+      if (uniform && remember && blockKnown[b] && blockValue[b] == value) continue;
+      for (int32_t j = 0; j < block.height; ++j) {
+        uint32_t* row = colour.Row(block.y + j) + block.x;
+        int32_t done = 0;
+        if (j < th) {
+          if (t.allocated) {
+            std::memcpy(row, image->TileRow(t, j), size_t(tw) * 4);
+          } else {
+            std::fill_n(row, tw, t.uniform);
+          }
+          done = tw;
+        }
+        std::fill(row + done, row + block.width, uniform ? value : outside);
+        if (clearCoverage) std::memset(coverage.Row(block.y + j) + block.x, 0, size_t(block.width));
+      }
+      if (remember) {
+        blockKnown[b] = uniform ? 1 : 0;
+        blockValue[b] = value;
+      }
+      rewritten.fetch_add(1, std::memory_order_relaxed);
+    }
+  };
+  if (int64_t(W) * H >= kThreadedSyncPixels) {
+    corePool().Run(down, syncRow);
+  } else {
+    for (int32_t r = 0; r < down; ++r) syncRow(r);
+  }
+  blocksRewritten = rewritten.load();
+  if (!clearCoverage && coverage.IsAllocated()) coverage.Fill(0);
+  ClearTouched();
 }
 
 void TFlowImage::MarkTouched(Area a) {
@@ -155,6 +257,7 @@ void TFlowImage::MarkTouched(Area a) {
   for (int32_t r = a.y >> 5; r <= (a.bottom() - 1) >> 5; ++r)
     for (int32_t c = a.x >> 5; c <= (a.right() - 1) >> 5; ++c) touched[size_t(c + r * touchedAcross)] = 1;
   anyTouched = true;
+  ForgetBlocks(a);
 }
 
 void TFlowImage::ClearTouched() {
@@ -170,6 +273,8 @@ void TPaper::commitFlowRect(TFlowImage& flow, int32_t layer, bool commit, Area r
     flow.ClearTouched();
     return;
   }
+  // What a tool drew here, and what is written or reloaded, is no longer one known value.
+  flow.ForgetBlocks(rect);
   if (commit && flow.AnyTouched()) {
     // Only the blocks the stroke changed differ from the layer.
     int32_t freed = 0;
@@ -204,11 +309,20 @@ void TPaper::commitFlowRect(TFlowImage& flow, int32_t layer, bool commit, Area r
 void TPaper::commitFlow(TFlowImage& flow, int32_t layer, bool commit) {
   CLayerData* l = layers.At(layer);
   if (l && l->pixels && flow.colour.IsAllocated()) {
-    const Area all(0, 0, std::min(flow.colour.width, l->pixels->width), std::min(flow.colour.height, l->pixels->height));
     if (commit) {
+      const Area all(0, 0, std::min(flow.colour.width, l->pixels->width),
+                     std::min(flow.colour.height, l->pixels->height));
       l->pixels->WriteFrom(flow.colour, {0, 0}, 255, all);
+      flow.ForgetBlocks(all);
+    } else if (flow.colour.width >= l->pixels->width && flow.colour.height >= l->pixels->height) {
+      // Back to the layer: only the blocks that differ from it are read again.
+      flow.SyncWith(l->pixels.get());
+      return;
     } else {
+      const Area all(0, 0, std::min(flow.colour.width, l->pixels->width),
+                     std::min(flow.colour.height, l->pixels->height));
       l->pixels->ReadInto(flow.colour, {0, 0}, false, 255, all);
+      flow.ForgetBlocks(all);
     }
   }
   flow.coverage.Fill(0);

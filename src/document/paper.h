@@ -57,9 +57,27 @@ class TFlowImage {
   void ClearTouched();
   int32_t touchedAcross = 0, touchedDown = 0;
 
+  // Makes the buffer hold `image` (none: nothing) with transparent white
+  // beyond it, and no coverage. The buffer remembers which of its 32 × 32
+  // blocks hold one value throughout, so only blocks that differ are
+  // rewritten: binding a large, mostly empty layer costs what it holds.
+  // Whatever writes the buffer outside the paper's flow operations marks
+  // what it wrote (MarkTouched) or forgets it (ForgetBlocks).
+  void SyncWith(const CBlockVMTC* image);
+  void ForgetBlocks(Area a);
+  // Blocks rewritten by the last SyncWith, for tests and benchmarks.
+  int32_t blocksRewritten = 0;
+
  private:
   std::vector<uint8_t> touched;
   bool anyTouched = false;
+  // Per block: 1 when it holds blockValue throughout.
+  std::vector<uint8_t> blockKnown;
+  std::vector<uint32_t> blockValue;
+  int32_t blocksAcross = 0, blocksDown = 0;
+  // The buffer the record describes; another one is not known at all.
+  const uint8_t* knownBits = nullptr;
+  int32_t knownWidth = 0, knownHeight = 0;
 };
 
 class TPaper {
@@ -342,7 +360,16 @@ class TPaper {
   void setSelectionFlags(int32_t flags);
   bool applyMaskUndo(UndoEntry& entry, bool isUndo);
   void refreshWholeLayer(TFlowImage& flow, int32_t layer);
+  // The buffer at the size of the largest layer image.
+  void sizeFlow(TFlowImage& flow);
   void afterStructureChange(TFlowImage& flow);
+  // The same when the composite changed only inside `changed` (paper pixels).
+  void afterStructureChange(TFlowImage& flow, Bounds changed);
+  // Where a layer can show on the paper: its occupied region, or its whole
+  // extent for the oldest drawings' inks, which ignore alpha.
+  Bounds footprint(const CLayerData& l) const;
+  // After visibility flags changed from `before`: recomposes where it shows.
+  void afterVisibilityChange(const std::vector<uint8_t>& before);
   void reactTo(TFlowImage& flow, const UndoOutcome& outcome, bool isUndo);
   bool applyLayerTransform(CLayerData& l, int code);
   void applyAttributeBlock(CLayerData& l, std::span<const uint8_t> attributes, const std::string* layerName);

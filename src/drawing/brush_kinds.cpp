@@ -256,7 +256,7 @@ void readRowClamped(const CBlockVMTC& src, int32_t y, int32_t x0, int32_t count,
   while (j < count && x0 + j < w) {
     const int32_t x = x0 + j;
     const int32_t end = std::min({count, j + (32 - (x & 31)), j + (w - x)});
-    const TileDesc& t = *src.TileAt(x, y);
+    const TileDesc t = src.TileView(x >> 5, y >> 5);
     if (t.allocated) {
       const uint32_t* row = reinterpret_cast<const uint32_t*>(t.data) + ((y & 31) << 5);
       for (; j < end; ++j) out[j] = row[(x0 + j) & 31];

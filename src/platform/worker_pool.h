@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 namespace vl {
@@ -33,7 +34,9 @@ class WorkerPool {
   template <class Fn>
   void Run(int32_t count, Fn&& part) {
     if (count <= 0) return;
-    runErased(count, [](void* f, int32_t i) { (*static_cast<Fn*>(f))(i); }, &part);
+    using F = std::remove_reference_t<Fn>;
+    runErased(count, [](void* f, int32_t i) { (*static_cast<F*>(f))(i); },
+              const_cast<void*>(static_cast<const void*>(&part)));
   }
 
  private:

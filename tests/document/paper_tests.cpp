@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/ui_services.h"
 #include "platform/worker_pool.h"
+#include "support/random_session.h"
 
 namespace vl {
 namespace {
@@ -455,6 +456,50 @@ TEST_F(PaperTest, ThreadedBandsComposeExactlyAsOneThread) {
     paper.strokeLayer = -1;
     paper.strokeFlow = nullptr;
   }
+}
+
+// Empty layers on a large paper: inserting, moving, hiding and deleting them
+// leaves the composite alone (nothing of it can change) and rewrites no
+// block of the flow image that already holds what the layer holds; an empty
+// layer takes a few kilobytes. Painted layers still come out exactly.
+TEST_F(PaperTest, StructureChangesOfEmptyLayersCostWhatTheyHold) {
+  ASSERT_TRUE(make(2000, 1500));
+  CLayerData& base = *paper.currentLayer();
+  paint(base, Area(100, 100, 300, 200), 3);
+  base.pixels->RecomputeOccupied();
+  paper.loadLayerToFlow(flow, 0, true);
+  paper.recomposeAll(true);
+  // A mark the composite only loses when it is recomposed there.
+  paper.compositeImage.Row(1400)[1900] = 0xFF123456u;
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_GE(paper.insertLayer(flow, paper.layerCount(), true, 255, kModeNormal, 2000, 1500, true), 0);
+    EXPECT_EQ(flow.blocksRewritten, i == 0 ? 10 * 7 : 0) << "insert " << i;  // the painted blocks, once
+    const CLayerData& l = *paper.layerAt(paper.layerCount() - 1);
+    EXPECT_LT(l.pixels->DescriptorBytes() + l.MemoryUsed(), 16384);
+  }
+  EXPECT_EQ(paper.compositeImage.Row(1400)[1900], 0xFF123456u);
+  EXPECT_GE(paper.moveLayer(flow, 5, 15, true), 0);
+  EXPECT_EQ(paper.compositeImage.Row(1400)[1900], 0xFF123456u);
+  EXPECT_TRUE(paper.setLayerVisible(7, false, true));
+  EXPECT_EQ(paper.compositeImage.Row(1400)[1900], 0xFF123456u);
+  EXPECT_TRUE(paper.showAll(false, true));
+  EXPECT_TRUE(paper.showAll(true, true));
+  EXPECT_EQ(paper.compositeImage.Row(1400)[1900], 0xFF123456u);
+  EXPECT_TRUE(paper.deleteLayer(flow, 9, true));
+  EXPECT_EQ(paper.compositeImage.Row(1400)[1900], 0xFF123456u);
+  EXPECT_TRUE(test::flowFaithful(paper, flow));
+  // Back to the painted layer: only its painted blocks are read again.
+  ASSERT_TRUE(paper.setCurrentLayer(flow, 0));
+  EXPECT_GT(flow.blocksRewritten, 0);
+  EXPECT_LE(flow.blocksRewritten, 11 * 8);
+  EXPECT_TRUE(test::flowFaithful(paper, flow));
+  // A painted layer moved over the others changes the composite where it shows, exactly.
+  ASSERT_GE(paper.moveLayer(flow, 0, paper.layerCount() - 1, true), 0);
+  EXPECT_EQ(compositeMismatches(paper, Area(0, 0, 600, 400)), 0);
+  // A layer of another mode holds another transparent colour: binding it rewrites.
+  ASSERT_GE(paper.insertLayer(flow, 1, true, 255, kModeAdd, 2000, 1500, true), 0);
+  EXPECT_EQ(flow.colour.At(1999, 1499), NeutralColour(kModeAdd));
+  EXPECT_TRUE(test::flowFaithful(paper, flow));
 }
 
 TEST_F(PaperTest, StrokeLayerComposesFromTheFlow) {

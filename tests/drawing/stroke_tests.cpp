@@ -805,6 +805,35 @@ TEST_F(StrokeFixture, CompositeShowsTheStrokeWhileItRuns) {
   EXPECT_EQ(Composite(), committed);
 }
 
+// Segments compose nothing and invalidate nothing: the window's frame
+// composes the union of what they changed once and invalidates it once, and
+// that composite is the one composed afresh.
+TEST_F(StrokeFixture, SegmentsLeaveCompositionToTheFrame) {
+  HeadlessView view(200, 200);
+  paper.view = &view;
+  stroke.SetWidth(6);
+  const std::vector<uint32_t> before(paper.compositeImage.pixels, paper.compositeImage.pixels + 64 * 64);
+  Begin({5, 10, 1});
+  for (float x = 10; x <= 55; x += 5) Add({x, 10 + x / 2, 1});
+  EXPECT_TRUE(view.invalidated.empty());
+  EXPECT_EQ(view.invalidatedAll, 0);
+  EXPECT_TRUE(paper.compositeStale());
+  EXPECT_TRUE(std::equal(before.begin(), before.end(), paper.compositeImage.pixels)) << "composed too early";
+  paper.presentChanges();
+  ASSERT_EQ(view.invalidated.size(), 1u);
+  EXPECT_FALSE(paper.compositeStale());
+  const ViewRect shown = view.invalidated[0];
+  EXPECT_LE(shown.x, 5);
+  EXPECT_GE(shown.x + shown.width, 55);
+  const std::vector<uint32_t> live = Composite();
+  paper.presentChanges();
+  EXPECT_EQ(view.invalidated.size(), 1u) << "nothing new to show";
+  End();
+  paper.recomposeRect(Area(0, 0, paper.width, paper.height), true);
+  EXPECT_EQ(Composite(), live);
+  paper.view = nullptr;
+}
+
 TEST_F(StrokeFixture, LockedAlphaKeepsEveryAlphaByte) {
   CLayerData* l = paper.layerAt(0);
   TMTC clear(8, 8);

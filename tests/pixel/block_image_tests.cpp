@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 #include "platform/ui_services.h"
@@ -121,6 +123,50 @@ TEST(BlockImage, GeometryOfUnalignedImage) {
   EXPECT_EQ(img.OccupiedCount(), 0);
   for (int32_t i = 0; i < img.TileCount(); ++i) EXPECT_EQ(img.Tile(i % 4, i / 4)->uniform, 0x00FFFFFFu);
   EXPECT_EQ(img.Pixel(99, 39), 0x00FFFFFFu);
+}
+
+// An image of any size takes no tile descriptors while a row holds nothing
+// but the blank value: a write gives its row descriptors, a compaction back
+// to the blank value takes them again, and one value everywhere reaches the
+// rows with descriptors too.
+TEST(BlockImage, BlankRowsTakeNoDescriptors) {
+  CBlockVMTC img(10000, 10000);
+  ASSERT_TRUE(img.IsValid());
+  EXPECT_LT(img.DescriptorBytes(), 4096);
+  EXPECT_EQ(img.Pixel(9999, 9999), CBlockVMTC::kDefaultUniform);
+  ASSERT_TRUE(img.SetPixel(5000, 40, 0xFF112233u));
+  EXPECT_TRUE(img.RowBlank(0));
+  EXPECT_FALSE(img.RowBlank(1));
+  EXPECT_LT(img.DescriptorBytes(), 32768);
+  EXPECT_EQ(img.OccupiedUnion(), (Bounds{4992, 32, 5024, 64}));
+  ASSERT_TRUE(img.SetPixel(5000, 40, CBlockVMTC::kDefaultUniform));
+  EXPECT_EQ(img.Compact(), 1);
+  EXPECT_TRUE(img.RowBlank(1));
+  EXPECT_LT(img.DescriptorBytes(), 4096);
+  ASSERT_TRUE(img.SetPixel(10, 10, 0xFF000000u));
+  ASSERT_TRUE(img.SetAll(0x80406080u));
+  EXPECT_EQ(img.Pixel(10, 10), 0x80406080u);
+  EXPECT_EQ(img.Pixel(9000, 9000), 0x80406080u);
+  EXPECT_EQ(img.OccupiedUnion(), (Bounds{0, 0, 10000, 10000}));
+  img.Compact();
+  EXPECT_TRUE(img.RowBlank(0));
+  // A blank row's tiles seen through Tile, from several threads at once:
+  // each gets the row's own descriptors, with their places.
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> readers;
+  const CBlockVMTC& seen = img;
+  for (int k = 0; k < 4; ++k)
+    readers.emplace_back([&] {
+      for (int32_t r = 0; r < seen.tilesDown; r += 3) {
+        const TileDesc* t = seen.Tile(3, r);
+        if (!t || t->x != 96 || t->y != r * 32 || t->validHeight != std::min(32, 10000 - r * 32) || t->allocated ||
+            t->uniform != 0x80406080u)
+          ++wrong;
+      }
+    });
+  for (std::thread& t : readers) t.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(seen.Tile(3, 6), seen.Tile(3, 6));
 }
 
 TEST(BlockImage, OnePixelAllocatesOneTile) {
