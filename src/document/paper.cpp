@@ -396,6 +396,16 @@ void TPaper::recomposeRect(Area rect, bool overlay) {
       composeImage(compositeImage, {band.x, band.y}, *v.layer->pixels, source(v, band), params);
     }
   };
+  // The band's rows lie a paper width apart: asking for each row's first
+  // lines at once lets their misses overlap instead of queueing.
+  const auto startBand = [&](const Area& band) {
+    for (int32_t y = band.y; y < band.bottom(); ++y) {
+      const char* p = reinterpret_cast<const char*>(compositeImage.Row(y) + band.x);
+      __builtin_prefetch(p, 1);
+      __builtin_prefetch(p + 64, 1);
+    }
+    compositeImage.FillMasked(band, paperColor, 0x00FFFFFFu);
+  };
   const auto draws = [&](const Visible& v, const Area& band) {
     return v.fromFlow ? composeBufferDraws(compositeImage, {band.x, band.y}, strokeFlow->colour, source(v, band), v.params)
                       : composeDraws(compositeImage, {band.x, band.y}, *v.layer->pixels, source(v, band), v.params);
@@ -418,7 +428,7 @@ void TPaper::recomposeRect(Area rect, bool overlay) {
   if (!threaded) {
     for (int32_t b = 0; b < bands; ++b) {
       const Area band = bandAt(b);
-      compositeImage.FillMasked(band, paperColor, 0x00FFFFFFu);
+      startBand(band);
       for (const Visible& v : visible) composeLayer(v, band, v.params);
     }
   } else {
@@ -432,7 +442,7 @@ void TPaper::recomposeRect(Area rect, bool overlay) {
     }
     corePool().Run(bands, [&](int32_t b) {
       const Area band = bandAt(b);
-      compositeImage.FillMasked(band, paperColor, 0x00FFFFFFu);
+      startBand(band);
       size_t k = 0;
       for (size_t i = 0; i < visible.size(); ++i) {
         const Visible& v = visible[i];
@@ -452,7 +462,26 @@ void TPaper::recomposeRect(Area rect, bool overlay) {
 
 void TPaper::markCompositeStale(Area rect) {
   if (!clipArea(rect, {width, height})) return;
-  stale = unite(stale, rect.bounds());
+  const int32_t across = (width + (1 << kStaleShift) - 1) >> kStaleShift;
+  const int32_t down = (height + (1 << kStaleShift) - 1) >> kStaleShift;
+  if (across != staleAcross || down != staleDown) {
+    // A paper of another size: what was stale is composed first.
+    settleComposite();
+    try {
+      staleBlocks.assign(size_t(across) * size_t(down), 0);
+      staleAcross = across;
+      staleDown = down;
+    } catch (const std::bad_alloc&) {
+      staleBlocks.clear();
+      staleAcross = staleDown = 0;
+    }
+  }
+  const Bounds b = rect.bounds();
+  if (!staleBlocks.empty())
+    for (int32_t r = b.top >> kStaleShift; r <= (b.bottom - 1) >> kStaleShift; ++r)
+      std::fill_n(staleBlocks.begin() + ptrdiff_t(r) * staleAcross + (b.left >> kStaleShift),
+                  ((b.right - 1) >> kStaleShift) - (b.left >> kStaleShift) + 1, uint8_t(1));
+  stale = unite(stale, b);
 }
 
 void TPaper::settleComposite() const {
@@ -462,7 +491,32 @@ void TPaper::settleComposite() const {
   unshown = unite(unshown, b);
   // The composite is a picture of the layers kept for the screen: bringing
   // it up to date changes nothing a reader of the paper could tell apart.
-  const_cast<TPaper*>(this)->recomposeRect(Area(b), true);
+  TPaper& self = const_cast<TPaper&>(*this);
+  if (staleBlocks.empty()) {
+    self.recomposeRect(Area(b), true);
+    return;
+  }
+  // Runs of stale blocks along a row of blocks, carried down while the rows
+  // below hold the same run: one rectangle each.
+  const int32_t side = 1 << kStaleShift;
+  const int32_t lastRow = (b.bottom - 1) >> kStaleShift;
+  const auto rowAt = [&](int32_t r) { return staleBlocks.data() + ptrdiff_t(r) * staleAcross; };
+  for (int32_t r = b.top >> kStaleShift; r <= lastRow; ++r) {
+    uint8_t* row = rowAt(r);
+    for (int32_t c = b.left >> kStaleShift; c <= (b.right - 1) >> kStaleShift; ++c) {
+      if (!row[c]) continue;
+      int32_t e = c;
+      while (e + 1 < staleAcross && row[e + 1]) ++e;
+      int32_t bottom = r;
+      while (bottom < lastRow && std::all_of(rowAt(bottom + 1) + c, rowAt(bottom + 1) + e + 1, [](uint8_t v) { return v; }))
+        ++bottom;
+      for (int32_t k = r; k <= bottom; ++k) std::fill(rowAt(k) + c, rowAt(k) + e + 1, uint8_t(0));
+      const Area run(Bounds{std::max(c * side, b.left), std::max(r * side, b.top), std::min((e + 1) * side, b.right),
+                            std::min((bottom + 1) * side, b.bottom)});
+      self.recomposeRect(run, true);
+      c = e;
+    }
+  }
 }
 
 void TPaper::presentChanges() {
@@ -507,6 +561,53 @@ void TPaper::updateLayerThumb(bool skipThumb, int32_t layer, Area rect) {
                          scaled(int64_t(rect.x) + rect.width, t.width, width, 3),
                          scaled(int64_t(rect.y) + rect.height, t.height, height, 3)});
   l->pixels->RenderReduced(l->thumbnail, l->thumbnail.area(), Area(l->offsetX, l->offsetY, width, height), &part);
+}
+
+std::vector<Area> TPaper::strokeThumbRuns(int32_t layer, const TFlowImage& flow) const {
+  const CLayerData* l = layers.At(layer);
+  std::vector<Area> runs;
+  if (!l || !l->pixels || !l->thumbnail.IsAllocated() || width <= 0 || height <= 0 || !flow.AnyTouched()) return runs;
+  const TMTC& t = l->thumbnail;
+  const CBlockVMTC& img = *l->pixels;
+  // Where each thumbnail pixel reads, as RenderReduced places its boxes over
+  // the paper, clamped into the image as its reads are.
+  const int64_t stepX = int64_t(width) * 1024 / t.width, stepY = int64_t(height) * 1024 / t.height;
+  const int64_t boxW = width / t.width + 1, boxH = height / t.height + 1;
+  const auto reads = [&](int32_t i, int32_t j) {
+    const int64_t sx = l->offsetX + ((stepX * i) >> 10), sy = l->offsetY + ((stepY * j) >> 10);
+    const int64_t x0 = std::clamp<int64_t>(sx, 0, img.width - 1), x1 = std::clamp<int64_t>(sx + boxW - 1, 0, img.width - 1);
+    const int64_t y0 = std::clamp<int64_t>(sy, 0, img.height - 1), y1 = std::clamp<int64_t>(sy + boxH - 1, 0, img.height - 1);
+    for (int64_t r = y0 >> 5; r <= y1 >> 5 && r < flow.touchedDown; ++r)
+      for (int64_t c = x0 >> 5; c <= x1 >> 5 && c < flow.touchedAcross; ++c)
+        if (flow.Touched(int32_t(c), int32_t(r))) return true;
+    return false;
+  };
+  try {
+    for (int32_t j = 0; j < t.height; ++j)
+      for (int32_t i = 0; i < t.width;) {
+        if (!reads(i, j)) {
+          ++i;
+          continue;
+        }
+        int32_t e = i + 1;
+        while (e < t.width && reads(e, j)) ++e;
+        runs.push_back(Area(i, j, e - i, 1));
+        i = e;
+      }
+  } catch (const std::bad_alloc&) {
+    runs.clear();
+  }
+  // Nothing read a touched block: an empty run list would mean everything.
+  if (runs.empty()) runs.push_back(Area());
+  return runs;
+}
+
+void TPaper::renderThumbRuns(int32_t layer, const std::vector<Area>& runs) {
+  CLayerData* l = layers.At(layer);
+  if (!l || !l->pixels || !l->thumbnail.IsAllocated() || width <= 0 || height <= 0) return;
+  for (const Area& run : runs)
+    if (!run.empty())
+      l->pixels->RenderReduced(l->thumbnail, l->thumbnail.area(), Area(l->offsetX, l->offsetY, width, height), &run);
 }
 
 void TPaper::drawGrid(Area rect) {

@@ -127,6 +127,11 @@ class TPaper {
   bool compositeStale() const { return !stale.empty(); }
   void refreshLayerContent(int32_t layer, bool thumbnail);
   void updateLayerThumb(bool skipThumb, int32_t layer, Area rect);
+  // A stroke's part of that: the runs of thumbnail pixels whose boxes read a
+  // block the stroke touched (asked before the commit forgets them); none
+  // when the stroke marked no blocks and its whole rectangle is to be rendered.
+  std::vector<Area> strokeThumbRuns(int32_t layer, const TFlowImage& flow) const;
+  void renderThumbRuns(int32_t layer, const std::vector<Area>& runs);
   void drawToWindow(int32_t left, int32_t bottom, int32_t right, int32_t top);
   // Whether the composite may be stretched to the window without smoothing.
   bool directPaintAllowed() const;
@@ -380,7 +385,12 @@ class TPaper {
 
   std::unique_ptr<PaperEventHook> events;
   std::unique_ptr<PaperUndoHook> undo;
-  // Paper rectangles to recompose, and recomposed ones the window has not been shown.
+  // Paper pixels to recompose, as 32 × 32 blocks and their bounds (a
+  // stroke's bounding box holds far more than it touched), and recomposed
+  // ones the window has not been shown.
+  static constexpr int32_t kStaleShift = 5;
+  mutable std::vector<uint8_t> staleBlocks;
+  mutable int32_t staleAcross = 0, staleDown = 0;
   mutable Bounds stale{}, unshown{};
   void drawGrid(Area rect);
   void presentDirect(Area r, int num, int den);

@@ -102,12 +102,17 @@ Area EndStroke(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& sessi
   paper.reseedDissolve = false;
   // Undo keeps the layer's pixels from before the commit.
   if (record && changes) paper.pushStrokeUndo(s.layerIndex, rect);
+  Area paperRect;
+  if (layer) paperRect = Area(rect.x - layer->offsetX, rect.y - layer->offsetY, rect.width, rect.height);
+  // The thumbnail pixels that read what the stroke touched, found while the
+  // flow still knows it.
+  const std::vector<Area> thumbRuns =
+      layer && !rect.empty() ? paper.strokeThumbRuns(s.layerIndex, flow) : std::vector<Area>();
   // An empty stroke, or one whose layer is gone, still leaves the coverage
   // clean for the next one.
   paper.commitFlowRect(flow, s.layerIndex, true, rect);
   if (layer && !rect.empty()) paper.markModified();
   if (!layer || rect.empty()) return {};
-  Area paperRect(rect.x - layer->offsetX, rect.y - layer->offsetY, rect.width, rect.height);
   // What the segments marked is composed from the committed layer when it is
   // next looked at. Dissolving layers, drawn from a clock-seeded state while
   // the stroke ran, are recomposed from their stored state over the whole
@@ -118,7 +123,11 @@ Area EndStroke(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& sessi
     dissolving = dissolving || (l->visible && l->opacity && l->dissolve);
   }
   if (dissolving) paper.markCompositeStale(paperRect);
-  paper.updateLayerThumb(false, s.layerIndex, paperRect);
+  if (thumbRuns.empty()) {
+    paper.updateLayerThumb(false, s.layerIndex, paperRect);
+  } else {
+    paper.renderThumbRuns(s.layerIndex, thumbRuns);
+  }
   return paperRect;
 }
 

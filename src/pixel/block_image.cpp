@@ -5,11 +5,16 @@
 #include <cstring>
 #include <new>
 
+#include "pixel/channel_sums.h"
 #include "platform/strings.h"
 #include "platform/ui_services.h"
+#include "platform/worker_pool.h"
 
 namespace vl {
 namespace {
+
+// Samples from which a reduction shares its rows among the core's threads.
+constexpr uint64_t kSharedReduction = uint64_t(1) << 18;
 
 // Row tables shared by every tile view: tiles are stored top-down.
 template <int Size, int Bpp>
@@ -674,8 +679,7 @@ void CBlockVMTC::sumRowClamped(int32_t y, int32_t x0, int32_t n, uint64_t sum[4]
     if (!t.allocated) {
       add(t.uniform, uint64_t(end - x));
     } else {
-      const uint32_t* row = TileRow(t, y & 31);
-      for (int32_t i = x; i < end; ++i) add(row[i & 31], 1);
+      addChannelSums(TileRow(t, y & 31) + (x & 31), end - x, sum);
     }
     x = end;
   }
@@ -691,9 +695,11 @@ void CBlockVMTC::RenderReduced(TMTC& buf, Area bufArea, Area src, const Area* on
   const int32_t boxW = src.width / bufArea.width + 1, boxH = src.height / bufArea.height + 1;
   // Large reductions sum more samples than 32 bits hold.
   const uint64_t count = uint64_t(boxW) * uint64_t(boxH);
-  for (int32_t j = target.y - bufArea.y; j < target.bottom() - bufArea.y; ++j) {
+  // Each row of the buffer is its own: threads take rows when there is
+  // enough to sum.
+  const auto renderRow = [&](int32_t j) {
     const int32_t dy = bufArea.y + j;
-    if (dy < 0 || dy >= buf.height) continue;
+    if (dy < 0 || dy >= buf.height) return;
     const int32_t sy = src.y + int32_t((int64_t(stepY) * j) >> 10);
     // Boxes over blank rows alone average to the blank value.
     const int32_t firstRow = std::clamp(sy, 0, height - 1) >> tileShift;
@@ -703,7 +709,7 @@ void CBlockVMTC::RenderReduced(TMTC& buf, Area bufArea, Area src, const Area* on
     if (blank) {
       for (int32_t i = target.x - bufArea.x; i < target.right() - bufArea.x; ++i)
         if (bufArea.x + i >= 0 && bufArea.x + i < buf.width) buf.Row(dy)[bufArea.x + i] = blankUniform;
-      continue;
+      return;
     }
     for (int32_t i = target.x - bufArea.x; i < target.right() - bufArea.x; ++i) {
       const int32_t dx = bufArea.x + i;
@@ -714,6 +720,12 @@ void CBlockVMTC::RenderReduced(TMTC& buf, Area bufArea, Area src, const Area* on
       buf.Row(dy)[dx] = uint32_t(((sum[3] / count) << 24) | ((sum[2] / count) << 16) | ((sum[1] / count) << 8) |
                                  (sum[0] / count));
     }
+  };
+  const int32_t j0 = target.y - bufArea.y;
+  if (target.height > 1 && count * uint64_t(target.width) * uint64_t(target.height) >= kSharedReduction) {
+    corePool().Run(target.height, [&](int32_t k) { renderRow(j0 + k); });
+  } else {
+    for (int32_t k = 0; k < target.height; ++k) renderRow(j0 + k);
   }
 }
 

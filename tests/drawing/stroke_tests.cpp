@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -832,6 +833,31 @@ TEST_F(StrokeFixture, SegmentsLeaveCompositionToTheFrame) {
   paper.recomposeRect(Area(0, 0, paper.width, paper.height), true);
   EXPECT_EQ(Composite(), live);
   paper.view = nullptr;
+}
+
+// A stroke's end renders only the thumbnail pixels that read what it
+// touched; the thumbnail is the one a whole rendering gives, for every kind,
+// on a layer that lies off the paper's origin, in both generations.
+TEST_F(StrokeFixture, ThumbnailAfterAStrokeIsTheWholeRendering) {
+  for (DrawGeneration generation : {DrawGeneration::Current, DrawGeneration::Legacy})
+    for (int kind : {int(kBrushPen), int(kBrushAirbrush), int(kBrushBlur), int(kBrushEraser)}) {
+      SCOPED_TRACE(kind);
+      Make(700, 420, generation);
+      CLayerData& l = *paper.layerAt(0);
+      TMTC paint(700, 420);
+      for (int32_t y = 0; y < paint.height; ++y)
+        for (int32_t x = 0; x < paint.width; ++x) paint.Row(y)[x] = makePixel(255, uint32_t(x) & 0xFF, uint32_t(y) & 0xFF, 90);
+      ASSERT_TRUE(l.pixels->WriteFrom(paint, {0, 0}, 255, paint.area()));
+      l.RenderThumbnail();
+      paper.loadLayerToFlow(flow, 0, true);
+      stroke.ResetDefaults(kind);
+      stroke.SetColour(0x102030);
+      stroke.SetWidth(9);
+      Draw({{30, 40, 1}, {200, 90, 0.8f}, {420, 60, 1}, {650, 380, 0.7f}, {640, 390, 0}});
+      TMTC whole(l.thumbnail.width, l.thumbnail.height);
+      l.pixels->RenderReduced(whole, whole.area(), Area(l.offsetX, l.offsetY, paper.width, paper.height));
+      ASSERT_EQ(std::memcmp(whole.pixels, l.thumbnail.pixels, size_t(whole.ByteSize())), 0);
+    }
 }
 
 TEST_F(StrokeFixture, LockedAlphaKeepsEveryAlphaByte) {
