@@ -215,6 +215,8 @@ void TMainForm::createCommands() {
 
   createEditCommands();
   createSelectionCommands();
+  createEventCommands();
+  createFileCommands();
 
   addCommand("actWindowCascade", text(TextId::CmdWindowCascade), text(TextId::HintWindowCascade), {}, kMenuWindow,
              [this] { area->cascadeSubWindows(); });
@@ -271,6 +273,8 @@ void TMainForm::updateCommands() {
   for (const char* name : {"actWindowCascade", "actWindowTileVertical", "actWindowTileHorizontal", "actWindowMinimizeAll"})
     if (QAction* a = command(name)) a->setEnabled(any);
   updateEditCommands();
+  updateEventCommands();
+  updateFileCommands();
 }
 
 void TMainForm::tileCanvases(bool sideBySide) {
@@ -352,6 +356,7 @@ void TMainForm::placeCanvasWindow(QMdiSubWindow* sub, TDrawWindow* canvas) {
 }
 
 int TMainForm::openPicture(const std::string& path) {
+  if (lowerExtension(path) == "vci") return openPaperFile(path);
   TMTC pixels;
   int dpi = 72;
   if (const int e = readPicture(path, pixels, dpi)) return e;
@@ -373,6 +378,7 @@ int TMainForm::openPicture(const std::string& path) {
 }
 
 bool TMainForm::openFile(const std::string& path) {
+  if (eventFileKindOf(path) != EventFileKind::None) return openEventFile(path);
   const size_t before = area->subWindowList().size();
   const int e = openPicture(path);
   if (e < 0) {
@@ -512,6 +518,10 @@ void TMainForm::reportAndClose(int code, const std::string& source) {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+  if (!mayQuit()) {
+    event->ignore();
+    return;
+  }
   // The tool windows' unsaved sets will be asked about here.
   event->accept();
   timer->stop();

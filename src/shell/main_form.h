@@ -11,6 +11,7 @@
 
 #include "drawing/stroke.h"
 #include "shell/cli/command_line.h"
+#include "events/event_files.h"
 #include "shell/cli/completion.h"
 
 class QMdiArea;
@@ -67,6 +68,25 @@ class TMainForm : public QMainWindow {
   TDrawWindow* newCanvas(int32_t width, int32_t height, int32_t resolution, const std::string& name);
   // Opens a picture file in a new canvas window; warns and returns false when it cannot.
   bool openFile(const std::string& path);
+  // Replays an event file in a new canvas window; warns and returns false
+  // when it cannot (viewer mode: without boxes, reporting instead).
+  bool openEventFile(const std::string& path);
+  // Replays a stream in a new canvas window; the player's open result.
+  int replayInNewCanvas(const EventStreamFile& file);
+
+  // The native paper file (main_form_file.cpp). Opens one in a new canvas
+  // window: 0, or an error code with no window left.
+  int openPaperFile(const std::string& path);
+  // Saves under the canvas's file name, or asks for one first when it has
+  // none; Save As always asks. True when saved; failures are told.
+  bool saveCanvas(TDrawWindow& canvas);
+  bool saveCanvasAs(TDrawWindow& canvas);
+  bool saveCanvasTo(TDrawWindow& canvas, const std::string& path);
+  // Whether a canvas may close now: a paper with unsaved changes asks to
+  // save (Yes saves, and a failed or cancelled save keeps it open).
+  bool canvasMayClose(TDrawWindow& canvas);
+  // Answers the save dialog instead of the user (tests): the path, or empty to cancel.
+  std::function<std::string(const std::string& suggested)> chooseSavePath;
 
   // The window from the settings (maximised, or at the stored place), and back.
   void applyPlacement(const CAppProfile& profile);
@@ -99,6 +119,12 @@ class TMainForm : public QMainWindow {
   void createCommands();
   void createSelectionCommands();
   void createEditCommands();
+  void createEventCommands();
+  void updateEventCommands();
+  void createFileCommands();
+  void updateFileCommands();
+  // Every canvas may close (asked in turn); false keeps the program running.
+  bool mayQuit();
   // Undo (or redo) one step of the active canvas.
   void stepUndo(bool undo);
   // The status bar's memory line, when the active paper changed.
@@ -137,6 +163,7 @@ class TMainForm : public QMainWindow {
   // The grow and shrink amount dialogs start from the last value given.
   int lastGrowAmount = 1, lastShrinkAmount = 1;
   QLabel* memoryLabel = nullptr;
+  QLabel* replayLabel = nullptr;
   const void* memoryShownFor = nullptr;
   uint64_t memoryShownAt = 0;
   int exitStatus = 0;

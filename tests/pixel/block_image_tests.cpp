@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "pixel/simd.h"
 #include "platform/ui_services.h"
 
 namespace vl {
@@ -541,6 +542,52 @@ TEST(BlockImage, CopyFromMatchesPixelByPixelReference) {
     EXPECT_TRUE(sameAs(dst, model));
     for (int32_t i = 0; i < dst.TileCount(); ++i)
       EXPECT_TRUE(!wasAllocated[size_t(i)] || dst.Tile(i % 4, i / 4)->allocated) << "tile " << i;
+  }
+}
+
+// Exchanging an area with a smaller image: at tile-aligned and unaligned
+// places, reaching the image's ragged edge; twice gives both back, and an
+// area that leaves the image changes nothing.
+TEST(BlockImage, ExchangeAreaTradesPixelsBothWays) {
+  struct Case {
+    Point at;
+    Size size;
+    bool ok;
+  };
+  const Case cases[] = {{{0, 0}, {64, 64}, true},   {{32, 32}, {68, 48}, true}, {{5, 7}, {40, 33}, true},
+                        {{33, 1}, {67, 79}, true},  {{0, 0}, {100, 80}, true},  {{64, 32}, {36, 48}, true},
+                        {{70, 0}, {40, 10}, false}, {{-1, 0}, {10, 10}, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "at " << c.at.x << "," << c.at.y << " size " << c.size.width << "x"
+                                      << c.size.height);
+    Rng rng(47);
+    CBlockVMTC image(100, 80), saved(c.size.width, c.size.height);
+    makeMixed(image, rng);
+    makeMixed(saved, rng);
+    const std::vector<uint32_t> image0 = snapshot(image), saved0 = snapshot(saved);
+    ASSERT_EQ(image.ExchangeArea(saved, c.at), c.ok);
+    if (!c.ok) {
+      EXPECT_EQ(snapshot(image), image0);
+      EXPECT_EQ(snapshot(saved), saved0);
+      continue;
+    }
+    for (int32_t y = 0; y < 80; ++y)
+      for (int32_t x = 0; x < 100; ++x) {
+        const int32_t sx = x - c.at.x, sy = y - c.at.y;
+        const bool in = inside(c.size, sx, sy);
+        ASSERT_EQ(image.Pixel(x, y), in ? saved0[size_t(sy * c.size.width + sx)] : image0[size_t(y * 100 + x)])
+            << x << "," << y;
+        if (in) ASSERT_EQ(saved.Pixel(sx, sy), image0[size_t(y * 100 + x)]) << x << "," << y;
+      }
+    // Both come out compacted where they changed, occupied regions up to date.
+    EXPECT_EQ(image.Compact(Area(c.at.x, c.at.y, c.size.width, c.size.height)), 0);
+    EXPECT_EQ(saved.Compact(), 0);
+    CBlockVMTC copy(image);
+    copy.RecomputeOccupied();
+    EXPECT_EQ(image.OccupiedUnion(), copy.OccupiedUnion());
+    ASSERT_TRUE(image.ExchangeArea(saved, c.at));
+    EXPECT_EQ(snapshot(image), image0);
+    EXPECT_EQ(snapshot(saved), saved0);
   }
 }
 
@@ -1126,6 +1173,33 @@ TEST(BlockImage, GoldenChecksumOfASeededSequence) {
   const auto pixels = runRandomSequence(20240601u, 400);
   ASSERT_FALSE(pixels.empty());
   EXPECT_EQ(crc32(pixels), 0xAF617F6Eu);
+}
+
+
+// Box reductions sum rows with vectors where the processor has them: the
+// averages are those of the scalar sums, for boxes that start anywhere in a
+// tile row, leave the image, or cover bright allocated tiles.
+TEST(BlockImage, ReductionWithVectorsAveragesAsTheScalarSums) {
+  Rng rng(93);
+  CBlockVMTC image(100, 80);
+  makeMixed(image, rng);
+  for (int32_t y = 64; y < 80; ++y)
+    for (int32_t x = 0; x < 64; ++x) image.SetPixel(x, y, 0xFFFFFFFFu - uint32_t(x & 1));
+  const SimdLevel before = simdLevel();
+  const Area sources[] = {Area(0, 0, 100, 80), Area(-7, -3, 120, 90), Area(5, 33, 61, 47), Area(31, 1, 33, 70)};
+  for (const Area& src : sources)
+    for (Size size : {Size{1, 1}, Size{3, 2}, Size{9, 7}, Size{40, 31}, Size{100, 80}}) {
+      std::vector<uint32_t> byLevel[3];
+      for (SimdLevel level : {SimdLevel::None, SimdLevel::Sse2, SimdLevel::Avx2}) {
+        if (setSimdLevel(level) != level) continue;
+        TMTC buf(size.width, size.height);
+        image.RenderReduced(buf, Area(0, 0, size.width, size.height), src, nullptr);
+        byLevel[int(level)] = snapshot(buf);
+      }
+      for (int l = 1; l < 3; ++l)
+        if (!byLevel[l].empty()) EXPECT_EQ(byLevel[l], byLevel[0]) << "level " << l << " to " << size.width << "x" << size.height;
+    }
+  setSimdLevel(before);
 }
 
 }  // namespace
