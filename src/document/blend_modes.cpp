@@ -400,28 +400,59 @@ void composeFill(const ComposeParams& p, uint32_t* dst, uint32_t colour, int32_t
     if (p.random->draw() < t) dst[i] = sourceAlphaFn<kModeNormal>(dst[i], colour, p.opacity);
 }
 
+namespace {
+
+// The part of a layer image that composing `src` at `dst` looks at: clipped
+// to both images and, but for the oldest drawings' inks, to the occupied
+// region. False when nothing is left.
+bool composeArea(const TMTC& composite, Point& dst, const CBlockVMTC& image, Area& src, const ComposeParams& p) {
+  if (!composite.IsAllocated() || !image.IsValid() || !clipCopy(dst, src, image.size(), composite.size())) return false;
+  // Only the occupied region holds anything to compose: elsewhere every tile
+  // is transparent and uniform.
+  if (!p.legacy) {
+    const Bounds occupied = intersect(image.OccupiedUnion(), src.bounds());
+    if (occupied.empty()) return false;
+    dst.x += occupied.left - src.x;
+    dst.y += occupied.top - src.y;
+    src = Area(occupied);
+  }
+  return true;
+}
+
+bool drawsNumbers(const ComposeParams& p) { return p.dissolve && p.random && !p.legacy && LayerParam(p.mode); }
+
+}  // namespace
+
+int64_t composeDraws(const TMTC& composite, Point dst, const CBlockVMTC& image, Area src, const ComposeParams& p) {
+  if (!drawsNumbers(p) || !composeArea(composite, dst, image, src, p)) return 0;
+  int64_t n = 0;
+  image.Walk(src, [&](const TileDesc& t, const Area& l, Point) {
+    if (t.allocated || alpha(t.uniform) != 0) n += int64_t(l.width) * l.height;
+    return true;
+  });
+  return n;
+}
+
+int64_t composeBufferDraws(const TMTC& composite, Point dst, const TMTC& buf, Area src, const ComposeParams& p) {
+  if (!drawsNumbers(p) || !composite.IsAllocated() || !buf.IsAllocated() ||
+      !clipCopy(dst, src, buf.size(), composite.size()))
+    return 0;
+  return int64_t(src.width) * src.height;
+}
+
 void composeImage(TMTC& composite, Point dst, const CBlockVMTC& image, Area src, const ComposeParams& p) {
-  if (!composite.IsAllocated() || !image.IsValid() || !clipCopy(dst, src, image.size(), composite.size())) return;
+  if (!composeArea(composite, dst, image, src, p)) return;
   // The mode's kernels are chosen once for the whole image, not per row.
   const SLayerParam* lp = LayerParam(p.mode);
   const bool direct = !p.legacy && !(p.dissolve && p.random) && lp;
   const ComposeRowFn rowFn = direct ? lp->composeRow : nullptr;
   const ComposeFillFn fillFn = direct ? lp->composeFill : nullptr;
   const int opacity = p.opacity;
-  // Only the occupied region holds anything to compose: elsewhere every tile
-  // is transparent and uniform.
-  if (!p.legacy) {
-    const Bounds occupied = intersect(image.OccupiedUnion(), src.bounds());
-    if (occupied.empty()) return;
-    dst.x += occupied.left - src.x;
-    dst.y += occupied.top - src.y;
-    src = Area(occupied);
-  }
   const int32_t ox = dst.x - src.x, oy = dst.y - src.y;
   // Dissolve draws one number per pixel in the order of the tile walk, so a
   // recorded pattern comes out the same however wide the rectangle is: tile
   // by tile, each piece's rows top to bottom.
-  if (p.dissolve && p.random && !p.legacy && lp) {
+  if (drawsNumbers(p)) {
     image.Walk(src, [&](const TileDesc& t, const Area& l, Point ip) {
       if (!t.allocated && alpha(t.uniform) == 0) return true;
       for (int32_t j = 0; j < l.height; ++j) {

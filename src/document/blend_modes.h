@@ -99,6 +99,12 @@ void composeImage(TMTC& composite, Point dst, const CBlockVMTC& image, Area src,
 // The same from a plain buffer (the flow image while a stroke runs).
 void composeBuffer(TMTC& composite, Point dst, const TMTC& buf, Area src, const ComposeParams& p);
 
+// How many numbers the same calls draw from p.random (dissolve draws one for
+// each pixel it looks at), so that rows further down can be composed from
+// where the generator will stand.
+int64_t composeDraws(const TMTC& composite, Point dst, const CBlockVMTC& image, Area src, const ComposeParams& p);
+int64_t composeBufferDraws(const TMTC& composite, Point dst, const TMTC& buf, Area src, const ComposeParams& p);
+
 // Blend of one layer for block-image composition (merge visible).
 LayerBlend layerBlend(int mode, int opacity);
 

@@ -143,7 +143,8 @@ VL_AVX2 void composeRow(uint32_t* dst, const uint32_t* src, int32_t n, int opaci
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i),
                         _mm256_or_si256(_mm256_andnot_si256(alphaMask, r), _mm256_and_si256(alphaMask, d)));
   }
-  composeRowSimd<Multiply>(dst + i, src + i, n - i, opacity);
+  // Whole tile rows end here; only a clipped row has a rest.
+  if (i < n) composeRowSimd<Multiply>(dst + i, src + i, n - i, opacity);
 }
 
 #undef VL_AVX2

@@ -1,14 +1,17 @@
 #include "document/paper.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <vector>
 
 #include "document/blend_modes.h"
 #include "platform/clock.h"
 #include "platform/ui_services.h"
+#include "platform/worker_pool.h"
 
 namespace vl {
 namespace {
@@ -19,6 +22,12 @@ constexpr double kZoomFactors[] = {0.06001, 0.1, 0.15, 0.25, 0.333, 0.5, 0.666, 
 // until the smoothed renderers take over.
 constexpr int kZoomRatios[][2] = {{6, 100}, {1, 10}, {3, 20}, {1, 4}, {1, 3}, {1, 2}, {2, 3}, {3, 4}, {1, 1},
                                   {5, 4},   {3, 2},  {7, 4},  {2, 1}, {5, 2}, {3, 1}, {4, 1}, {6, 1}, {8, 1}};
+
+// Pixels times layers below which composing on one thread is quicker than
+// waking the others.
+constexpr int64_t kThreadedComposeWork = int64_t(1) << 18;
+// Buffer pixels from which binding the flow image shares its rows of blocks.
+constexpr int64_t kThreadedSyncPixels = int64_t(1) << 20;
 
 }  // namespace
 
@@ -88,13 +97,9 @@ bool TPaper::loadLayerToFlow(TFlowImage& flow, int32_t layer, bool force) {
   if (!l || !l->pixels) return false;
   CBlockVMTC& image = *l->pixels;
   bool reloaded = false;
-  auto copyIn = [&] {
-    // Pixels beyond the layer image read as transparent white, never as
-    // what an earlier layer left there.
-    flow.colour.Fill(CBlockVMTC::kDefaultUniform);
-    image.ReadInto(flow.colour, {0, 0}, false, 255, Area(image.size()));
-    flow.coverage.Fill(0);
-  };
+  // Pixels beyond the layer image read as transparent white, never as what
+  // an earlier layer left there.
+  auto copyIn = [&] { flow.SyncWith(&image); };
   if (flow.colour.width < image.width || flow.colour.height < image.height || !flow.colour.IsAllocated()) {
     const int32_t w = std::max(flow.colour.width, image.width), h = std::max(flow.colour.height, image.height);
     if (!flow.colour.Resize(w, h) || !flow.coverage.Resize(w, h)) {
@@ -117,6 +122,14 @@ bool TPaper::loadLayerToFlow(TFlowImage& flow, int32_t layer, bool force) {
 }
 
 void TPaper::resetFlow(TFlowImage& flow) {
+  sizeFlow(flow);
+  flow.SyncWith(nullptr);
+  flow.offsetX = flow.offsetY = 0;
+  flow.paperWidth = width;
+  flow.paperHeight = height;
+}
+
+void TPaper::sizeFlow(TFlowImage& flow) {
   int32_t w = std::max(width, 1), h = std::max(height, 1);
   for (int32_t i = 0; i < layers.Count(); ++i) {
     const Size s = layers.At(i)->ImageSize();
@@ -124,12 +137,106 @@ void TPaper::resetFlow(TFlowImage& flow) {
     h = std::max(h, s.height);
   }
   if (flow.colour.width != w || flow.colour.height != h) flow.colour.Resize(w, h);
-  flow.colour.Fill(CBlockVMTC::kDefaultUniform);
-  if (flow.coverage.width != w || flow.coverage.height != h) flow.coverage.Resize(w, h);
-  flow.coverage.Fill(0);
-  flow.offsetX = flow.offsetY = 0;
-  flow.paperWidth = width;
-  flow.paperHeight = height;
+  if (flow.coverage.width != w || flow.coverage.height != h) {
+    flow.coverage.Resize(w, h);
+    flow.coverage.Fill(0);
+  }
+}
+
+void TFlowImage::ForgetBlocks(Area a) {
+  if (blockKnown.empty() || colour.pixels != knownBits || !colour.ClipArea(a)) return;
+  for (int32_t r = a.y >> 5; r <= (a.bottom() - 1) >> 5 && r < blocksDown; ++r)
+    for (int32_t c = a.x >> 5; c <= (a.right() - 1) >> 5 && c < blocksAcross; ++c)
+      blockKnown[size_t(c) + size_t(r) * size_t(blocksAcross)] = 0;
+}
+
+void TFlowImage::SyncWith(const CBlockVMTC* image) {
+  blocksRewritten = 0;
+  if (!colour.IsAllocated()) return;
+  const int32_t W = colour.width, H = colour.height;
+  const int32_t across = (W + 31) >> 5, down = (H + 31) >> 5;
+  const size_t n = size_t(across) * size_t(down);
+  if (W != knownWidth || H != knownHeight || colour.pixels != knownBits || blockKnown.size() != n) {
+    // A new buffer: nothing of it is known yet.
+    try {
+      blockKnown.assign(n, 0);
+      blockValue.assign(n, 0);
+      blocksAcross = across;
+      blocksDown = down;
+    } catch (const std::bad_alloc&) {
+      blockKnown.clear();
+      blockValue.clear();
+      blocksAcross = blocksDown = 0;
+    }
+    knownWidth = W;
+    knownHeight = H;
+    knownBits = colour.pixels;
+  }
+  const bool remember = !blockKnown.empty();
+  const bool clearCoverage = coverage.IsAllocated() && coverage.width == W && coverage.height == H;
+  const uint32_t outside = CBlockVMTC::kDefaultUniform;
+  const bool tiled = image && image->IsValid() && image->tileSize == 32;
+  // Rows of blocks are apart in memory and in the record: threads take them.
+  std::atomic<int32_t> rewritten{0};
+  const auto syncRow = [&](int32_t r) {
+    // A blank row of the image and a buffer row that holds its value already
+    // cost a look at each block's record.
+    if (remember && (!tiled || r >= image->tilesDown || image->RowBlank(r))) {
+      const uint32_t v = tiled && r < image->tilesDown ? image->BlankValue() : outside;
+      const int32_t inside = tiled && r < image->tilesDown ? image->tilesAcross : 0;
+      const bool rowInside = !tiled || r >= image->tilesDown || std::min(32, H - (r << 5)) <= image->height - (r << 5);
+      bool same = true;
+      for (int32_t c = 0; c < across && same; ++c) {
+        const size_t b = size_t(c) + size_t(r) * size_t(across);
+        // Blocks that reach past the image's right or bottom edge hold the outside value there.
+        const bool whole = c >= inside || (rowInside && std::min(32, W - (c << 5)) <= image->width - (c << 5));
+        const uint32_t want = c < inside ? v : outside;
+        same = blockKnown[b] && blockValue[b] == want && (whole || want == outside);
+      }
+      if (same) return;
+    }
+    for (int32_t c = 0; c < across; ++c) {
+      const Area block(c << 5, r << 5, std::min(32, W - (c << 5)), std::min(32, H - (r << 5)));
+      const bool inImage = tiled && c < image->tilesAcross && r < image->tilesDown;
+      TileDesc t;
+      if (inImage) t = image->TileView(c, r);
+      const int32_t tw = inImage ? std::min(t.validWidth, block.width) : 0;
+      const int32_t th = inImage ? std::min(t.validHeight, block.height) : 0;
+      // One value throughout: outside the image, or a tile without memory
+      // that fills the block or holds the outside value itself.
+      const bool uniform = !inImage || (!t.allocated && ((tw == block.width && th == block.height) || t.uniform == outside));
+      const uint32_t value = inImage ? t.uniform : outside;
+      const size_t b = size_t(c) + size_t(r) * size_t(across);
+      if (uniform && remember && blockKnown[b] && blockValue[b] == value) continue;
+      for (int32_t j = 0; j < block.height; ++j) {
+        uint32_t* row = colour.Row(block.y + j) + block.x;
+        int32_t done = 0;
+        if (j < th) {
+          if (t.allocated) {
+            std::memcpy(row, image->TileRow(t, j), size_t(tw) * 4);
+          } else {
+            std::fill_n(row, tw, t.uniform);
+          }
+          done = tw;
+        }
+        std::fill(row + done, row + block.width, uniform ? value : outside);
+        if (clearCoverage) std::memset(coverage.Row(block.y + j) + block.x, 0, size_t(block.width));
+      }
+      if (remember) {
+        blockKnown[b] = uniform ? 1 : 0;
+        blockValue[b] = value;
+      }
+      rewritten.fetch_add(1, std::memory_order_relaxed);
+    }
+  };
+  if (int64_t(W) * H >= kThreadedSyncPixels) {
+    corePool().Run(down, syncRow);
+  } else {
+    for (int32_t r = 0; r < down; ++r) syncRow(r);
+  }
+  blocksRewritten = rewritten.load();
+  if (!clearCoverage && coverage.IsAllocated()) coverage.Fill(0);
+  ClearTouched();
 }
 
 void TFlowImage::MarkTouched(Area a) {
@@ -150,6 +257,7 @@ void TFlowImage::MarkTouched(Area a) {
   for (int32_t r = a.y >> 5; r <= (a.bottom() - 1) >> 5; ++r)
     for (int32_t c = a.x >> 5; c <= (a.right() - 1) >> 5; ++c) touched[size_t(c + r * touchedAcross)] = 1;
   anyTouched = true;
+  ForgetBlocks(a);
 }
 
 void TFlowImage::ClearTouched() {
@@ -165,6 +273,8 @@ void TPaper::commitFlowRect(TFlowImage& flow, int32_t layer, bool commit, Area r
     flow.ClearTouched();
     return;
   }
+  // What a tool drew here, and what is written or reloaded, is no longer one known value.
+  flow.ForgetBlocks(rect);
   if (commit && flow.AnyTouched()) {
     // Only the blocks the stroke changed differ from the layer.
     int32_t freed = 0;
@@ -199,11 +309,20 @@ void TPaper::commitFlowRect(TFlowImage& flow, int32_t layer, bool commit, Area r
 void TPaper::commitFlow(TFlowImage& flow, int32_t layer, bool commit) {
   CLayerData* l = layers.At(layer);
   if (l && l->pixels && flow.colour.IsAllocated()) {
-    const Area all(0, 0, std::min(flow.colour.width, l->pixels->width), std::min(flow.colour.height, l->pixels->height));
     if (commit) {
+      const Area all(0, 0, std::min(flow.colour.width, l->pixels->width),
+                     std::min(flow.colour.height, l->pixels->height));
       l->pixels->WriteFrom(flow.colour, {0, 0}, 255, all);
+      flow.ForgetBlocks(all);
+    } else if (flow.colour.width >= l->pixels->width && flow.colour.height >= l->pixels->height) {
+      // Back to the layer: only the blocks that differ from it are read again.
+      flow.SyncWith(l->pixels.get());
+      return;
     } else {
+      const Area all(0, 0, std::min(flow.colour.width, l->pixels->width),
+                     std::min(flow.colour.height, l->pixels->height));
       l->pixels->ReadInto(flow.colour, {0, 0}, false, 255, all);
+      flow.ForgetBlocks(all);
     }
   }
   flow.coverage.Fill(0);
@@ -259,22 +378,153 @@ void TPaper::recomposeRect(Area rect, bool overlay) {
     phase = p;
     dissolving = true;
   }
-  for (int32_t y = rect.y; y < rect.bottom();) {
-    const int32_t next = banded ? y + kBand - int32_t((int64_t(y) + phase) % kBand) : rect.bottom();
-    const Area band(rect.x, y, rect.width, std::min(next, rect.bottom()) - y);
-    y = band.bottom();
+  const int32_t firstEnd = banded ? rect.y + kBand - int32_t((int64_t(rect.y) + phase) % kBand) : rect.bottom();
+  const int32_t bands = firstEnd >= rect.bottom() ? 1 : 1 + (rect.bottom() - firstEnd + kBand - 1) / kBand;
+  const auto bandAt = [&](int32_t b) {
+    const int32_t top = b == 0 ? rect.y : firstEnd + (b - 1) * kBand;
+    const int32_t bottom = b == 0 ? std::min(firstEnd, rect.bottom()) : std::min(top + kBand, rect.bottom());
+    return Area(rect.x, top, rect.width, bottom - top);
+  };
+  const auto source = [](const Visible& v, const Area& band) {
+    return Area(band.x + v.layer->offsetX, band.y + v.layer->offsetY, band.width, band.height);
+  };
+  // Each layer over one band; `params` may carry a random state of the band's own.
+  const auto composeLayer = [&](const Visible& v, const Area& band, const ComposeParams& params) {
+    if (v.fromFlow) {
+      composeBuffer(compositeImage, {band.x, band.y}, strokeFlow->colour, source(v, band), params);
+    } else {
+      composeImage(compositeImage, {band.x, band.y}, *v.layer->pixels, source(v, band), params);
+    }
+  };
+  // The band's rows lie a paper width apart: asking for each row's first
+  // lines at once lets their misses overlap instead of queueing.
+  const auto startBand = [&](const Area& band) {
+    for (int32_t y = band.y; y < band.bottom(); ++y) {
+      const char* p = reinterpret_cast<const char*>(compositeImage.Row(y) + band.x);
+      __builtin_prefetch(p, 1);
+      __builtin_prefetch(p + 64, 1);
+    }
     compositeImage.FillMasked(band, paperColor, 0x00FFFFFFu);
-    for (const Visible& v : visible) {
-      const CLayerData& l = *v.layer;
-      const Area src(band.x + l.offsetX, band.y + l.offsetY, band.width, band.height);
-      if (v.fromFlow) {
-        composeBuffer(compositeImage, {band.x, band.y}, strokeFlow->colour, src, v.params);
-      } else {
-        composeImage(compositeImage, {band.x, band.y}, *l.pixels, src, v.params);
-      }
+  };
+  const auto draws = [&](const Visible& v, const Area& band) {
+    return v.fromFlow ? composeBufferDraws(compositeImage, {band.x, band.y}, strokeFlow->colour, source(v, band), v.params)
+                      : composeDraws(compositeImage, {band.x, band.y}, *v.layer->pixels, source(v, band), v.params);
+  };
+  // Threads take bands when there is enough to share: each band starts every
+  // dissolving layer's generator where the bands above it leave it.
+  const int64_t work = int64_t(rect.width) * rect.height * int64_t(visible.size() + 1);
+  std::vector<RandomState> starts;  // band × dissolving layer
+  std::vector<int32_t> drawing;     // the entries of visible that draw numbers
+  bool threaded = bands > 1 && work >= kThreadedComposeWork && corePool().Threads() > 1;
+  if (threaded) {
+    try {
+      for (size_t i = 0; i < visible.size(); ++i)
+        if (visible[i].params.dissolve) drawing.push_back(int32_t(i));
+      starts.resize(size_t(bands) * drawing.size());
+    } catch (const std::bad_alloc&) {
+      threaded = false;
     }
   }
+  if (!threaded) {
+    for (int32_t b = 0; b < bands; ++b) {
+      const Area band = bandAt(b);
+      startBand(band);
+      for (const Visible& v : visible) composeLayer(v, band, v.params);
+    }
+  } else {
+    for (size_t k = 0; k < drawing.size(); ++k) {
+      const Visible& v = visible[size_t(drawing[k])];
+      RandomState r = *v.params.random;
+      for (int32_t b = 0; b < bands; ++b) {
+        starts[size_t(b) * drawing.size() + k] = r;
+        r.Skip(uint64_t(draws(v, bandAt(b))));
+      }
+    }
+    corePool().Run(bands, [&](int32_t b) {
+      const Area band = bandAt(b);
+      startBand(band);
+      size_t k = 0;
+      for (size_t i = 0; i < visible.size(); ++i) {
+        const Visible& v = visible[i];
+        if (k < drawing.size() && size_t(drawing[k]) == i) {
+          RandomState r = starts[size_t(b) * drawing.size() + k++];
+          ComposeParams params = v.params;
+          params.random = &r;
+          composeLayer(v, band, params);
+        } else {
+          composeLayer(v, band, v.params);
+        }
+      }
+    });
+  }
   if (overlay && gridShown) drawGrid(rect);
+}
+
+void TPaper::markCompositeStale(Area rect) {
+  if (!clipArea(rect, {width, height})) return;
+  const int32_t across = (width + (1 << kStaleShift) - 1) >> kStaleShift;
+  const int32_t down = (height + (1 << kStaleShift) - 1) >> kStaleShift;
+  if (across != staleAcross || down != staleDown) {
+    // A paper of another size: what was stale is composed first.
+    settleComposite();
+    try {
+      staleBlocks.assign(size_t(across) * size_t(down), 0);
+      staleAcross = across;
+      staleDown = down;
+    } catch (const std::bad_alloc&) {
+      staleBlocks.clear();
+      staleAcross = staleDown = 0;
+    }
+  }
+  const Bounds b = rect.bounds();
+  if (!staleBlocks.empty())
+    for (int32_t r = b.top >> kStaleShift; r <= (b.bottom - 1) >> kStaleShift; ++r)
+      std::fill_n(staleBlocks.begin() + ptrdiff_t(r) * staleAcross + (b.left >> kStaleShift),
+                  ((b.right - 1) >> kStaleShift) - (b.left >> kStaleShift) + 1, uint8_t(1));
+  stale = unite(stale, b);
+}
+
+void TPaper::settleComposite() const {
+  if (stale.empty()) return;
+  const Bounds b = stale;
+  stale = {};
+  unshown = unite(unshown, b);
+  // The composite is a picture of the layers kept for the screen: bringing
+  // it up to date changes nothing a reader of the paper could tell apart.
+  TPaper& self = const_cast<TPaper&>(*this);
+  if (staleBlocks.empty()) {
+    self.recomposeRect(Area(b), true);
+    return;
+  }
+  // Runs of stale blocks along a row of blocks, carried down while the rows
+  // below hold the same run: one rectangle each.
+  const int32_t side = 1 << kStaleShift;
+  const int32_t lastRow = (b.bottom - 1) >> kStaleShift;
+  const auto rowAt = [&](int32_t r) { return staleBlocks.data() + ptrdiff_t(r) * staleAcross; };
+  for (int32_t r = b.top >> kStaleShift; r <= lastRow; ++r) {
+    uint8_t* row = rowAt(r);
+    for (int32_t c = b.left >> kStaleShift; c <= (b.right - 1) >> kStaleShift; ++c) {
+      if (!row[c]) continue;
+      int32_t e = c;
+      while (e + 1 < staleAcross && row[e + 1]) ++e;
+      int32_t bottom = r;
+      while (bottom < lastRow && std::all_of(rowAt(bottom + 1) + c, rowAt(bottom + 1) + e + 1, [](uint8_t v) { return v; }))
+        ++bottom;
+      for (int32_t k = r; k <= bottom; ++k) std::fill(rowAt(k) + c, rowAt(k) + e + 1, uint8_t(0));
+      const Area run(Bounds{std::max(c * side, b.left), std::max(r * side, b.top), std::min((e + 1) * side, b.right),
+                            std::min((bottom + 1) * side, b.bottom)});
+      self.recomposeRect(run, true);
+      c = e;
+    }
+  }
+}
+
+void TPaper::presentChanges() {
+  settleComposite();
+  if (unshown.empty()) return;
+  const Area shown(unshown);
+  unshown = {};
+  invalidatePaperRect(shown);
 }
 
 void TPaper::recomposeAll(bool overlay) {
@@ -311,6 +561,53 @@ void TPaper::updateLayerThumb(bool skipThumb, int32_t layer, Area rect) {
                          scaled(int64_t(rect.x) + rect.width, t.width, width, 3),
                          scaled(int64_t(rect.y) + rect.height, t.height, height, 3)});
   l->pixels->RenderReduced(l->thumbnail, l->thumbnail.area(), Area(l->offsetX, l->offsetY, width, height), &part);
+}
+
+std::vector<Area> TPaper::strokeThumbRuns(int32_t layer, const TFlowImage& flow) const {
+  const CLayerData* l = layers.At(layer);
+  std::vector<Area> runs;
+  if (!l || !l->pixels || !l->thumbnail.IsAllocated() || width <= 0 || height <= 0 || !flow.AnyTouched()) return runs;
+  const TMTC& t = l->thumbnail;
+  const CBlockVMTC& img = *l->pixels;
+  // Where each thumbnail pixel reads, as RenderReduced places its boxes over
+  // the paper, clamped into the image as its reads are.
+  const int64_t stepX = int64_t(width) * 1024 / t.width, stepY = int64_t(height) * 1024 / t.height;
+  const int64_t boxW = width / t.width + 1, boxH = height / t.height + 1;
+  const auto reads = [&](int32_t i, int32_t j) {
+    const int64_t sx = l->offsetX + ((stepX * i) >> 10), sy = l->offsetY + ((stepY * j) >> 10);
+    const int64_t x0 = std::clamp<int64_t>(sx, 0, img.width - 1), x1 = std::clamp<int64_t>(sx + boxW - 1, 0, img.width - 1);
+    const int64_t y0 = std::clamp<int64_t>(sy, 0, img.height - 1), y1 = std::clamp<int64_t>(sy + boxH - 1, 0, img.height - 1);
+    for (int64_t r = y0 >> 5; r <= y1 >> 5 && r < flow.touchedDown; ++r)
+      for (int64_t c = x0 >> 5; c <= x1 >> 5 && c < flow.touchedAcross; ++c)
+        if (flow.Touched(int32_t(c), int32_t(r))) return true;
+    return false;
+  };
+  try {
+    for (int32_t j = 0; j < t.height; ++j)
+      for (int32_t i = 0; i < t.width;) {
+        if (!reads(i, j)) {
+          ++i;
+          continue;
+        }
+        int32_t e = i + 1;
+        while (e < t.width && reads(e, j)) ++e;
+        runs.push_back(Area(i, j, e - i, 1));
+        i = e;
+      }
+  } catch (const std::bad_alloc&) {
+    runs.clear();
+  }
+  // Nothing read a touched block: an empty run list would mean everything.
+  if (runs.empty()) runs.push_back(Area());
+  return runs;
+}
+
+void TPaper::renderThumbRuns(int32_t layer, const std::vector<Area>& runs) {
+  CLayerData* l = layers.At(layer);
+  if (!l || !l->pixels || !l->thumbnail.IsAllocated() || width <= 0 || height <= 0) return;
+  for (const Area& run : runs)
+    if (!run.empty())
+      l->pixels->RenderReduced(l->thumbnail, l->thumbnail.area(), Area(l->offsetX, l->offsetY, width, height), &run);
 }
 
 void TPaper::drawGrid(Area rect) {

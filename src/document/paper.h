@@ -57,9 +57,27 @@ class TFlowImage {
   void ClearTouched();
   int32_t touchedAcross = 0, touchedDown = 0;
 
+  // Makes the buffer hold `image` (none: nothing) with transparent white
+  // beyond it, and no coverage. The buffer remembers which of its 32 × 32
+  // blocks hold one value throughout, so only blocks that differ are
+  // rewritten: binding a large, mostly empty layer costs what it holds.
+  // Whatever writes the buffer outside the paper's flow operations marks
+  // what it wrote (MarkTouched) or forgets it (ForgetBlocks).
+  void SyncWith(const CBlockVMTC* image);
+  void ForgetBlocks(Area a);
+  // Blocks rewritten by the last SyncWith, for tests and benchmarks.
+  int32_t blocksRewritten = 0;
+
  private:
   std::vector<uint8_t> touched;
   bool anyTouched = false;
+  // Per block: 1 when it holds blockValue throughout.
+  std::vector<uint8_t> blockKnown;
+  std::vector<uint32_t> blockValue;
+  int32_t blocksAcross = 0, blocksDown = 0;
+  // The buffer the record describes; another one is not known at all.
+  const uint8_t* knownBits = nullptr;
+  int32_t knownWidth = 0, knownHeight = 0;
 };
 
 class TPaper {
@@ -92,8 +110,28 @@ class TPaper {
   // Composition and display.
   void recomposeRect(Area rect, bool overlay);
   void recomposeAll(bool overlay);
+  // Painting runs ahead of the screen: a stroke marks what it changed and
+  // the composite there is rebuilt once, when somebody looks (composite(),
+  // the window's frame), not after every segment.
+  void markCompositeStale(Area rect);
+  // Rebuilds whatever is stale; the window still has to be shown it.
+  void settleComposite() const;
+  // The composite with every layer as it stands.
+  const TTC& composite() const {
+    settleComposite();
+    return compositeImage;
+  }
+  // The window's frame: settles the composite and invalidates what changed
+  // since the last frame.
+  void presentChanges();
+  bool compositeStale() const { return !stale.empty(); }
   void refreshLayerContent(int32_t layer, bool thumbnail);
   void updateLayerThumb(bool skipThumb, int32_t layer, Area rect);
+  // A stroke's part of that: the runs of thumbnail pixels whose boxes read a
+  // block the stroke touched (asked before the commit forgets them); none
+  // when the stroke marked no blocks and its whole rectangle is to be rendered.
+  std::vector<Area> strokeThumbRuns(int32_t layer, const TFlowImage& flow) const;
+  void renderThumbRuns(int32_t layer, const std::vector<Area>& runs);
   void drawToWindow(int32_t left, int32_t bottom, int32_t right, int32_t top);
   // Whether the composite may be stretched to the window without smoothing.
   bool directPaintAllowed() const;
@@ -283,6 +321,8 @@ class TPaper {
   // Resamples the composite into the view image.
   CScaleImageTMTC viewScaler;
 
+  // Read it through composite() unless nothing can be stale: a running or
+  // replayed stroke leaves its rectangles to be composed later.
   TTC compositeImage;
   TTC viewImage;
   TMTC previewImage;
@@ -325,7 +365,16 @@ class TPaper {
   void setSelectionFlags(int32_t flags);
   bool applyMaskUndo(UndoEntry& entry, bool isUndo);
   void refreshWholeLayer(TFlowImage& flow, int32_t layer);
+  // The buffer at the size of the largest layer image.
+  void sizeFlow(TFlowImage& flow);
   void afterStructureChange(TFlowImage& flow);
+  // The same when the composite changed only inside `changed` (paper pixels).
+  void afterStructureChange(TFlowImage& flow, Bounds changed);
+  // Where a layer can show on the paper: its occupied region, or its whole
+  // extent for the oldest drawings' inks, which ignore alpha.
+  Bounds footprint(const CLayerData& l) const;
+  // After visibility flags changed from `before`: recomposes where it shows.
+  void afterVisibilityChange(const std::vector<uint8_t>& before);
   void reactTo(TFlowImage& flow, const UndoOutcome& outcome, bool isUndo);
   bool applyLayerTransform(CLayerData& l, int code);
   void applyAttributeBlock(CLayerData& l, std::span<const uint8_t> attributes, const std::string* layerName);
@@ -336,6 +385,13 @@ class TPaper {
 
   std::unique_ptr<PaperEventHook> events;
   std::unique_ptr<PaperUndoHook> undo;
+  // Paper pixels to recompose, as 32 × 32 blocks and their bounds (a
+  // stroke's bounding box holds far more than it touched), and recomposed
+  // ones the window has not been shown.
+  static constexpr int32_t kStaleShift = 5;
+  mutable std::vector<uint8_t> staleBlocks;
+  mutable int32_t staleAcross = 0, staleDown = 0;
+  mutable Bounds stale{}, unshown{};
   void drawGrid(Area rect);
   void presentDirect(Area r, int num, int den);
   // The view image at the window's client size; false without a window.

@@ -140,13 +140,41 @@ void TPaper::refreshWholeLayer(TFlowImage& flow, int32_t layer) {
 
 // After layers came, went or moved: the flow image is rebuilt for the current
 // layer and the whole composite follows.
-void TPaper::afterStructureChange(TFlowImage& flow) {
+void TPaper::afterStructureChange(TFlowImage& flow) { afterStructureChange(flow, Bounds{0, 0, width, height}); }
+
+void TPaper::afterStructureChange(TFlowImage& flow, Bounds changed) {
   layers.FixCurrent();
-  resetFlow(flow);
+  // Binding rewrites every block that differs from the current layer, so the
+  // buffer needs no clearing first, only its size.
+  sizeFlow(flow);
   flow.boundLayer = -1;
-  loadLayerToFlow(flow, layers.Current(), true);
-  recomposeAll(true);
+  if (!loadLayerToFlow(flow, layers.Current(), true)) resetFlow(flow);
+  const Area r(intersect(changed, Bounds{0, 0, width, height}));
+  if (!r.empty()) recomposeRect(r, true);
+  invalidateCanvas();
   layersChanged();
+}
+
+Bounds TPaper::footprint(const CLayerData& l) const {
+  if (!l.pixels) return {};
+  if (drawGeneration == DrawGeneration::Legacy) return intersect(l.Extent(), Bounds{0, 0, width, height});
+  Bounds b{};
+  for (int i = 0; i < l.pixels->OccupiedCount(); ++i) {
+    const Bounds& o = l.pixels->Occupied()[i];
+    b = unite(b, intersect(Bounds{o.left - l.offsetX, o.top - l.offsetY, o.right - l.offsetX, o.bottom - l.offsetY},
+                           Bounds{0, 0, width, height}));
+  }
+  return b;
+}
+
+void TPaper::afterVisibilityChange(const std::vector<uint8_t>& before) {
+  Bounds changed{};
+  for (int32_t i = 0; i < layers.Count(); ++i) {
+    const CLayerData& l = *layers.At(i);
+    if (size_t(i) >= before.size() || (before[size_t(i)] != 0) != (l.visible != 0)) changed = unite(changed, footprint(l));
+  }
+  if (!changed.empty()) recomposeRect(Area(changed), true);
+  invalidateCanvas();
 }
 
 bool TPaper::applyLayerTransform(CLayerData& l, int code) {
@@ -362,7 +390,7 @@ int32_t TPaper::insertLayerAt(TFlowImage& flow, int32_t index, bool record, bool
   if (legacy || (colour >> 24) != 0) {
     afterStructureChange(flow);
   } else {
-    resetFlow(flow);
+    sizeFlow(flow);
     loadLayerToFlow(flow, at, true);
     invalidateCanvas();
     layersChanged();
@@ -373,6 +401,8 @@ int32_t TPaper::insertLayerAt(TFlowImage& flow, int32_t index, bool record, bool
 bool TPaper::deleteLayer(TFlowImage& flow, int32_t layer, bool record) {
   if (!layers.IsValid(layer) || layers.Count() <= 1) return false;
   if (record) recordEvent(PaperOp::DeleteLayer, packetOf(PaperOp::DeleteLayer).u16(uint32_t(layer)).u16(uint32_t(layer)));
+  // The composite changes only where the layer showed.
+  const Bounds changed = footprint(*layers.At(layer));
   UndoEntry e;
   e.layerIndex = layer;
   e.layerId = layers.IdAt(layer);
@@ -382,7 +412,7 @@ bool TPaper::deleteLayer(TFlowImage& flow, int32_t layer, bool record) {
   // The undo manager keeps the layer; without one it goes here.
   pushUndo(PaperOp::DeleteLayer, std::move(e), record);
   markModified();
-  afterStructureChange(flow);
+  afterStructureChange(flow, changed);
   return true;
 }
 
@@ -416,7 +446,7 @@ int32_t TPaper::duplicateLayer(TFlowImage& flow, int32_t layer, bool record) {
     pushUndo(PaperOp::DuplicateLayer, std::move(e), record);
   }
   markModified();
-  afterStructureChange(flow);
+  afterStructureChange(flow, footprint(l));
   return at;
 }
 
@@ -437,7 +467,8 @@ int32_t TPaper::moveLayer(TFlowImage& flow, int32_t layer, int32_t newIndex, boo
     pushUndo(PaperOp::MoveLayer, std::move(e), record);
   }
   markModified();
-  afterStructureChange(flow);
+  // Only where the moved layer shows does the order of layers matter.
+  afterStructureChange(flow, footprint(*layers.At(at)));
   return at;
 }
 
@@ -473,6 +504,8 @@ bool TPaper::mergeDownWithMode(TFlowImage& flow, int32_t layer, int kind, bool r
   // The merged layer is made first: a failure leaves paper, stream and undo alone.
   std::unique_ptr<CLayerData> merged = layers.MergedCopy(lower, layer, kind);
   if (!merged) return false;
+  // Where neither layer shows, neither does the merged one.
+  const Bounds changed = unite(footprint(*layers.At(lower)), footprint(*layers.At(layer)));
   if (record) {
     EventPacket p = packetOf(op);
     p.u16(uint32_t(layer)).u16(0);
@@ -490,7 +523,7 @@ bool TPaper::mergeDownWithMode(TFlowImage& flow, int32_t layer, int kind, bool r
   layers.Renumber();
   pushUndo(op, std::move(e), record);
   markModified();
-  afterStructureChange(flow);
+  afterStructureChange(flow, changed);
   return true;
 }
 
@@ -585,9 +618,10 @@ bool TPaper::showOnly(int32_t layer, bool record) {
     e.visibility = layers.VisibleFlags();
     pushUndo(PaperOp::ShowOnly, std::move(e), record);
   }
+  const std::vector<uint8_t> before = layers.VisibleFlags();
   layers.ShowOnly(layer);
   markModified();
-  recomposeAll(true);
+  afterVisibilityChange(before);
   layersChanged();
   return true;
 }
@@ -605,9 +639,10 @@ bool TPaper::showAll(bool value, bool record) {
     e.visibility = layers.VisibleFlags();
     pushUndo(PaperOp::ShowHideAll, std::move(e), record);
   }
+  const std::vector<uint8_t> before = layers.VisibleFlags();
   layers.SetAllVisible(value ? 1 : 0);
   markModified();
-  recomposeAll(true);
+  afterVisibilityChange(before);
   layersChanged();
   return true;
 }
@@ -622,9 +657,10 @@ bool TPaper::invertVisibility(bool record) {
     e.visibility = layers.VisibleFlags();
     pushUndo(PaperOp::InvertVisibility, std::move(e), record);
   }
+  const std::vector<uint8_t> before = layers.VisibleFlags();
   layers.InvertVisibility();
   markModified();
-  recomposeAll(true);
+  afterVisibilityChange(before);
   layersChanged();
   return true;
 }

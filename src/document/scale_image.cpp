@@ -7,6 +7,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "platform/worker_pool.h"
+
 namespace vl {
 namespace {
 
@@ -215,6 +217,23 @@ struct LayerOut {
 
 inline uint32_t opaque(uint32_t colour) { return 0xFF000000u | (colour & 0x00FFFFFFu); }
 
+// Runs fn(band) over bands of rows of `a`, on the core's threads when there
+// are enough pixels to share; every row comes out the same either way.
+template <class Fn>
+void inBands(const Area& a, Fn&& fn) {
+  constexpr int32_t kRows = 16;
+  constexpr int64_t kShared = int64_t(1) << 16;
+  const int32_t bands = (a.height + kRows - 1) / kRows;
+  if (bands <= 1 || int64_t(a.width) * a.height < kShared) {
+    fn(a);
+    return;
+  }
+  corePool().Run(bands, [&](int32_t b) {
+    const int32_t top = a.y + b * kRows;
+    fn(Area(a.x, top, a.width, std::min(kRows, a.bottom() - top)));
+  });
+}
+
 // Cells of prepared footprints must stay inside the source.
 bool cellsInside(const ScaleCell* cells, int32_t n, int32_t limit) {
   for (int32_t i = 0; i < n; ++i)
@@ -365,8 +384,12 @@ bool CScaleImageTMTC::resampleCells(const ScaleCell* columns, const ScaleCell* r
   if (!src || !dst) return false;
   const TMTC& s = *src;
   BufferOut out{*dst};
-  return runCells4([&s](int32_t y) { return static_cast<const uint32_t*>(s.Row(y)); }, out, columns, rows, dest,
-                   emptyColour);
+  const auto rowOf = [&s](int32_t y) { return static_cast<const uint32_t*>(s.Row(y)); };
+  // Each row of the destination is its own: threads take bands of them.
+  inBands(dest, [&](const Area& band) {
+    runCells4(rowOf, out, columns, rows + (band.y - dest.y), band, emptyColour);
+  });
+  return true;
 }
 
 // ---- one channel ----
@@ -498,27 +521,29 @@ bool RenderRotatedSmooth(TMTC& view, const TMTC& composite, CScaleImageTMTC& sca
     cy.span = span;
     return pixel4Quad(rowOf, cx, cy);
   };
-  for (int32_t vy = viewArea.y; vy < viewArea.bottom(); ++vy) {
-    uint32_t* out = view.Row(vy);
-    const int64_t sx = scaled(viewArea.x, w), sy = scaled(vy, h);
-    int64_t u = sx * cosine - sy * sine, v = sx * sine + sy * cosine;
-    for (int32_t vx = viewArea.x; vx < viewArea.right(); ++vx, u += stepU, v += stepV) {
-      const int64_t x0 = ox + (u >> 16) - (side >> 1), y0 = oy + (v >> 16) - (side >> 1);
-      if (small && x0 >= 0 && y0 >= 0 && x0 + side <= limitX && y0 + side <= limitY) {
-        out[vx] = quadInside(x0, y0);
-        continue;
-      }
-      const ScaleCell cx = makeCell(x0, x0 + side, limitX);
-      const ScaleCell cy = makeCell(y0, y0 + side, limitY);
-      if (cx.count == 0 || cy.count == 0) {
-        out[vx] = bg;
-      } else if (cx.count <= 2 && cy.count <= 2) {
-        out[vx] = pixel4Quad(rowOf, cx, cy);
-      } else {
-        out[vx] = pixel4Any(rowOf, cx, cy);
+  inBands(viewArea, [&](const Area& band) {
+    for (int32_t vy = band.y; vy < band.bottom(); ++vy) {
+      uint32_t* out = view.Row(vy);
+      const int64_t sx = scaled(viewArea.x, w), sy = scaled(vy, h);
+      int64_t u = sx * cosine - sy * sine, v = sx * sine + sy * cosine;
+      for (int32_t vx = viewArea.x; vx < viewArea.right(); ++vx, u += stepU, v += stepV) {
+        const int64_t x0 = ox + (u >> 16) - (side >> 1), y0 = oy + (v >> 16) - (side >> 1);
+        if (small && x0 >= 0 && y0 >= 0 && x0 + side <= limitX && y0 + side <= limitY) {
+          out[vx] = quadInside(x0, y0);
+          continue;
+        }
+        const ScaleCell cx = makeCell(x0, x0 + side, limitX);
+        const ScaleCell cy = makeCell(y0, y0 + side, limitY);
+        if (cx.count == 0 || cy.count == 0) {
+          out[vx] = bg;
+        } else if (cx.count <= 2 && cy.count <= 2) {
+          out[vx] = pixel4Quad(rowOf, cx, cy);
+        } else {
+          out[vx] = pixel4Any(rowOf, cx, cy);
+        }
       }
     }
-  }
+  });
   return true;
 }
 
@@ -535,16 +560,18 @@ bool RenderRotatedNearest(const TMTC& composite, TMTC& view, double originX, dou
   const uint64_t limitX = uint64_t(composite.width) << 16, limitY = uint64_t(composite.height) << 16;
   const int32_t cx = view.width / 2, cy = view.height / 2;
   const uint32_t bg = opaque(background);
-  for (int32_t vy = viewArea.y; vy < viewArea.bottom(); ++vy) {
-    uint32_t* out = view.Row(vy);
-    const int64_t dx = int64_t(viewArea.x) - cx, dy = int64_t(vy) - cy;
-    int64_t px = ox + dx * a - dy * b;
-    int64_t py = oy + dx * b + dy * a;
-    for (int32_t vx = viewArea.x; vx < viewArea.right(); ++vx, px += a, py += b) {
-      // Negative positions wrap to huge unsigned values and fail the test as well.
-      out[vx] = uint64_t(px) < limitX && uint64_t(py) < limitY ? composite.Row(int32_t(py >> 16))[px >> 16] : bg;
+  inBands(viewArea, [&](const Area& band) {
+    for (int32_t vy = band.y; vy < band.bottom(); ++vy) {
+      uint32_t* out = view.Row(vy);
+      const int64_t dx = int64_t(viewArea.x) - cx, dy = int64_t(vy) - cy;
+      int64_t px = ox + dx * a - dy * b;
+      int64_t py = oy + dx * b + dy * a;
+      for (int32_t vx = viewArea.x; vx < viewArea.right(); ++vx, px += a, py += b) {
+        // Negative positions wrap to huge unsigned values and fail the test as well.
+        out[vx] = uint64_t(px) < limitX && uint64_t(py) < limitY ? composite.Row(int32_t(py >> 16))[px >> 16] : bg;
+      }
     }
-  }
+  });
   return true;
 }
 

@@ -107,9 +107,10 @@ void profileIndices(int32_t x0, int32_t n, float x, float dy2, float size, int32
 // 1 … 255, so that row lookups stay out of the pixel loop. The distance is
 // compared with the radius before it is divided by it, so a radius of 0
 // paints nothing.
-template <class RowOp>
-void airLoop(const Box& b, float x, float y, float size, const int32_t* profile, int32_t A16, RowOp&& rowOp) {
-  if (A16 <= 0) return;
+// The runs of the airbrush loop: fn(py, start, n, index) gets each run's
+// profile indices.
+template <class RunOp>
+void airRuns(const Box& b, float x, float y, float size, RunOp&& runOp) {
   constexpr int32_t kRun = 64;
   int32_t index[kRun];
   const float r2 = size * size;
@@ -120,18 +121,25 @@ void airLoop(const Box& b, float x, float y, float size, const int32_t* profile,
     const float half = std::sqrt(std::max(r2 - dy2, 0.0f));
     const int32_t from = std::max(b.x0, int32_t(std::floor(x - half)) - 1);
     const int32_t to = std::min(b.x1, int32_t(std::ceil(x + half)) + 1);
-    if (from >= to) continue;
-    auto op = rowOp(py);
     for (int32_t start = from; start < to; start += kRun) {
       const int32_t n = std::min(kRun, to - start);
       profileIndices(start, n, x, dy2, size, index);
-      for (int32_t i = 0; i < n; ++i) {
-        if (index[i] < 0) continue;
-        const int value = int((int64_t(profile[index[i]]) * A16) >> 32);
-        if (value > 0) op(start + i, value);
-      }
+      runOp(py, start, n, static_cast<const int32_t*>(index));
     }
   }
+}
+
+template <class RowOp>
+void airLoop(const Box& b, float x, float y, float size, const int32_t* profile, int32_t A16, RowOp&& rowOp) {
+  if (A16 <= 0) return;
+  airRuns(b, x, y, size, [&](int32_t py, int32_t start, int32_t n, const int32_t* index) {
+    auto op = rowOp(py);
+    for (int32_t i = 0; i < n; ++i) {
+      if (index[i] < 0) continue;
+      const int value = int((int64_t(profile[index[i]]) * A16) >> 32);
+      if (value > 0) op(start + i, value);
+    }
+  });
 }
 
 // The colour disc of the watercolour and the eraser: corners tested at
@@ -256,7 +264,7 @@ void readRowClamped(const CBlockVMTC& src, int32_t y, int32_t x0, int32_t count,
   while (j < count && x0 + j < w) {
     const int32_t x = x0 + j;
     const int32_t end = std::min({count, j + (32 - (x & 31)), j + (w - x)});
-    const TileDesc& t = *src.TileAt(x, y);
+    const TileDesc t = src.TileView(x >> 5, y >> 5);
     if (t.allocated) {
       const uint32_t* row = reinterpret_cast<const uint32_t*>(t.data) + ((y & 31) << 5);
       for (; j < end; ++j) out[j] = row[(x0 + j) & 31];
@@ -290,6 +298,71 @@ struct FadeBands {
     return d >= radius ? 255 : int32_t(d * 255 / radius);
   }
 };
+
+#if defined(__SSE2__)
+#define VL_AVX2 __attribute__((target("avx2")))
+
+// floor(num ÷ den) of non-negative integers below 2^53 whose quotient is at
+// most 255: the double quotient lies at least 1 ÷ den from the next integer,
+// far beyond its rounding, so its truncation is the integer one.
+VL_AVX2 inline __m128i quotient4(__m256d num, __m256d den) { return _mm256_cvttpd_epi32(_mm256_div_pd(num, den)); }
+
+VL_AVX2 inline __m256i load8(const int32_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+
+VL_AVX2 inline __m256d lanes4(__m256i x, int h) {
+  return _mm256_cvtepi32_pd(h ? _mm256_extracti128_si256(x, 1) : _mm256_castsi256_si128(x));
+}
+
+// lerp8(byte of c, byte of d, v) for the byte at `bits`.
+VL_AVX2 inline __m256i lerpByte8(__m256i c, __m256i d, __m256i tk, __m256i rest, int bits) {
+  const __m256i k255 = _mm256_set1_epi32(255);
+  const __m256i sc = _mm256_and_si256(_mm256_srli_epi32(c, bits), k255);
+  const __m256i dc = _mm256_and_si256(_mm256_srli_epi32(d, bits), k255);
+  return _mm256_srli_epi32(_mm256_add_epi32(_mm256_mullo_epi32(sc, tk), _mm256_mullo_epi32(dc, rest)), 23);
+}
+
+// The blur's colour and AlphaBlendCombine for up to eight pixels of a row
+// (`lanes` of them): value v (0: untouched), the box's alpha and
+// premultiplied sums, over n pixels.
+VL_AVX2 void blurCombine8(uint32_t* row, int32_t lanes, const int32_t* v8, const int32_t* sa, const int32_t* sr,
+                          const int32_t* sg, const int32_t* sb, int32_t n) {
+  const __m256i zero = _mm256_setzero_si256(), k = _mm256_set1_epi32(32897);
+  const __m256i rgbMask = _mm256_set1_epi32(0x00FFFFFF);
+  const __m256d box = _mm256_set1_pd(double(n)), times255 = _mm256_set1_pd(255.0);
+  const __m256i v = load8(v8), a = load8(sa);
+  const __m256i inRow = _mm256_cmpgt_epi32(_mm256_set1_epi32(lanes), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+  const __m256i active =
+      _mm256_and_si256(inRow, _mm256_and_si256(_mm256_cmpgt_epi32(v, zero), _mm256_cmpgt_epi32(a, zero)));
+  if (_mm256_testz_si256(active, active)) return;
+  // Lanes without alpha divide by one and are dropped below.
+  const __m256i safe = _mm256_blendv_epi8(_mm256_set1_epi32(1), a, active);
+  __m128i part[2];
+  for (int h = 0; h < 2; ++h) {
+    const __m256d alphaSum = lanes4(safe, h);
+    const __m128i ca = quotient4(lanes4(a, h), box);
+    const __m128i cr = quotient4(_mm256_mul_pd(lanes4(load8(sr), h), times255), alphaSum);
+    const __m128i cg = quotient4(_mm256_mul_pd(lanes4(load8(sg), h), times255), alphaSum);
+    const __m128i cb = quotient4(_mm256_mul_pd(lanes4(load8(sb), h), times255), alphaSum);
+    part[h] = _mm_or_si128(_mm_or_si128(_mm_slli_epi32(ca, 24), _mm_slli_epi32(cr, 16)),
+                           _mm_or_si128(_mm_slli_epi32(cg, 8), cb));
+  }
+  const __m256i c = _mm256_set_m128i(part[1], part[0]);
+  const __m256i d = _mm256_maskload_epi32(reinterpret_cast<const int*>(row), inRow);
+  // lerp8 of alpha and, unless v is full, of each colour byte.
+  const __m256i tk = _mm256_mullo_epi32(v, k), rest = _mm256_sub_epi32(_mm256_set1_epi32(8388735), tk);
+  const __m256i alphaOut = lerpByte8(c, d, tk, rest, 24);
+  __m256i rgb = _mm256_or_si256(
+      _mm256_or_si256(_mm256_slli_epi32(lerpByte8(c, d, tk, rest, 16), 16), _mm256_slli_epi32(lerpByte8(c, d, tk, rest, 8), 8)),
+      lerpByte8(c, d, tk, rest, 0));
+  rgb = _mm256_blendv_epi8(rgb, _mm256_and_si256(c, rgbMask), _mm256_cmpgt_epi32(v, _mm256_set1_epi32(254)));
+  // Nothing left to colour: the colour stays, alpha 0.
+  __m256i out = _mm256_or_si256(_mm256_slli_epi32(alphaOut, 24), rgb);
+  out = _mm256_blendv_epi8(out, _mm256_and_si256(d, rgbMask), _mm256_cmpeq_epi32(alphaOut, zero));
+  _mm256_maskstore_epi32(reinterpret_cast<int*>(row), active, out);
+}
+
+#undef VL_AVX2
+#endif
 
 template <bool Locked, class Writer, class Combine>
 void blurLoop(TFlowImage& flow, TStroke& s, const CBlockVMTC& src, const Box& b, float size, float x, float y,
@@ -334,6 +407,41 @@ void blurLoop(TFlowImage& flow, TStroke& s, const CBlockVMTC& src, const Box& b,
     const int64_t dy = (int64_t(py) << 16) + 32768 - Y16;
     uint32_t* row = flow.colour.Row(py);
     int32_t m = -1;  // the band of the previous pixel, none yet
+#if defined(__SSE2__)
+    if constexpr (!Locked && std::is_same_v<Writer, ChainWriter<false>> && std::is_same_v<Combine, AlphaBlendCombine>) {
+      if (sliding && simdLevel() == SimdLevel::Avx2) {
+        // The bands and boxes along the row first, eight pixels' colours
+        // and combines at a time after: the same arithmetic, pixel by pixel.
+        constexpr int32_t kRun = 64;
+        alignas(32) int32_t v8[kRun], sa[kRun], sr[kRun], sg[kRun], sb[kRun];
+        for (int32_t start = b.x0; start < b.x1; start += kRun) {
+          const int32_t count = std::min(kRun, b.x1 - start);
+          for (int32_t j = 0; j < count; ++j) {
+            const int32_t px = start + j;
+            const int64_t dx = (int64_t(px) << 16) + 32768 - X16;
+            const uint64_t d2 = uint64_t(dx * dx + dy * dy);
+            if (m < 0) {
+              m = bands.Band(d2);
+            } else {
+              while (d2 >= bands.from[m + 1]) ++m;
+              while (d2 < bands.from[m]) --m;
+            }
+            v8[j] = m < 255 ? mul8(255 - m, vmax) : 0;
+            sa[j] = box.a, sr[j] = box.r, sg[j] = box.g, sb[j] = box.b;
+            const int32_t i = px - b.x0;
+            if (i + 2 * k + 1 < columns) {
+              box.add(w.sums[i + 2 * k + 1]);
+              box.sub(w.sums[i]);
+            }
+          }
+          for (int32_t j = count; j < kRun; ++j) v8[j] = sa[j] = sr[j] = sg[j] = sb[j] = 0;
+          for (int32_t j = 0; j < count; j += 8)
+            blurCombine8(row + start + j, std::min(8, count - j), v8 + j, sa + j, sr + j, sg + j, sb + j, n);
+        }
+        continue;
+      }
+    }
+#endif
     for (int32_t px = b.x0; px < b.x1; ++px) {
       const int64_t dx = (int64_t(px) << 16) + 32768 - X16;
       const uint64_t d2 = uint64_t(dx * dx + dy * dy);
@@ -395,6 +503,7 @@ void buildLightnessCurve(TStroke& s) {
   const float grow = 1.0f + s.effect * 0.002f;
   const float e = s.kind == kBrushLighten ? 1.0f / grow : grow;
   for (int i = 0; i < kLightnessCurveSize; ++i) s.lightnessCurve[size_t(i)] = lightnessEntry(i, e);
+  lightnessShifts(s.lightnessCurve.data(), s.lightnessShift.data());
   constexpr size_t kBytes = (size_t(1) << kLightnessMemoBits) * sizeof(LightnessMemoEntry);
   if (!s.lightnessMemo) s.lightnessMemo = TryAlloc(kBytes);
   if (s.lightnessMemo) std::memset(s.lightnessMemo.get(), 0xFF, kBytes);
@@ -495,6 +604,208 @@ uint32_t lightnessTarget(uint32_t d, const int32_t* curve, const int32_t* straig
   }
   return out;
 }
+
+void lightnessShifts(const int32_t* curve, int32_t* shift) {
+  const int32_t* straight = straightLightnessCurve();
+  for (int32_t x = 0; x < kLightnessShiftSize; ++x) {
+    const int32_t i = (x * 2047) / 2040;
+    shift[x] = (curve[i] - straight[i]) * 255;
+  }
+}
+
+#if defined(__SSE2__)
+namespace {
+
+#define VL_AVX2 __attribute__((target("avx2")))
+
+// (a × b) >> shift of unsigned 32-bit lanes whose result fits 32 bits.
+VL_AVX2 inline __m256i mulShift(__m256i a, __m256i b, int shift) {
+  const __m256i even = _mm256_srli_epi64(_mm256_mul_epu32(a, b), shift);
+  const __m256i odd = _mm256_srli_epi64(_mm256_mul_epu32(_mm256_srli_epi64(a, 32), _mm256_srli_epi64(b, 32)), shift);
+  return _mm256_blend_epi32(even, _mm256_slli_epi64(odd, 32), 0xAA);
+}
+
+// trunc(a × 65536 ÷ b) for |a| ≤ 65536 and b > 0: the double quotient lies
+// at least 1 ÷ b from the next integer, far beyond its rounding, so its
+// truncation is the integer one.
+VL_AVX2 inline __m256i fixQuotient8(__m256i a, __m256i b) {
+  const __m256d k = _mm256_set1_pd(65536.0);
+  const __m128i lo = _mm256_cvttpd_epi32(_mm256_div_pd(_mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(a)), k),
+                                                       _mm256_cvtepi32_pd(_mm256_castsi256_si128(b))));
+  const __m128i hi = _mm256_cvttpd_epi32(_mm256_div_pd(_mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(a, 1)), k),
+                                                       _mm256_cvtepi32_pd(_mm256_extracti128_si256(b, 1))));
+  return _mm256_set_m128i(hi, lo);
+}
+
+VL_AVX2 inline __m256i clamp8(__m256i v, int lo, int hi) {
+  return _mm256_min_epi32(_mm256_max_epi32(v, _mm256_set1_epi32(lo)), _mm256_set1_epi32(hi));
+}
+
+// hueWeight of hues in −120° … 480° (16.16).
+VL_AVX2 inline __m256i hueWeight8(__m256i h) {
+  const __m256i k60 = _mm256_set1_epi32(kFix60), k180 = _mm256_set1_epi32(180 * kFixOne);
+  const __m256i k240 = _mm256_set1_epi32(240 * kFixOne);
+  __m256i w = _mm256_setzero_si256();
+  w = _mm256_blendv_epi8(w, _mm256_sub_epi32(k240, h), _mm256_cmpgt_epi32(k240, h));
+  w = _mm256_blendv_epi8(w, k60, _mm256_cmpgt_epi32(k180, h));
+  return _mm256_blendv_epi8(w, h, _mm256_cmpgt_epi32(k60, h));
+}
+
+// m1 and m2 of hlsBounds for lightness L in 0 … 255 × 65536.
+VL_AVX2 inline void hlsBounds8(__m256i L, __m256i s, __m256i& m1, __m256i& m2) {
+  const __m256i l = mulShift(L, _mm256_set1_epi32(8421505), 31);  // L ÷ 255
+  const __m256i ls = mulShift(l, s, 16);
+  const __m256i low = _mm256_add_epi32(l, ls);                      // fixMul(l, s + 1)
+  const __m256i high = _mm256_sub_epi32(_mm256_add_epi32(l, s), ls);  // l + s − fixMul(l, s)
+  m2 = _mm256_blendv_epi8(high, low, _mm256_cmpgt_epi32(_mm256_set1_epi32(32769), l));
+  m1 = _mm256_sub_epi32(_mm256_slli_epi32(l, 1), m2);
+}
+
+// clamp((v × 255) >> 16) of a non-negative v.
+VL_AVX2 inline __m256i hlsByteOf8(__m256i v) {
+  return _mm256_min_epi32(_mm256_srli_epi32(_mm256_mullo_epi32(v, _mm256_set1_epi32(255)), 16), _mm256_set1_epi32(255));
+}
+
+// The three channel bytes of hlsByte(m1, m2, w) for weights w0, w1, w2. Of
+// the three hues one weighs 60°, one nothing, and one `slope` between: the
+// first give m2 and m1 exactly, the last takes the whole formula.
+VL_AVX2 inline void hlsBytes8(__m256i m1, __m256i m2, __m256i slope, const __m256i w[3], __m256i out[3]) {
+  const __m256i full = _mm256_set1_epi32(kFix60), none = _mm256_setzero_si256();
+  const __m256i part = mulShift(mulShift(_mm256_sub_epi32(m2, m1), slope, 16), _mm256_set1_epi32(8947849), 29);
+  const __m256i b1 = hlsByteOf8(m1), b2 = hlsByteOf8(m2), bs = hlsByteOf8(_mm256_add_epi32(m1, part));
+  for (int c = 0; c < 3; ++c) {
+    __m256i b = _mm256_blendv_epi8(bs, b2, _mm256_cmpeq_epi32(w[c], full));
+    out[c] = _mm256_blendv_epi8(b, b1, _mm256_cmpeq_epi32(w[c], none));
+  }
+}
+
+// kByteFraction of byte lanes: v × 65536 ÷ 255 = 257 v + v ÷ 255.
+VL_AVX2 inline __m256i byteFraction8(__m256i v) {
+  return _mm256_sub_epi32(_mm256_add_epi32(_mm256_slli_epi32(v, 8), v),
+                          _mm256_cmpeq_epi32(v, _mm256_set1_epi32(255)));
+}
+
+// lightnessTarget of eight pixels.
+VL_AVX2 inline __attribute__((always_inline)) __m256i lightnessTarget8(__m256i d, const int32_t* shiftTable) {
+  const __m256i k255 = _mm256_set1_epi32(255), one = _mm256_set1_epi32(kFixOne);
+  const __m256i R = _mm256_and_si256(_mm256_srli_epi32(d, 16), k255);
+  const __m256i G = _mm256_and_si256(_mm256_srli_epi32(d, 8), k255);
+  const __m256i B = _mm256_and_si256(d, k255);
+  const __m256i rgb = _mm256_and_si256(d, _mm256_set1_epi32(0x00FFFFFF));
+  const __m256i fr = byteFraction8(R), fg = byteFraction8(G), fb = byteFraction8(B);
+  const __m256i mx = _mm256_max_epi32(R, _mm256_max_epi32(G, B)), mn = _mm256_min_epi32(R, _mm256_min_epi32(G, B));
+  const __m256i X = _mm256_max_epi32(fr, _mm256_max_epi32(fg, fb)), N = _mm256_min_epi32(fr, _mm256_min_epi32(fg, fb));
+  const __m256i grey = _mm256_cmpeq_epi32(mx, mn);
+  const __m256i sum = _mm256_add_epi32(X, N);
+  const __m256i half = _mm256_srai_epi32(sum, 1);
+  const __m256i lightness = _mm256_mullo_epi32(half, k255);
+  const __m256i index = _mm256_blendv_epi8(_mm256_srai_epi32(lightness, 13), _mm256_slli_epi32(mn, 3), grey);
+  const __m256i shift = _mm256_i32gather_epi32(shiftTable, index, 4);
+  // Greys: the grey of the moved lightness.
+  const __m256i greyByte = _mm256_srai_epi32(clamp8(_mm256_add_epi32(_mm256_slli_epi32(mn, 16), shift), 0, kFix255), 16);
+  const __m256i greyTarget = _mm256_mullo_epi32(greyByte, _mm256_set1_epi32(0x010101));
+  // Colours: saturation and hue, the bounds of both lightnesses, the bytes.
+  const __m256i delta = _mm256_blendv_epi8(_mm256_sub_epi32(X, N), one, grey);
+  const __m256i den = _mm256_blendv_epi8(_mm256_sub_epi32(_mm256_set1_epi32(2 * kFixOne), sum), sum,
+                                         _mm256_cmpgt_epi32(_mm256_set1_epi32(32769), half));
+  const __m256i S = fixQuotient8(delta, _mm256_blendv_epi8(den, one, grey));
+  const __m256i redMax = _mm256_cmpeq_epi32(R, mx);
+  const __m256i greenMax = _mm256_andnot_si256(redMax, _mm256_cmpeq_epi32(G, mx));
+  __m256i num = _mm256_sub_epi32(fr, fg), offset = _mm256_set1_epi32(4 * kFixOne);
+  num = _mm256_blendv_epi8(num, _mm256_sub_epi32(fb, fr), greenMax);
+  offset = _mm256_blendv_epi8(offset, _mm256_set1_epi32(2 * kFixOne), greenMax);
+  num = _mm256_blendv_epi8(num, _mm256_sub_epi32(fg, fb), redMax);
+  offset = _mm256_blendv_epi8(offset, _mm256_setzero_si256(), redMax);
+  __m256i H = _mm256_mullo_epi32(_mm256_add_epi32(fixQuotient8(num, delta), offset), _mm256_set1_epi32(60));
+  const __m256i k360 = _mm256_set1_epi32(kFix360), k120 = _mm256_set1_epi32(120 * kFixOne);
+  H = _mm256_add_epi32(H, _mm256_and_si256(_mm256_cmpgt_epi32(_mm256_setzero_si256(), H), k360));
+  __m256i h0 = _mm256_add_epi32(H, k120);
+  h0 = _mm256_sub_epi32(h0, _mm256_and_si256(_mm256_cmpgt_epi32(h0, k360), k360));
+  __m256i h2 = _mm256_sub_epi32(H, k120);
+  h2 = _mm256_add_epi32(h2, _mm256_and_si256(_mm256_cmpgt_epi32(_mm256_setzero_si256(), h2), k360));
+  const __m256i w[3] = {hueWeight8(h0), hueWeight8(H), hueWeight8(h2)};
+  const __m256i slope = _mm256_sub_epi32(_mm256_add_epi32(w[0], _mm256_add_epi32(w[1], w[2])), _mm256_set1_epi32(kFix60));
+  __m256i m1, m2, n1, n2;
+  hlsBounds8(lightness, S, m1, m2);
+  hlsBounds8(clamp8(_mm256_add_epi32(lightness, shift), 0, kFix255), S, n1, n2);
+  __m256i from[3], to[3];
+  hlsBytes8(m1, m2, slope, w, from);
+  hlsBytes8(n1, n2, slope, w, to);
+  const __m256i in[3] = {R, G, B};
+  __m256i colour = _mm256_setzero_si256();
+  for (int c = 0; c < 3; ++c)
+    colour = _mm256_or_si256(_mm256_slli_epi32(colour, 8),
+                             clamp8(_mm256_sub_epi32(_mm256_add_epi32(in[c], to[c]), from[c]), 0, 255));
+  const __m256i target = _mm256_blendv_epi8(colour, greyTarget, grey);
+  // No change of lightness, no change of colour.
+  return _mm256_blendv_epi8(target, rgb, _mm256_cmpeq_epi32(shift, _mm256_setzero_si256()));
+}
+
+// blendRGB(d, target, v) for v in 1 … 255, d itself where the target is d's colour.
+VL_AVX2 inline __attribute__((always_inline)) __m256i towardTarget8(__m256i d, __m256i target, __m256i v) {
+  const __m256i k255 = _mm256_set1_epi32(255), k = _mm256_set1_epi32(32897);
+  const __m256i alphaMask = _mm256_set1_epi32(int32_t(0xFF000000u));
+  const __m256i tk = _mm256_mullo_epi32(v, k), rest = _mm256_sub_epi32(_mm256_set1_epi32(8388735), tk);
+  __m256i mixed = _mm256_and_si256(d, alphaMask);
+  for (int shiftBits : {16, 8, 0}) {
+    const __m256i sc = _mm256_and_si256(_mm256_srli_epi32(target, shiftBits), k255);
+    const __m256i dc = _mm256_and_si256(_mm256_srli_epi32(d, shiftBits), k255);
+    const __m256i c = _mm256_srli_epi32(_mm256_add_epi32(_mm256_mullo_epi32(sc, tk), _mm256_mullo_epi32(dc, rest)), 23);
+    mixed = _mm256_or_si256(mixed, _mm256_slli_epi32(c, shiftBits));
+  }
+  const __m256i full = _mm256_or_si256(_mm256_and_si256(d, alphaMask), target);
+  mixed = _mm256_blendv_epi8(mixed, full, _mm256_cmpgt_epi32(v, _mm256_set1_epi32(254)));
+  return _mm256_blendv_epi8(mixed, d, _mm256_cmpeq_epi32(target, _mm256_and_si256(d, _mm256_set1_epi32(0x00FFFFFF))));
+}
+
+// One run of a burn or dodge row: pixel i of `row` takes strength
+// (profile[index[i]] × A16) >> 32 where index[i] ≥ 0 and that is positive.
+VL_AVX2 void lightnessRun8(uint32_t* row, const int32_t* index, int32_t n, const int32_t* profile, int32_t A16,
+                           const int32_t* shiftTable) {
+  const __m256i a16 = _mm256_set1_epi32(A16), zero = _mm256_setzero_si256();
+  for (int32_t i = 0; i + 8 <= n; i += 8) {
+    const __m256i idx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(index + i));
+    const __m256i inside = _mm256_cmpgt_epi32(idx, _mm256_set1_epi32(-1));
+    if (_mm256_testz_si256(inside, inside)) continue;
+    const __m256i p = _mm256_mask_i32gather_epi32(zero, profile, idx, inside, 4);
+    const __m256i v = mulShift(p, a16, 32);
+    const __m256i active = _mm256_cmpgt_epi32(v, zero);
+    if (_mm256_testz_si256(active, active)) continue;
+    const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + i));
+    const __m256i moved = towardTarget8(d, lightnessTarget8(d, shiftTable), v);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + i), _mm256_blendv_epi8(d, moved, active));
+  }
+}
+
+VL_AVX2 void lightnessTargetsRun8(const uint32_t* in, uint32_t* out, int32_t n, const int32_t* shift) {
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8)
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
+                        lightnessTarget8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i)), shift));
+  if (i < n) {
+    uint32_t a[8] = {}, b[8];
+    std::copy(in + i, in + n, a);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(b),
+                        lightnessTarget8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a)), shift));
+    std::copy(b, b + (n - i), out + i);
+  }
+}
+
+#undef VL_AVX2
+
+}  // namespace
+
+bool lightnessTargetsAvx2(const uint32_t* in, uint32_t* out, int32_t n, const int32_t* shift) {
+  if (simdLevel() != SimdLevel::Avx2) return false;
+  lightnessTargetsRun8(in, out, n, shift);
+  return true;
+}
+
+#else
+
+bool lightnessTargetsAvx2(const uint32_t*, uint32_t*, int32_t, const int32_t*) { return false; }
+
+#endif
 
 Size paintExtent(const TPaper& paper, const TFlowImage& flow, const TStroke& s) {
   const CLayerData* l = paper.layerAt(s.layerIndex);
@@ -744,6 +1055,24 @@ void lightnessDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float
   const int32_t A16 = unitFix(s.EffectiveOpacity(legacyOf(paper)) * alpha);
   const LightnessCombine combine{s.lightnessCurve.data(), straightLightnessCurve(),
                                  reinterpret_cast<LightnessMemoEntry*>(s.lightnessMemo.get())};
+#if defined(__SSE2__)
+  if (s.chain.plain() && simdLevel() == SimdLevel::Avx2) {
+    // Eight pixels at a time; the rest of each run as below.
+    const int32_t* profile = airProfile(s.airMap);
+    if (A16 <= 0) return;
+    airRuns(b, x, y, size, [&](int32_t py, int32_t start, int32_t n, const int32_t* index) {
+      uint32_t* row = flow.colour.Row(py) + start;
+      const int32_t whole = n / 8 * 8;
+      lightnessRun8(row, index, whole, profile, A16, s.lightnessShift.data());
+      for (int32_t i = whole; i < n; ++i) {
+        if (index[i] < 0) continue;
+        const int value = int((int64_t(profile[index[i]]) * A16) >> 32);
+        if (value > 0) row[i] = combine(row[i], 0u, value);
+      }
+    });
+    return;
+  }
+#endif
   withChainWriter(s.chain, [&](auto writer) {
     airLoop(b, x, y, size, airProfile(s.airMap), A16, [&](int32_t py) {
       uint32_t* row = flow.colour.Row(py);

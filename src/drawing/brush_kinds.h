@@ -81,4 +81,10 @@ struct LightnessCombine {
 // The straight curve (exponent 1), computed exactly as the stroke's are.
 const int32_t* straightLightnessCurve();
 
+// The stroke's lightness shifts (see TStroke::lightnessShift) of a curve.
+void lightnessShifts(const int32_t* curve, int32_t* shift);
+// lightnessTarget of n pixels, eight at a time: the AVX2 twin of the scalar
+// function, false (nothing done) where the processor lacks AVX2.
+bool lightnessTargetsAvx2(const uint32_t* in, uint32_t* out, int32_t n, const int32_t* shift);
+
 }  // namespace vl

@@ -192,6 +192,7 @@ void paintDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alp
   const Bounds box{int32_t(std::floor(x - size)) - 1, int32_t(std::floor(y - size)) - 1,
                    int32_t(std::ceil(x + size)) + 2, int32_t(std::ceil(y + size)) + 2};
   s.dabBounds = unite(s.dabBounds, box);
+  flow.ForgetBlocks(Area(box));
   switch (s.kind) {
     case kBrushPen: penDab(flow, s, size, alpha, y, x); break;
     case kBrushWatercolour: watercolourDab(paper, flow, s, size, alpha, y, x); break;
@@ -209,7 +210,15 @@ void paintDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alp
 void paintLegacyDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alpha, float pressure, float y,
                     float x) {
   if (!(size >= 0 && size < 1e5f && std::fabs(x) < 1e6f && std::fabs(y) < 1e6f)) return;
-  // Blur, eraser and blur 2 always reach the full width.
+  // Blur, eraser and blur 2 always reach the full width; the pen's line across
+  // the travel reaches its size.
+  const float reach = std::max(size, s.width);
+  if (reach < 1e5f) {
+    flow.ForgetBlocks(Area(Bounds{int32_t(std::floor(x - reach)) - 2, int32_t(std::floor(y - reach)) - 2,
+                                  int32_t(std::ceil(x + reach)) + 3, int32_t(std::ceil(y + reach)) + 3}));
+  } else {
+    flow.ForgetBlocks(flow.colour.area());
+  }
   switch (s.kind) {
     case kBrushPen: legacyPenDab(flow, s, size, alpha, y, x); break;
     case kBrushWatercolour: watercolourDab(paper, flow, s, size, alpha, y, x, WcSamples::Legacy); break;

@@ -63,6 +63,9 @@ const int32_t* airProfile(int airMap);
 
 // Burn and dodge lightness curve: (i / 2047)^e in 16.16.
 inline constexpr int kLightnessCurveSize = 2048;
+// The curve's change against the straight line, × 255, at each lightness
+// index lightness >> 13 (0 … 2040).
+inline constexpr int kLightnessShiftSize = 2041;
 
 // The smudge tip: a square of flow pixels captured around a dab position,
 // nearest edge pixels repeated where it leaves the image.
@@ -180,6 +183,7 @@ class TStroke {
   // Burn and dodge, built at the stroke's begin, and the targets the stroke
   // has found (emptied with each curve).
   std::array<int32_t, kLightnessCurveSize> lightnessCurve{};
+  std::array<int32_t, kLightnessShiftSize> lightnessShift{};
   Block lightnessMemo;
   // The blur's sliding column sums, kept from dab to dab.
   Block blurSums;

@@ -81,8 +81,8 @@ void RefreshStrokeRect(TPaper& paper, TFlowImage& flow, Area rect, TStroke& s) {
   const CLayerData* layer = paper.layerAt(s.layerIndex);
   const Area paperRect(rect.x - (layer ? layer->offsetX : 0), rect.y - (layer ? layer->offsetY : 0), rect.width,
                        rect.height);
-  paper.recomposeRect(paperRect, true);
-  paper.invalidatePaperRect(paperRect);
+  // Composed and shown when the window's next frame (or a reader) asks.
+  paper.markCompositeStale(paperRect);
 }
 
 Area EndStroke(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& session, bool record) {
@@ -102,23 +102,32 @@ Area EndStroke(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& sessi
   paper.reseedDissolve = false;
   // Undo keeps the layer's pixels from before the commit.
   if (record && changes) paper.pushStrokeUndo(s.layerIndex, rect);
+  Area paperRect;
+  if (layer) paperRect = Area(rect.x - layer->offsetX, rect.y - layer->offsetY, rect.width, rect.height);
+  // The thumbnail pixels that read what the stroke touched, found while the
+  // flow still knows it.
+  const std::vector<Area> thumbRuns =
+      layer && !rect.empty() ? paper.strokeThumbRuns(s.layerIndex, flow) : std::vector<Area>();
   // An empty stroke, or one whose layer is gone, still leaves the coverage
   // clean for the next one.
   paper.commitFlowRect(flow, s.layerIndex, true, rect);
   if (layer && !rect.empty()) paper.markModified();
   if (!layer || rect.empty()) return {};
-  Area paperRect(rect.x - layer->offsetX, rect.y - layer->offsetY, rect.width, rect.height);
-  // The composite already shows the committed pixels; only dissolving layers,
-  // drawn from a clock-seeded state while the stroke ran, are recomposed from
-  // their stored state so no such pattern stays on screen.
+  // What the segments marked is composed from the committed layer when it is
+  // next looked at. Dissolving layers, drawn from a clock-seeded state while
+  // the stroke ran, are recomposed from their stored state over the whole
+  // stroke, so no such pattern stays on screen.
   bool dissolving = false;
   for (int32_t i = 0; i < paper.layerCount(); ++i) {
     const CLayerData* l = paper.layerAt(i);
     dissolving = dissolving || (l->visible && l->opacity && l->dissolve);
   }
-  if (dissolving) paper.recomposeRect(paperRect, true);
-  paper.updateLayerThumb(false, s.layerIndex, paperRect);
-  paper.invalidatePaperRect(paperRect);
+  if (dissolving) paper.markCompositeStale(paperRect);
+  if (thumbRuns.empty()) {
+    paper.updateLayerThumb(false, s.layerIndex, paperRect);
+  } else {
+    paper.renderThumbRuns(s.layerIndex, thumbRuns);
+  }
   return paperRect;
 }
 

@@ -25,7 +25,8 @@ void AddStrokePoint(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& 
 // Commits the stroke into its layer; returns the changed rectangle in paper
 // coordinates (empty when nothing was drawn).
 Area EndStroke(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& session, bool record);
-// Rebuilds, recomposes and invalidates a rectangle given in layer pixels.
+// Rebuilds the flow colour of a rectangle given in layer pixels and marks
+// it for composing; the window shows it at its next frame.
 void RefreshStrokeRect(TPaper& paper, TFlowImage& flow, Area rect, TStroke& s);
 
 // Pointer input of a canvas window.

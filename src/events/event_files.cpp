@@ -230,7 +230,7 @@ int saveEventStream(const std::string& path, TPaper& paper, CEventMngr& events, 
   f.paperWidth = paper.width;
   f.paperHeight = paper.height;
   TMTC thumbnail;
-  const bool withThumbnail = reduceToThumbnail(paper.compositeImage, thumbnail);
+  const bool withThumbnail = reduceToThumbnail(paper.composite(), thumbnail);
   // The file's copy ends with the end-of-recording step; the live stream is
   // left alone, so the steps that redo can bring back survive the save.
   try {

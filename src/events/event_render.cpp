@@ -63,7 +63,7 @@ int HeadlessReplay::PlayToEnd(int32_t frameEvery, const std::function<bool(int32
 }
 
 bool compositeImageOf(const TPaper& paper, TMTC& out) {
-  const TTC& c = paper.compositeImage;
+  const TTC& c = paper.composite();
   if (!c.IsAllocated() || !out.Resize(c.width, c.height)) return false;
   for (int32_t y = 0; y < c.height; ++y) {
     const uint32_t* src = c.Row(y);
@@ -115,7 +115,7 @@ int renderEventFile(const std::string& eventFile, const std::string& outputFolde
   bool ok = compositeImageOf(replay.Paper(), picture) &&
             savePictureByExtension(stem + ".bmp", picture, replay.Paper().resolution, reason);
   TMTC thumbnail;
-  const bool haveThumbnail = reduceToThumbnail(replay.Paper().compositeImage, thumbnail);
+  const bool haveThumbnail = reduceToThumbnail(replay.Paper().composite(), thumbnail);
   file.current = file.version >= 16;
   file.scrambleThumbnail = file.version >= 16;
   ok = writeEventFile(stem + (file.current ? ".ve3" : ".ves"), file, haveThumbnail ? &thumbnail : nullptr) ==

@@ -206,7 +206,7 @@ FileError TileRunWriter::Write(const CBlockImage& image, const char magic[4], By
     packed.clear();
     for (; end < runs.size() && (packed.size() < kBatch || !runs[end].allocated); ++end)
       if (runs[end].allocated) packed.push_back(&runs[end]);
-    pool.Run(packed.size(), compressRun);
+    pool.Run(int32_t(packed.size()), compressRun);
     size_t k = 0;
     for (; r < end; ++r) {
       const TileRun& run = runs[r];
@@ -278,7 +278,7 @@ FileError readTileRuns(InputSource& in, uint64_t& at, const char magic[4], CBloc
   };
   auto flush = [&]() {
     if (pool) {
-      pool->Run(waiting, decode);
+      pool->Run(int32_t(waiting), decode);
     } else {
       for (size_t k = 0; k < waiting; ++k) decode(k);
     }

@@ -15,7 +15,7 @@
 
 #include "files/byte_io.h"
 #include "files/file_error.h"
-#include "files/worker_pool.h"
+#include "platform/worker_pool.h"
 #include "pixel/block_image.h"
 #include "platform/memory.h"
 

@@ -86,9 +86,11 @@ ImageChunk maskChunk(const CMaskData& m, Size paper) {
 
 // The composite reduced; the grid is no part of the picture.
 bool thumbnailBlock(TPaper& paper, std::vector<uint8_t>& block) {
+  // What painting left stale first, so none of it is composed with the grid below.
+  paper.settleComposite();
   if (paper.gridShown) paper.recomposeAll(false);
   TMTC thumbnail;
-  const bool made = reduceToThumbnail(paper.compositeImage, thumbnail);
+  const bool made = reduceToThumbnail(paper.composite(), thumbnail);
   if (paper.gridShown) paper.recomposeAll(true);
   return made && makeThumbnailBlock(thumbnail, paper.width, paper.height, 1, {}, block) == FileError::None;
 }
@@ -267,7 +269,9 @@ FileError writePaperFile(TPaper& paper, ByteSink& sink, const PaperSaveOptions& 
   if (!sink.Write(head, sizeof head)) return FileError::WriteFailed;
   if (withThumbnail && !sink.Write(thumbnail.data(), thumbnail.size())) return FileError::WriteFailed;
 
-  WorkerPool pool(options.threads);
+  // No count given: the core's pool, as many threads as the machine has.
+  WorkerPool own(std::max(options.threads, 1));
+  WorkerPool& pool = options.threads > 0 ? own : corePool();
   TileRunWriter runs(pool);
   for (int32_t i = 0; i < paper.layerCount(); ++i) {
     const CLayerData& l = *paper.layerAt(i);
@@ -359,7 +363,8 @@ FileError loadPaperFile(InputSource& in, TPaper& paper, TFlowImage& flow, const 
   paper.layers.Clear();
   paper.paperColor = h.paperColour & 0x00FFFFFFu;
 
-  WorkerPool pool(o.threads);
+  WorkerPool own(std::max(o.threads, 1));
+  WorkerPool& pool = o.threads > 0 ? own : corePool();
   PaperReader reader(in, paper, o, pool);
   std::vector<uint8_t> stream;
   EventBodyInfo eventInfo;
@@ -432,7 +437,7 @@ FileError loadPaperFile(InputSource& in, TPaper& paper, TFlowImage& flow, const 
 
   const int32_t current = paper.layers.IsValid(h.currentLayer) ? h.currentLayer : paper.layers.TopIndex();
   // Each layer's thumbnail comes from its own pixels alone.
-  pool.Run(size_t(paper.layerCount()), [&](size_t i) { paper.layerAt(int32_t(i))->RenderThumbnail(); });
+  pool.Run(paper.layerCount(), [&](int32_t i) { paper.layerAt(i)->RenderThumbnail(); });
   paper.resetFlow(flow);
   paper.layers.SetCurrent(current);
   paper.loadLayerToFlow(flow, current, true);

@@ -11,9 +11,13 @@
 #include "pixel/simd.h"
 #include "platform/strings.h"
 #include "platform/ui_services.h"
+#include "platform/worker_pool.h"
 
 namespace vl {
 namespace {
+
+// Samples from which a reduction shares its rows among the core's threads.
+constexpr uint64_t kSharedReduction = uint64_t(1) << 18;
 
 // Row tables shared by every tile view: tiles are stored top-down.
 template <int Size, int Bpp>
@@ -51,12 +55,58 @@ CBlockImage::CBlockImage(int32_t w, int32_t h, int32_t shift, int32_t bpp, uint3
 CBlockImage::~CBlockImage() { dropTiles(); }
 
 void CBlockImage::dropTiles() {
-  if (tiles) {
-    for (int32_t i = 0, n = TileCount(); i < n; ++i) FreeTile(tiles[i]);
-  }
-  tiles.reset();
+  if (rows) blankAll(defaultUniform);
+  rows.reset();
   tilesAcross = tilesDown = 0;
   valid = false;
+}
+
+void CBlockImage::blankAll(uint32_t value) {
+  for (int32_t r = 0; r < tilesDown; ++r) {
+    TileDesc* row = rowOf(r);
+    if (!row) continue;
+    for (int32_t c = 0; c < tilesAcross; ++c) FreeTile(row[c]);
+    delete[] row;
+    rows[r].store(nullptr, std::memory_order_relaxed);
+  }
+  blankUniform = value;
+}
+
+TileDesc CBlockImage::blankTile(int32_t c, int32_t r) const {
+  TileDesc t;
+  t.column = c;
+  t.row = r;
+  t.x = c << tileShift;
+  t.y = r << tileShift;
+  t.validWidth = std::min(width - t.x, tileSize);
+  t.validHeight = std::min(height - t.y, tileSize);
+  t.uniform = blankUniform;
+  return t;
+}
+
+TileDesc* CBlockImage::materialize(int32_t r) const {
+  if (TileDesc* row = rowOf(r)) return row;
+  TileDesc* made = new (std::nothrow) TileDesc[size_t(tilesAcross)];
+  if (!made) {
+    ui().Warning(text(TextId::TileOutOfMemory));
+    return nullptr;
+  }
+  for (int32_t c = 0; c < tilesAcross; ++c) made[c] = blankTile(c, r);
+  // Readers on other threads may make the same row at the same time: the
+  // first one stays.
+  TileDesc* expected = nullptr;
+  if (rows[r].compare_exchange_strong(expected, made, std::memory_order_acq_rel)) return made;
+  delete[] made;
+  return expected;
+}
+
+void CBlockImage::releaseRowIfBlank(int32_t r) {
+  TileDesc* row = rowOf(r);
+  if (!row) return;
+  for (int32_t c = 0; c < tilesAcross; ++c)
+    if (row[c].allocated || row[c].uniform != blankUniform) return;
+  delete[] row;
+  rows[r].store(nullptr, std::memory_order_relaxed);
 }
 
 bool CBlockImage::build(int32_t w, int32_t h) {
@@ -69,24 +119,15 @@ bool CBlockImage::build(int32_t w, int32_t h) {
   width = w;
   height = h;
   int32_t across = (w + tileMask) >> tileShift, down = (h + tileMask) >> tileShift;
-  tiles.reset(new (std::nothrow) TileDesc[size_t(across) * size_t(down)]);
-  if (!tiles) {
+  // Every row starts blank: no descriptors until something is written.
+  rows.reset(new (std::nothrow) std::atomic<TileDesc*>[size_t(down)]);
+  if (!rows) {
     width = height = 0;
     return false;
   }
   tilesAcross = across;
   tilesDown = down;
-  for (int32_t r = 0; r < down; ++r)
-    for (int32_t c = 0; c < across; ++c) {
-      TileDesc& t = tiles[c + r * across];
-      t.column = c;
-      t.row = r;
-      t.x = c << tileShift;
-      t.y = r << tileShift;
-      t.validWidth = std::min(w - t.x, tileSize);
-      t.validHeight = std::min(h - t.y, tileSize);
-      t.uniform = defaultUniform;
-    }
+  blankUniform = defaultUniform;
   valid = true;
   return true;
 }
@@ -99,19 +140,31 @@ bool CBlockImage::Recreate(int32_t w, int32_t h) {
 
 TileDesc* CBlockImage::Tile(int32_t column, int32_t row, bool allocate) {
   if (!valid || column < 0 || row < 0 || column >= tilesAcross || row >= tilesDown) return nullptr;
-  TileDesc& t = tiles[column + row * tilesAcross];
+  TileDesc* r = materialize(row);
+  if (!r) return nullptr;
+  TileDesc& t = r[column];
   if (allocate && !AllocTile(t)) return nullptr;
   return &t;
 }
 
 const TileDesc* CBlockImage::Tile(int32_t column, int32_t row) const {
   if (!valid || column < 0 || row < 0 || column >= tilesAcross || row >= tilesDown) return nullptr;
-  return &tiles[column + row * tilesAcross];
+  const TileDesc* r = materialize(row);
+  return r ? &r[column] : nullptr;
 }
 
 int32_t CBlockImage::AllocatedTiles() const {
   int32_t n = 0;
-  for (int32_t i = 0, count = TileCount(); i < count; ++i) n += tiles[i].allocated;
+  for (int32_t r = 0; r < tilesDown; ++r)
+    if (const TileDesc* row = rowOf(r))
+      for (int32_t c = 0; c < tilesAcross; ++c) n += row[c].allocated;
+  return n;
+}
+
+int64_t CBlockImage::DescriptorBytes() const {
+  int64_t n = int64_t(tilesDown) * int64_t(sizeof(std::atomic<TileDesc*>));
+  for (int32_t r = 0; r < tilesDown; ++r)
+    if (rowOf(r)) n += int64_t(tilesAcross) * int64_t(sizeof(TileDesc));
   return n;
 }
 
@@ -162,9 +215,17 @@ bool CBlockImage::CopyTilesArea(const CBlockImage& other, Point dst, Area src) {
   bool ok = true;
   for (int32_t r = std::max(0, r0); r < r1; ++r)
     for (int32_t c = std::max(0, c0); c < c1; ++c) {
-      TileDesc* d = Tile(c - c0 + dc, r - r0 + dr, false);
-      if (!d) continue;
-      const TileDesc& s = other.tiles[c + r * other.tilesAcross];
+      const int32_t tc = c - c0 + dc, tr = r - r0 + dr;
+      if (tc < 0 || tr < 0 || tc >= tilesAcross || tr >= tilesDown) continue;
+      const TileDesc* sourceRow = other.rowOf(r);
+      const TileDesc s = sourceRow ? sourceRow[c] : other.blankTile(c, r);
+      // Blank onto blank stays without descriptors.
+      if (!sourceRow && !rowOf(tr) && s.uniform == blankUniform) continue;
+      TileDesc* d = Tile(tc, tr, false);
+      if (!d) {
+        ok = false;
+        continue;
+      }
       d->uniform = s.uniform;
       if (!s.allocated) {
         FreeTile(*d);
@@ -241,9 +302,18 @@ void CBlockVMTC::AddOccupied(Bounds r) {
 
 void CBlockVMTC::RecomputeOccupied() {
   occupiedCount = 0;
-  for (int32_t i = 0, n = TileCount(); i < n; ++i) {
-    const TileDesc& t = tiles[i];
-    if (t.allocated || alpha(t.uniform) != 0) AddOccupied({t.x, t.y, t.x + tileSize, t.y + tileSize});
+  for (int32_t r = 0; r < tilesDown; ++r) {
+    const TileDesc* row = rowOf(r);
+    const int32_t y = r << tileShift;
+    if (!row) {
+      // A blank row shows all along when its value does.
+      if (alpha(blankUniform) != 0) AddOccupied({0, y, tilesAcross << tileShift, y + tileSize});
+      continue;
+    }
+    for (int32_t c = 0; c < tilesAcross; ++c) {
+      const TileDesc& t = row[c];
+      if (t.allocated || alpha(t.uniform) != 0) AddOccupied({t.x, t.y, t.x + tileSize, t.y + tileSize});
+    }
   }
 }
 
@@ -260,34 +330,38 @@ int32_t CBlockVMTC::Compact(Area a, bool updateOccupied) {
   if (!valid || !ClipArea(a)) return 0;
   const int32_t c0 = a.x >> tileShift, c1 = (a.right() - 1) >> tileShift;
   const int32_t r0 = a.y >> tileShift, r1 = (a.bottom() - 1) >> tileShift;
-  for (int32_t r = r0; r <= r1; ++r)
+  for (int32_t r = r0; r <= r1; ++r) {
+    TileDesc* row = rowOf(r);
+    if (!row) continue;
     for (int32_t c = c0; c <= c1; ++c) {
-      TileDesc& t = tiles[c + r * tilesAcross];
-    if (!t.allocated) continue;
-    const uint32_t first = TileRow(t, 0)[0];
-    bool same = true;
-    if (t.validWidth == 32) {
-      const uint32_t* p = TileRow(t, 0);
-      // Whole rows are contiguous: test the first row, then runs of 8 rows.
-      for (int32_t k = 0, n = t.validHeight * 32; k < n && same;) {
-        const int32_t e = std::min(n, k == 0 ? 32 : k + 256);
-        uint32_t diff = 0;
-        for (int32_t i = k; i < e; ++i) diff |= p[i] ^ first;
-        same = diff == 0;
-        k = e;
+      TileDesc& t = row[c];
+      if (!t.allocated) continue;
+      const uint32_t first = TileRow(t, 0)[0];
+      bool same = true;
+      if (t.validWidth == 32) {
+        const uint32_t* p = TileRow(t, 0);
+        // Whole rows are contiguous: test the first row, then runs of 8 rows.
+        for (int32_t k = 0, n = t.validHeight * 32; k < n && same;) {
+          const int32_t e = std::min(n, k == 0 ? 32 : k + 256);
+          uint32_t diff = 0;
+          for (int32_t i = k; i < e; ++i) diff |= p[i] ^ first;
+          same = diff == 0;
+          k = e;
+        }
+      } else {
+        for (int32_t y = 0; y < t.validHeight && same; ++y) {
+          const uint32_t* p = TileRow(t, y);
+          uint32_t diff = 0;
+          for (int32_t x = 0; x < t.validWidth; ++x) diff |= p[x] ^ first;
+          same = diff == 0;
+        }
       }
-    } else {
-      for (int32_t y = 0; y < t.validHeight && same; ++y) {
-        const uint32_t* p = TileRow(t, y);
-        uint32_t diff = 0;
-        for (int32_t x = 0; x < t.validWidth; ++x) diff |= p[x] ^ first;
-        same = diff == 0;
-      }
+      if (!same) continue;
+      FreeTile(t);
+      t.uniform = first;
+      ++freed;
     }
-    if (!same) continue;
-    FreeTile(t);
-    t.uniform = first;
-    ++freed;
+    releaseRowIfBlank(r);
   }
   if (freed && updateOccupied) RecomputeOccupied();
   return freed;
@@ -531,10 +605,17 @@ bool CBlockVMTC::SetMasked(Area a, uint32_t mask, uint32_t value) {
 
 bool CBlockVMTC::SetAll(uint32_t value) {
   if (!valid) return false;
-  for (int32_t i = 0, n = TileCount(); i < n; ++i) {
-    TileDesc& t = tiles[i];
-    if (t.allocated) fillTile(t, value);
-    t.uniform = value;
+  // Rows without descriptors take the value at once; tiles with memory keep
+  // it, filled, until a compaction frees them and their rows.
+  blankUniform = value;
+  for (int32_t r = 0; r < tilesDown; ++r) {
+    TileDesc* row = rowOf(r);
+    if (!row) continue;
+    for (int32_t c = 0; c < tilesAcross; ++c) {
+      TileDesc& t = row[c];
+      if (t.allocated) fillTile(t, value);
+      t.uniform = value;
+    }
   }
   RecomputeOccupied();
   return true;
@@ -592,7 +673,9 @@ bool CBlockVMTC::SetPixel(int32_t x, int32_t y, uint32_t value) {
 }
 
 uint32_t* CBlockVMTC::PixelAddress(int32_t x, int32_t y) {
-  TileDesc& t = tiles[(x >> 5) + (y >> 5) * tilesAcross];
+  TileDesc* row = materialize(y >> 5);
+  if (!row) return nullptr;
+  TileDesc& t = row[x >> 5];
   if (!AllocTile(t)) return nullptr;
   return TileRow(t, y & 31) + (x & 31);
 }
@@ -637,9 +720,14 @@ void CBlockVMTC::sumRowClamped(int32_t y, int32_t x0, int32_t n, uint64_t sum[4]
   if (right) add(Pixel(width - 1, y), uint64_t(right));
   const int32_t from = int32_t(std::max<int64_t>(x0, 0)), to = int32_t(int64_t(x0) + n - right);
   // The rest tile by tile: a uniform tile adds its colour once.
+  const TileDesc* row = rowOf(y >> 5);
+  if (!row) {
+    if (to > from) add(blankUniform, uint64_t(to - from));
+    return;
+  }
   for (int32_t x = from; x < to;) {
-    const TileDesc& t = tiles[(x >> 5) + (y >> 5) * tilesAcross];
-    const int32_t end = std::min(to, t.x + 32);
+    const TileDesc& t = row[x >> 5];
+    const int32_t end = std::min(to, (x & ~31) + 32);
     if (!t.allocated) {
       add(t.uniform, uint64_t(end - x));
     } else {
@@ -677,10 +765,22 @@ void CBlockVMTC::RenderReduced(TMTC& buf, Area bufArea, Area src, const Area* on
   const int32_t boxW = src.width / bufArea.width + 1, boxH = src.height / bufArea.height + 1;
   // Large reductions sum more samples than 32 bits hold.
   const uint64_t count = uint64_t(boxW) * uint64_t(boxH);
-  for (int32_t j = target.y - bufArea.y; j < target.bottom() - bufArea.y; ++j) {
+  // Each row of the buffer is its own: threads take rows when there is
+  // enough to sum.
+  const auto renderRow = [&](int32_t j) {
     const int32_t dy = bufArea.y + j;
-    if (dy < 0 || dy >= buf.height) continue;
+    if (dy < 0 || dy >= buf.height) return;
     const int32_t sy = src.y + int32_t((int64_t(stepY) * j) >> 10);
+    // Boxes over blank rows alone average to the blank value.
+    const int32_t firstRow = std::clamp(sy, 0, height - 1) >> tileShift;
+    const int32_t lastRow = std::clamp<int64_t>(int64_t(sy) + boxH - 1, 0, height - 1) >> tileShift;
+    bool blank = true;
+    for (int32_t r = firstRow; r <= lastRow && blank; ++r) blank = RowBlank(r);
+    if (blank) {
+      for (int32_t i = target.x - bufArea.x; i < target.right() - bufArea.x; ++i)
+        if (bufArea.x + i >= 0 && bufArea.x + i < buf.width) buf.Row(dy)[bufArea.x + i] = blankUniform;
+      return;
+    }
     for (int32_t i = target.x - bufArea.x; i < target.right() - bufArea.x; ++i) {
       const int32_t dx = bufArea.x + i;
       if (dx < 0 || dx >= buf.width) continue;
@@ -690,6 +790,12 @@ void CBlockVMTC::RenderReduced(TMTC& buf, Area bufArea, Area src, const Area* on
       buf.Row(dy)[dx] = uint32_t(((sum[3] / count) << 24) | ((sum[2] / count) << 16) | ((sum[1] / count) << 8) |
                                  (sum[0] / count));
     }
+  };
+  const int32_t j0 = target.y - bufArea.y;
+  if (target.height > 1 && count * uint64_t(target.width) * uint64_t(target.height) >= kSharedReduction) {
+    corePool().Run(target.height, [&](int32_t k) { renderRow(j0 + k); });
+  } else {
+    for (int32_t k = 0; k < target.height; ++k) renderRow(j0 + k);
   }
 }
 
@@ -727,7 +833,8 @@ bool CBlockVMTC::Resample4x4(CBlockVMTC& target) const {
 Bounds CBlockVMTC::ContentBounds() const {
   Bounds b{};
   for (int32_t i = 0, n = TileCount(); i < n; ++i) {
-    const TileDesc& t = tiles[i];
+    const TileDesc* row = rowOf(i / tilesAcross);
+    const TileDesc t = row ? row[i % tilesAcross] : blankTile(i % tilesAcross, i / tilesAcross);
     bool content = false;
     if (!t.allocated) {
       content = alpha(t.uniform) != 0;
@@ -849,7 +956,9 @@ CBlockVCH::CBlockVCH(const CBlockVCH& other) : CBlockImage(other.width, other.he
 int32_t CBlockVCH::Compact() {
   int32_t freed = 0;
   for (int32_t i = 0, n = TileCount(); i < n; ++i) {
-    TileDesc& t = tiles[i];
+    TileDesc* row = rowOf(i / tilesAcross);
+    if (!row) continue;
+    TileDesc& t = row[i % tilesAcross];
     if (!t.allocated) continue;
     const uint8_t first = t.data[0];
     bool same = true;
@@ -864,6 +973,7 @@ int32_t CBlockVCH::Compact() {
     t.uniform = first;
     ++freed;
   }
+  for (int32_t r = 0; r < tilesDown; ++r) releaseRowIfBlank(r);
   return freed;
 }
 
@@ -950,7 +1060,8 @@ bool CBlockVCH::XorArea(Area a, uint8_t v) {
 Bounds CBlockVCH::NonZeroBounds() const {
   Bounds b{};
   for (int32_t i = 0, n = TileCount(); i < n; ++i) {
-    const TileDesc& t = tiles[i];
+    const TileDesc* row = rowOf(i / tilesAcross);
+    const TileDesc t = row ? row[i % tilesAcross] : blankTile(i % tilesAcross, i / tilesAcross);
     if (!t.allocated) {
       if (t.uniform & 0xFF) b = unite(b, {t.x, t.y, t.x + t.validWidth, t.y + t.validHeight});
       continue;
@@ -985,7 +1096,9 @@ bool CBlockVCH::PixelChecked(int32_t x, int32_t y, uint8_t& out) const {
 }
 
 uint8_t* CBlockVCH::PixelAddress(int32_t x, int32_t y) {
-  TileDesc& t = tiles[(x >> 6) + (y >> 6) * tilesAcross];
+  TileDesc* row = materialize(y >> 6);
+  if (!row) return nullptr;
+  TileDesc& t = row[x >> 6];
   if (!AllocTile(t)) return nullptr;
   return TileRow(t, y & 63) + (x & 63);
 }
@@ -1058,13 +1171,17 @@ bool CBlockVCH::morph(bool grow) {
   if (!out.IsValid()) return false;
   auto pick = [grow](uint8_t a, uint8_t b) { return grow ? std::max(a, b) : std::min(a, b); };
   // A tile whose neighbourhood is one uniform value stays that value.
+  auto tileAt = [&](int32_t c, int32_t r) {
+    const TileDesc* row = rowOf(r);
+    return row ? row[c] : blankTile(c, r);
+  };
   auto sameAround = [&](int32_t c, int32_t r, uint8_t& v) {
-    const TileDesc& t = tiles[c + r * tilesAcross];
+    const TileDesc t = tileAt(c, r);
     if (t.allocated) return false;
     v = uint8_t(t.uniform);
     for (int32_t rr = std::max(0, r - 1); rr <= std::min(tilesDown - 1, r + 1); ++rr)
       for (int32_t cc = std::max(0, c - 1); cc <= std::min(tilesAcross - 1, c + 1); ++cc) {
-        const TileDesc& n = tiles[cc + rr * tilesAcross];
+        const TileDesc n = tileAt(cc, rr);
         if (n.allocated || uint8_t(n.uniform) != v) return false;
       }
     return true;
@@ -1073,12 +1190,17 @@ bool CBlockVCH::morph(bool grow) {
   if (!window) return false;
   for (int32_t r = 0; r < tilesDown; ++r)
     for (int32_t c = 0; c < tilesAcross; ++c) {
-      TileDesc& ot = out.tiles[c + r * tilesAcross];
       uint8_t v;
       if (sameAround(c, r, v)) {
-        ot.uniform = v;
+        if (v == out.blankUniform && !out.rowOf(r)) continue;
+        TileDesc* orow = out.materialize(r);
+        if (!orow) return false;
+        orow[c].uniform = v;
         continue;
       }
+      TileDesc* orow = out.materialize(r);
+      if (!orow) return false;
+      TileDesc& ot = orow[c];
       if (!out.AllocTile(ot)) return false;
       // A sliding window of three source rows, one pixel wider on each side.
       const int32_t x0 = ot.x - 1, w = ot.validWidth + 2;
@@ -1104,7 +1226,8 @@ bool CBlockVCH::morph(bool grow) {
     }
   out.Compact();
   // Take the result's tiles over.
-  std::swap(tiles, out.tiles);
+  std::swap(rows, out.rows);
+  std::swap(blankUniform, out.blankUniform);
   return true;
 }
 

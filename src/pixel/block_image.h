@@ -1,8 +1,11 @@
 #pragma once
 // Tiled images. A tile that holds one value throughout takes no pixel memory:
 // it keeps that value as its uniform. Layers use 32 × 32 tiles of 32-bit
-// pixels (CBlockVMTC), masks 64 × 64 tiles of bytes (CBlockVCH).
+// pixels (CBlockVMTC), masks 64 × 64 tiles of bytes (CBlockVCH). A row of
+// tiles that all hold the image's blank value has no descriptors either, so
+// an empty image of any size takes a few bytes a row.
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -37,13 +40,24 @@ class CBlockImage {
   // Drops every tile and rebuilds the image at a new size, all tiles uniform.
   bool Recreate(int32_t w, int32_t h);
   // Descriptor of tile (column, row), allocated first when asked; none when out of range
-  // or when the allocation fails.
+  // or when the allocation fails. Asking gives the tile's row descriptors of its own.
   TileDesc* Tile(int32_t column, int32_t row, bool allocate);
   const TileDesc* Tile(int32_t column, int32_t row) const;
   TileDesc* TileAt(int32_t x, int32_t y, bool allocate) { return Tile(x >> tileShift, y >> tileShift, allocate); }
   const TileDesc* TileAt(int32_t x, int32_t y) const { return Tile(x >> tileShift, y >> tileShift); }
+  // Tile (column, row) as it stands, for a caller that has checked the range;
+  // unlike Tile it never makes descriptors.
+  TileDesc TileView(int32_t column, int32_t row) const {
+    const TileDesc* r = rowOf(row);
+    return r ? r[column] : blankTile(column, row);
+  }
+  // Whether tile row r has no descriptors: every tile of it unallocated, holding BlankValue.
+  bool RowBlank(int32_t row) const { return rowOf(row) == nullptr; }
+  uint32_t BlankValue() const { return blankUniform; }
   int64_t AllocatedBytes() const { return int64_t(AllocatedTiles()) * tileBytes; }
   int32_t AllocatedTiles() const;
+  // Bytes of the tile descriptors (pixel memory aside).
+  int64_t DescriptorBytes() const;
   int32_t TileCount() const { return tilesAcross * tilesDown; }
   bool ClipArea(Area& a) const { return clipArea(a, size()); }
   Bounds IntersectBounds(const Bounds& b) const { return intersect(b, {0, 0, width, height}); }
@@ -95,33 +109,67 @@ class CBlockImage {
   // that write every one of them next.
   bool allocTile(TileDesc& t, bool fill);
 
+  // Row r's descriptors; none while every tile of the row is unallocated and
+  // holds blankUniform. Rows are made on first change, and on a first look
+  // through Tile, from any thread: hence atomic.
+  TileDesc* rowOf(int32_t r) const { return rows[r].load(std::memory_order_acquire); }
+  // The row's descriptors, made when it has none; none when memory runs out.
+  TileDesc* materialize(int32_t r) const;
+  // What materialize puts in for tile (c, r).
+  TileDesc blankTile(int32_t c, int32_t r) const;
+  // Drops every row's descriptors and pixels; every tile then holds `value`.
+  void blankAll(uint32_t value);
+  // Drops the descriptors of row r when it holds the blank value throughout.
+  void releaseRowIfBlank(int32_t r);
+
   bool valid = false;
-  std::unique_ptr<TileDesc[]> tiles;
+  std::unique_ptr<std::atomic<TileDesc*>[]> rows;
+  uint32_t blankUniform = 0;
 };
 
+// The visit writes: every row it meets gets descriptors of its own.
 template <class Fn>
 bool CBlockImage::Walk(Area a, Fn&& fn) {
   if (!valid || !ClipArea(a)) return true;
   const int32_t c0 = a.x >> tileShift, c1 = (a.right() - 1) >> tileShift;
   const int32_t r0 = a.y >> tileShift, r1 = (a.bottom() - 1) >> tileShift;
   for (int32_t r = r0; r <= r1; ++r) {
+    TileDesc* row = materialize(r);
+    if (!row) return false;
     const int32_t ty = r << tileShift;
     const int32_t y0 = std::max(a.y, ty), y1 = std::min(a.bottom(), ty + tileSize);
     for (int32_t c = c0; c <= c1; ++c) {
       const int32_t tx = c << tileShift;
       const int32_t x0 = std::max(a.x, tx), x1 = std::min(a.right(), tx + tileSize);
-      TileDesc& t = tiles[c + r * tilesAcross];
-      if (!fn(t, Area(x0 - tx, y0 - ty, x1 - x0, y1 - y0), Point{x0, y0})) return false;
+      if (!fn(row[c], Area(x0 - tx, y0 - ty, x1 - x0, y1 - y0), Point{x0, y0})) return false;
     }
   }
   return true;
 }
 
+// The visit reads: a row without descriptors shows blank ones made on the way.
 template <class Fn>
 bool CBlockImage::Walk(Area a, Fn&& fn) const {
-  return const_cast<CBlockImage*>(this)->Walk(a, [&](TileDesc& t, const Area& l, Point p) {
-    return fn(static_cast<const TileDesc&>(t), l, p);
-  });
+  if (!valid || !ClipArea(a)) return true;
+  const int32_t c0 = a.x >> tileShift, c1 = (a.right() - 1) >> tileShift;
+  const int32_t r0 = a.y >> tileShift, r1 = (a.bottom() - 1) >> tileShift;
+  for (int32_t r = r0; r <= r1; ++r) {
+    const TileDesc* row = rowOf(r);
+    const int32_t ty = r << tileShift;
+    const int32_t y0 = std::max(a.y, ty), y1 = std::min(a.bottom(), ty + tileSize);
+    for (int32_t c = c0; c <= c1; ++c) {
+      const int32_t tx = c << tileShift;
+      const int32_t x0 = std::max(a.x, tx), x1 = std::min(a.right(), tx + tileSize);
+      const Area local(x0 - tx, y0 - ty, x1 - x0, y1 - y0);
+      if (row) {
+        if (!fn(row[c], local, Point{x0, y0})) return false;
+      } else {
+        const TileDesc blank = blankTile(c, r);
+        if (!fn(blank, local, Point{x0, y0})) return false;
+      }
+    }
+  }
+  return true;
 }
 
 template <class Fn>
@@ -129,12 +177,16 @@ void CBlockImage::WalkRows(Area a, Fn&& fn) const {
   if (!valid || !ClipArea(a)) return;
   const int32_t c0 = a.x >> tileShift, c1 = (a.right() - 1) >> tileShift;
   for (int32_t y = a.y; y < a.bottom(); ++y) {
-    const TileDesc* row = &tiles[(y >> tileShift) * tilesAcross];
+    const TileDesc* row = rowOf(y >> tileShift);
     const int32_t ty = y & tileMask;
     for (int32_t c = c0; c <= c1; ++c) {
       const int32_t tx = c << tileShift;
       const int32_t x0 = std::max(a.x, tx), x1 = std::min(a.right(), tx + tileSize);
-      fn(row[c], x0 - tx, ty, x1 - x0, Point{x0, y});
+      if (row) {
+        fn(row[c], x0 - tx, ty, x1 - x0, Point{x0, y});
+      } else {
+        fn(blankTile(c, y >> tileShift), x0 - tx, ty, x1 - x0, Point{x0, y});
+      }
     }
   }
 }
@@ -235,7 +287,9 @@ class CBlockVMTC : public CBlockImage {
 
   // Unchecked reads and writes for loops that have clipped already.
   uint32_t Pixel(int32_t x, int32_t y) const {
-    const TileDesc& t = tiles[(x >> 5) + (y >> 5) * tilesAcross];
+    const TileDesc* row = rowOf(y >> 5);
+    if (!row) return blankUniform;
+    const TileDesc& t = row[x >> 5];
     return t.allocated ? reinterpret_cast<const uint32_t*>(t.data)[((y & 31) << 5) + (x & 31)] : t.uniform;
   }
   bool SetPixel(int32_t x, int32_t y, uint32_t value);
@@ -310,7 +364,9 @@ class CBlockVCH : public CBlockImage {
   Bounds NonZeroBounds() const;
 
   uint8_t Pixel(int32_t x, int32_t y) const {
-    const TileDesc& t = tiles[(x >> 6) + (y >> 6) * tilesAcross];
+    const TileDesc* row = rowOf(y >> 6);
+    if (!row) return uint8_t(blankUniform);
+    const TileDesc& t = row[x >> 6];
     return t.allocated ? t.data[((y & 63) << 6) + (x & 63)] : uint8_t(t.uniform);
   }
   uint8_t PixelClamped(int32_t x, int32_t y) const;

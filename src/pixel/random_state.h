@@ -22,6 +22,22 @@ struct RandomState {
     uint64_t span = uint32_t(high) - uint32_t(low);
     return int32_t(uint32_t(low) + uint32_t((span * state) >> 32));
   }
+
+  // Where n draws would leave the generator, in about log n steps: the
+  // draws of a band of rows that another thread composes.
+  void Skip(uint64_t n) {
+    count = int32_t(uint32_t(count) + uint32_t(n));
+    uint32_t mul = 1, add = 0, stepMul = 134775813u, stepAdd = 1u;
+    for (; n; n >>= 1) {
+      if (n & 1) {
+        mul *= stepMul;
+        add = add * stepMul + stepAdd;
+      }
+      stepAdd *= stepMul + 1;
+      stepMul *= stepMul;
+    }
+    state = state * mul + add;
+  }
 };
 static_assert(sizeof(RandomState) == 20);
 

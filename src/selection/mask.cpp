@@ -113,7 +113,7 @@ Bounds occupiedBlocks(const CBlockVCH& c) {
   Bounds b{};
   for (int32_t r = 0; r < c.tilesDown; ++r)
     for (int32_t col = 0; col < c.tilesAcross; ++col) {
-      const TileDesc& t = *c.Tile(col, r);
+      const TileDesc t = c.TileView(col, r);
       if (!t.allocated && uint8_t(t.uniform) == 0) continue;
       b = unite(b, {t.x, t.y, t.x + t.validWidth, t.y + t.validHeight});
     }

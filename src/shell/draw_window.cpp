@@ -310,6 +310,8 @@ void TDrawWindow::paintEvent(QPaintEvent* event) {
     p.fillRect(exposed, background);
     return;
   }
+  // What painting left stale is composed now; the next frame invalidates it.
+  paper.settleComposite();
   if (paper.rotated()) {
     // The turned paper is no rectangle: the renderer paints the background
     // around it. Render the paper under the exposed corners.

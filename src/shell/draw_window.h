@@ -63,7 +63,7 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView, public PaperO
   // has changes not saved.
   void updateCaption();
   void updateModifiedMark();
-  // The main window's 30 ms tick.
+  // The main window's 30 ms tick: one frame of what painting changed.
   void timerTick();
 
   // ---- replay ----

@@ -80,6 +80,7 @@ int TDrawWindow::startReplay(const EventStreamFile& file, bool refuseProtected) 
 }
 
 void TDrawWindow::timerTick() {
+  if (paperObj->initialised) paperObj->presentChanges();
   if (!replay.active) updateModifiedMark();
   // The main timer drives slow replays too: a step when 20 ms have passed.
   if (replay.active && events() && events()->isSlow() && !replay.timer->isActive()) replayTurn();

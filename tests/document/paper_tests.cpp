@@ -10,6 +10,8 @@
 #include "document/blend_modes.h"
 #include "platform/clock.h"
 #include "platform/ui_services.h"
+#include "platform/worker_pool.h"
+#include "support/random_session.h"
 
 namespace vl {
 namespace {
@@ -358,6 +360,146 @@ TEST_F(PaperTest, DissolveDrawsInEachLayersTileOrder) {
     EXPECT_EQ(bad, 0);
     EXPECT_GT(left, 500);
   }
+}
+
+// The composite of a rectangle as one pass over it, layer by layer: what any
+// split into bands, on any number of threads, must give.
+std::vector<uint32_t> composedInOnePass(const TPaper& p, const TFlowImage& flow, Area r) {
+  TMTC out(p.width, p.height);
+  out.Fill(0xFF000000u | p.paperColor);
+  for (int32_t i = 0; i < p.layerCount(); ++i) {
+    const CLayerData& l = *p.layerAt(i);
+    if (!l.visible || l.opacity == 0) continue;
+    RandomState random = l.random;
+    ComposeParams params;
+    params.mode = l.Mode();
+    params.opacity = l.opacity;
+    params.dissolve = l.dissolve != 0;
+    params.dissolveAmount = l.dissolveAmount;
+    params.random = &random;
+    params.legacy = p.drawGeneration == DrawGeneration::Legacy;
+    const Area src(r.x + l.offsetX, r.y + l.offsetY, r.width, r.height);
+    if (i == p.strokeLayer && p.strokeFlow) {
+      composeBuffer(out, {r.x, r.y}, flow.colour, src, params);
+    } else {
+      composeImage(out, {r.x, r.y}, *l.pixels, src, params);
+    }
+  }
+  std::vector<uint32_t> rgb;
+  for (int32_t y = r.y; y < r.bottom(); ++y)
+    for (int32_t x = r.x; x < r.right(); ++x) rgb.push_back(out.At(x, y) & 0xFFFFFFu);
+  return rgb;
+}
+
+std::vector<uint32_t> compositeOf(const TPaper& p, Area r) {
+  std::vector<uint32_t> rgb;
+  for (int32_t y = r.y; y < r.bottom(); ++y)
+    for (int32_t x = r.x; x < r.right(); ++x) rgb.push_back(p.compositeImage.At(x, y) & 0xFFFFFFu);
+  return rgb;
+}
+
+struct PoolThreads {
+  explicit PoolThreads(int n) { corePool().SetThreads(n); }
+  ~PoolThreads() { corePool().SetThreads(before); }
+  int before = corePool().Threads();
+};
+
+// Random papers with layers of every mode, offsets that do and do not line
+// up with the bands, dissolving layers, hidden ones and a stroke shown from
+// the flow: the bands shared among four threads give the composite that one
+// thread gives, and both the composite of a single pass.
+TEST_F(PaperTest, ThreadedBandsComposeExactlyAsOneThread) {
+  PoolThreads restore(1);
+  for (uint32_t seed = 1; seed <= 8; ++seed) {
+    SCOPED_TRACE(seed);
+    Lcg g{seed * 7919};
+    paper.drawGeneration = seed == 8 ? DrawGeneration::Legacy : DrawGeneration::Current;
+    ASSERT_TRUE(make(int32_t(300 + g.next() % 80), int32_t(280 + g.next() % 60)));
+    paper.paperColor = g.next() & 0xFFFFFFu;
+    paint(*paper.currentLayer(), Area(0, 0, paper.width, paper.height), g.next());
+    const bool aligned = seed % 2 == 0;  // the dissolving layers' tile rows agree
+    for (int i = 0; i < 6; ++i) {
+      const int32_t oy = aligned ? 64 : int32_t(g.next() % 50);
+      CLayerData& l = addLayer(paper.width + 60, paper.height + 70, int32_t(g.next() % 50), oy);
+      const int32_t x = int32_t(g.next() % 200), y = int32_t(g.next() % 200);
+      paint(l, Area(x, y, int32_t(40 + g.next() % 200), int32_t(40 + g.next() % 200)), g.next());
+      if (i == 2) l.pixels->SetRGB(Area(0, 0, 100, 100), 0x123456);  // uniform tiles of a colour
+      l.pixels->RecomputeOccupied();
+      l.mode = uint8_t((seed * 6 + uint32_t(i)) % kBlendModeCount);
+      l.opacity = uint8_t(g.next() % 4 == 0 ? 255 : g.next());
+      l.visible = g.next() % 8 != 0;
+      l.dissolve = i % 2 == 0;
+      l.dissolveAmount = uint8_t(g.next());
+      l.random = RandomState(int32_t(g.next()), 0, 255);
+    }
+    paper.currentLayer()->dissolve = 1;
+    paper.currentLayer()->random = RandomState(int32_t(seed), 0, 255);
+    if (seed % 3 == 0) {
+      // A stroke on a dissolving layer, shown from the flow.
+      ASSERT_TRUE(paper.setCurrentLayer(flow, 2));
+      scribble(Area(20, 30, 200, 150), seed);
+      paper.strokeLayer = 2;
+      paper.strokeFlow = &flow;
+    }
+    const Area rects[] = {Area(0, 0, paper.width, paper.height), Area(3, 17, 290, 250),
+                          Area(int32_t(g.next() % 40), int32_t(g.next() % 40), 256, 260)};
+    for (const Area& r : rects) {
+      const std::vector<uint32_t> single = composedInOnePass(paper, flow, r);
+      corePool().SetThreads(1);
+      paper.recomposeRect(r, false);
+      EXPECT_EQ(compositeOf(paper, r), single) << "one thread";
+      paper.compositeImage.Fill(0xFF000000u);
+      corePool().SetThreads(4);
+      paper.recomposeRect(r, false);
+      EXPECT_EQ(compositeOf(paper, r), single) << "four threads";
+    }
+    paper.strokeLayer = -1;
+    paper.strokeFlow = nullptr;
+  }
+}
+
+// Empty layers on a large paper: inserting, moving, hiding and deleting them
+// leaves the composite alone (nothing of it can change) and rewrites no
+// block of the flow image that already holds what the layer holds; an empty
+// layer takes a few kilobytes. Painted layers still come out exactly.
+TEST_F(PaperTest, StructureChangesOfEmptyLayersCostWhatTheyHold) {
+  ASSERT_TRUE(make(2000, 1500));
+  CLayerData& base = *paper.currentLayer();
+  paint(base, Area(100, 100, 300, 200), 3);
+  base.pixels->RecomputeOccupied();
+  paper.loadLayerToFlow(flow, 0, true);
+  paper.recomposeAll(true);
+  // A mark the composite only loses when it is recomposed there.
+  paper.compositeImage.Row(1400)[1900] = 0xFF123456u;
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_GE(paper.insertLayer(flow, paper.layerCount(), true, 255, kModeNormal, 2000, 1500, true), 0);
+    EXPECT_EQ(flow.blocksRewritten, i == 0 ? 10 * 7 : 0) << "insert " << i;  // the painted blocks, once
+    const CLayerData& l = *paper.layerAt(paper.layerCount() - 1);
+    EXPECT_LT(l.pixels->DescriptorBytes() + l.MemoryUsed(), 16384);
+  }
+  EXPECT_EQ(paper.compositeImage.Row(1400)[1900], 0xFF123456u);
+  EXPECT_GE(paper.moveLayer(flow, 5, 15, true), 0);
+  EXPECT_EQ(paper.compositeImage.Row(1400)[1900], 0xFF123456u);
+  EXPECT_TRUE(paper.setLayerVisible(7, false, true));
+  EXPECT_EQ(paper.compositeImage.Row(1400)[1900], 0xFF123456u);
+  EXPECT_TRUE(paper.showAll(false, true));
+  EXPECT_TRUE(paper.showAll(true, true));
+  EXPECT_EQ(paper.compositeImage.Row(1400)[1900], 0xFF123456u);
+  EXPECT_TRUE(paper.deleteLayer(flow, 9, true));
+  EXPECT_EQ(paper.compositeImage.Row(1400)[1900], 0xFF123456u);
+  EXPECT_TRUE(test::flowFaithful(paper, flow));
+  // Back to the painted layer: only its painted blocks are read again.
+  ASSERT_TRUE(paper.setCurrentLayer(flow, 0));
+  EXPECT_GT(flow.blocksRewritten, 0);
+  EXPECT_LE(flow.blocksRewritten, 11 * 8);
+  EXPECT_TRUE(test::flowFaithful(paper, flow));
+  // A painted layer moved over the others changes the composite where it shows, exactly.
+  ASSERT_GE(paper.moveLayer(flow, 0, paper.layerCount() - 1, true), 0);
+  EXPECT_EQ(compositeMismatches(paper, Area(0, 0, 600, 400)), 0);
+  // A layer of another mode holds another transparent colour: binding it rewrites.
+  ASSERT_GE(paper.insertLayer(flow, 1, true, 255, kModeAdd, 2000, 1500, true), 0);
+  EXPECT_EQ(flow.colour.At(1999, 1499), NeutralColour(kModeAdd));
+  EXPECT_TRUE(test::flowFaithful(paper, flow));
 }
 
 TEST_F(PaperTest, StrokeLayerComposesFromTheFlow) {

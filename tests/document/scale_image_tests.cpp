@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "document/paper.h"
+#include "platform/worker_pool.h"
 
 namespace vl {
 namespace {
@@ -338,6 +339,29 @@ TEST(RotatedRenderTest, SmoothMatchesThePixelOperations) {
         ASSERT_EQ(view.At(x, y), slow.At(x, y)) << x << "," << y;
       }
   }
+}
+
+// The view is rendered in bands of rows on the core's threads when it is
+// large; the pixels are those of one thread, for every renderer.
+TEST(RotatedRenderTest, ThreadsGiveTheOneThreadView) {
+  TMTC comp(700, 500);
+  randomFill(comp, 14);
+  const int before = corePool().Threads();
+  auto render = [&](int threads, int which) {
+    corePool().SetThreads(threads);
+    TMTC view(640, 480);
+    view.Fill(0);
+    CScaleImageTMTC scaler(&comp, &view);
+    const Area part(3, 5, 630, 470);
+    const float angle = 0.37f;
+    if (which == 0) EXPECT_TRUE(RenderRotatedSmooth(view, comp, scaler, 0x808080, 1.75f, angle, part, 350.2, 240.9));
+    if (which == 1) EXPECT_TRUE(RenderRotatedSmooth(view, comp, scaler, 0x808080, 0.333f, angle, part, 350.0, 250.0));
+    if (which == 2) EXPECT_TRUE(RenderRotatedNearest(comp, view, 340.5, 260.0, 1.0f / 1.5f, angle, part, 0x808080));
+    if (which == 3) EXPECT_TRUE(scaler.Resample(comp.area(), part));
+    return std::vector<uint32_t>(view.pixels, view.pixels + size_t(view.ByteSize()) / 4);
+  };
+  for (int which = 0; which < 4; ++which) EXPECT_EQ(render(1, which), render(4, which)) << which;
+  corePool().SetThreads(before);
 }
 
 TEST(RotatedRenderTest, NearestCopiesSkipsAndTurns) {

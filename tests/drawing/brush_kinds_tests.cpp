@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <functional>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "drawing/stroke.h"
 #include "drawing/stroke_protocol.h"
 #include "pixel/colour_models.h"
+#include "pixel/simd.h"
 
 namespace vl {
 namespace {
@@ -732,6 +734,57 @@ TEST(LightnessTarget, MatchesTheColourModels) {
   }
 }
 
+// The eight-lane twin gives the scalar targets: for every colour on the
+// strongest darkening curve, and for every grey, a million colours and the
+// corners of the cube on the other curves.
+TEST(LightnessTarget, VectorTwinMatchesTheScalarOne) {
+  const SimdLevel before = simdLevel();
+  if (setSimdLevel(SimdLevel::Avx2) != SimdLevel::Avx2) GTEST_SKIP() << "no AVX2";
+  std::vector<std::array<int32_t, kLightnessCurveSize>> curves;
+  for (int kind : {kBrushDarken, kBrushLighten})
+    for (float effect : {0.0f, 37.0f, 100.0f}) {
+      TStroke s;
+      s.ResetDefaults(kind);
+      s.SetEffect(effect);
+      buildLightnessCurve(s);
+      curves.push_back(s.lightnessCurve);
+    }
+  std::array<int32_t, kLightnessCurveSize> scrambled{};
+  for (uint32_t i = 0; i < kLightnessCurveSize; ++i) scrambled[i] = int32_t((i * 2654435761u) % 65537u);
+  curves.push_back(scrambled);
+  const int32_t* straight = straightLightnessCurve();
+  std::vector<uint32_t> in;
+  for (uint32_t g = 0; g < 256; ++g) in.push_back(0xA5000000u | g * 0x010101u);
+  uint32_t x = 2463534242u;
+  for (int n = 0; n < (1 << 20); ++n) {
+    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+    in.push_back(x);
+  }
+  // Near-greys and the corners of the cube, where the formulas turn.
+  for (uint32_t c : {0x000000u, 0xFFFFFFu, 0xFF0000u, 0x00FF00u, 0x0000FFu, 0xFFFF00u, 0x00FFFFu, 0xFF00FFu})
+    for (uint32_t d : {0x000000u, 0x010000u, 0x000100u, 0x000001u, 0x010101u}) in.push_back(c ^ d);
+  std::vector<uint32_t> out(in.size());
+  std::array<int32_t, kLightnessShiftSize> shift{};
+  {
+    const auto& curve = curves[2];  // darken at 100 %
+    lightnessShifts(curve.data(), shift.data());
+    std::vector<uint32_t> all(1 << 16), got(all.size());
+    for (uint32_t high = 0; high < 256; ++high) {
+      for (uint32_t low = 0; low < all.size(); ++low) all[low] = 0x80000000u | high << 16 | low;
+      ASSERT_TRUE(lightnessTargetsAvx2(all.data(), got.data(), int32_t(all.size()), shift.data()));
+      for (size_t i = 0; i < all.size(); ++i)
+        ASSERT_EQ(got[i], lightnessTarget(all[i], curve.data(), straight)) << std::hex << all[i];
+    }
+  }
+  for (const auto& curve : curves) {
+    lightnessShifts(curve.data(), shift.data());
+    ASSERT_TRUE(lightnessTargetsAvx2(in.data(), out.data(), int32_t(in.size()), shift.data()));
+    for (size_t i = 0; i < in.size(); ++i)
+      ASSERT_EQ(out[i], lightnessTarget(in[i], curve.data(), straight)) << std::hex << in[i];
+  }
+  setSimdLevel(before);
+}
+
 // ---- whole strokes ----
 
 TEST_F(BrushFixture, Blur2PaintsNothingInTheCurrentGeneration) {
@@ -803,7 +856,7 @@ TEST_F(KindStrokes, CommitAndRefreshHoldEveryDab) {
     for (StrokePoint p : {StrokePoint{20, 12, 0.9f}, {44, 30, 1}, {30, 46, 0.6f}, {1, 40, 0.8f}, {1, 40, 0}}) Add(p);
     std::vector<uint32_t> flowPixels;
     for (int32_t y = 0; y < 48; ++y) flowPixels.insert(flowPixels.end(), flow.colour.Row(y), flow.colour.Row(y) + 48);
-    const TTC& c = paper.compositeImage;
+    const TTC& c = paper.composite();
     std::vector<uint32_t> live;
     for (int32_t y = 0; y < c.height; ++y) live.insert(live.end(), c.Row(y), c.Row(y) + c.width);
     End();
@@ -854,6 +907,37 @@ TEST_F(KindStrokes, GoldenChecksums) {
       EXPECT_EQ(fnv1a(Layer()), locked ? k.lockedChecksum : k.checksum) << k.name << " locked " << locked;
     }
   }
+}
+
+// The vector loops of the kinds are twins of the scalar ones: the same
+// golden strokes with vectors switched off, and wider ones on partly
+// transparent paint, locked or not, come out the same at every level.
+TEST_F(KindStrokes, VectorLoopsGiveTheScalarPixels) {
+  const SimdLevel before = simdLevel();
+  for (const KindCase& k : kKinds)
+    for (bool locked : {false, true}) {
+      setSimdLevel(SimdLevel::None);
+      FillPattern();
+      paper.layerAt(0)->maskLock = locked;
+      Stroke(k.kind);
+      EXPECT_EQ(fnv1a(Layer()), locked ? k.lockedChecksum : k.checksum) << k.name << " locked " << locked;
+      for (float width : {3.0f, 23.0f}) {
+        std::vector<uint32_t> byLevel[3];
+        for (SimdLevel level : {SimdLevel::None, SimdLevel::Sse2, SimdLevel::Avx2}) {
+          setSimdLevel(level);
+          FillPattern();
+          paper.layerAt(0)->maskLock = locked;
+          Kind(k.kind);
+          stroke.SetWidth(width);
+          stroke.SetEffect(60);
+          Draw({{-3, 5, 0.5f}, {25, 20, 1}, {50, 44, 0.7f}, {10, 30, 1}, {10, 30, 0}});
+          byLevel[int(level)] = Layer();
+        }
+        EXPECT_EQ(byLevel[1], byLevel[0]) << k.name << " width " << width;
+        EXPECT_EQ(byLevel[2], byLevel[0]) << k.name << " width " << width;
+      }
+    }
+  setSimdLevel(before);
 }
 
 TEST_F(KindStrokes, SameStrokeTwiceGivesTheSamePixels) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -306,7 +307,7 @@ class StrokeFixture : public ::testing::Test {
   }
 
   std::vector<uint32_t> Composite() const {
-    const TTC& c = paper.compositeImage;
+    const TTC& c = paper.composite();
     std::vector<uint32_t> out;
     for (int32_t y = 0; y < c.height; ++y) out.insert(out.end(), c.Row(y), c.Row(y) + c.width);
     return out;
@@ -795,7 +796,7 @@ TEST_F(StrokeFixture, CompositeShowsTheStrokeWhileItRuns) {
   Add({50, 30, 1});
   // The layer itself is untouched until the end; the composite shows the flow.
   EXPECT_EQ(Layer(), layer);
-  EXPECT_NE(paper.compositeImage.Row(30)[25], paperPixel);
+  EXPECT_NE(paper.composite().Row(30)[25], paperPixel);
   const std::vector<uint32_t> live = Composite();
   End();
   EXPECT_NE(Layer(), layer);
@@ -803,6 +804,60 @@ TEST_F(StrokeFixture, CompositeShowsTheStrokeWhileItRuns) {
   EXPECT_EQ(committed, live);
   paper.recomposeRect(Area(0, 0, paper.width, paper.height), true);
   EXPECT_EQ(Composite(), committed);
+}
+
+// Segments compose nothing and invalidate nothing: the window's frame
+// composes the union of what they changed once and invalidates it once, and
+// that composite is the one composed afresh.
+TEST_F(StrokeFixture, SegmentsLeaveCompositionToTheFrame) {
+  HeadlessView view(200, 200);
+  paper.view = &view;
+  stroke.SetWidth(6);
+  const std::vector<uint32_t> before(paper.compositeImage.pixels, paper.compositeImage.pixels + 64 * 64);
+  Begin({5, 10, 1});
+  for (float x = 10; x <= 55; x += 5) Add({x, 10 + x / 2, 1});
+  EXPECT_TRUE(view.invalidated.empty());
+  EXPECT_EQ(view.invalidatedAll, 0);
+  EXPECT_TRUE(paper.compositeStale());
+  EXPECT_TRUE(std::equal(before.begin(), before.end(), paper.compositeImage.pixels)) << "composed too early";
+  paper.presentChanges();
+  ASSERT_EQ(view.invalidated.size(), 1u);
+  EXPECT_FALSE(paper.compositeStale());
+  const ViewRect shown = view.invalidated[0];
+  EXPECT_LE(shown.x, 5);
+  EXPECT_GE(shown.x + shown.width, 55);
+  const std::vector<uint32_t> live = Composite();
+  paper.presentChanges();
+  EXPECT_EQ(view.invalidated.size(), 1u) << "nothing new to show";
+  End();
+  paper.recomposeRect(Area(0, 0, paper.width, paper.height), true);
+  EXPECT_EQ(Composite(), live);
+  paper.view = nullptr;
+}
+
+// A stroke's end renders only the thumbnail pixels that read what it
+// touched; the thumbnail is the one a whole rendering gives, for every kind,
+// on a layer that lies off the paper's origin, in both generations.
+TEST_F(StrokeFixture, ThumbnailAfterAStrokeIsTheWholeRendering) {
+  for (DrawGeneration generation : {DrawGeneration::Current, DrawGeneration::Legacy})
+    for (int kind : {int(kBrushPen), int(kBrushAirbrush), int(kBrushBlur), int(kBrushEraser)}) {
+      SCOPED_TRACE(kind);
+      Make(700, 420, generation);
+      CLayerData& l = *paper.layerAt(0);
+      TMTC paint(700, 420);
+      for (int32_t y = 0; y < paint.height; ++y)
+        for (int32_t x = 0; x < paint.width; ++x) paint.Row(y)[x] = makePixel(255, uint32_t(x) & 0xFF, uint32_t(y) & 0xFF, 90);
+      ASSERT_TRUE(l.pixels->WriteFrom(paint, {0, 0}, 255, paint.area()));
+      l.RenderThumbnail();
+      paper.loadLayerToFlow(flow, 0, true);
+      stroke.ResetDefaults(kind);
+      stroke.SetColour(0x102030);
+      stroke.SetWidth(9);
+      Draw({{30, 40, 1}, {200, 90, 0.8f}, {420, 60, 1}, {650, 380, 0.7f}, {640, 390, 0}});
+      TMTC whole(l.thumbnail.width, l.thumbnail.height);
+      l.pixels->RenderReduced(whole, whole.area(), Area(l.offsetX, l.offsetY, paper.width, paper.height));
+      ASSERT_EQ(std::memcmp(whole.pixels, l.thumbnail.pixels, size_t(whole.ByteSize())), 0);
+    }
 }
 
 TEST_F(StrokeFixture, LockedAlphaKeepsEveryAlphaByte) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "drawing/stroke_protocol.h"
 #include "events/event_render.h"
 #include "files/image_files.h"
 #include "platform/ui_services.h"
@@ -223,6 +224,28 @@ std::vector<uint32_t> pixelsOf(const std::string& path) {
   for (int32_t y = 0; y < img.height; ++y)
     for (int32_t x = 0; x < img.width; ++x) out.push_back(img.Row(y)[x] | 0xFF000000u);
   return out;
+}
+
+// A stroke leaves the composite for the window's next frame; the picture of
+// the paper (what exports and thumbnails read) composes it first.
+TEST(EventFiles, PictureOfAPaperShowsAStrokeNotYetComposed) {
+  TPaper paper;
+  TFlowImage flow(paper);
+  ASSERT_TRUE(paper.newPaper(flow, "stroke", 72, 64, 48));
+  TStroke stroke;
+  stroke.ResetDefaults(kBrushPen);
+  stroke.SetWidth(6);
+  stroke.SetColour(0x204060);
+  stroke.layerIndex = 0;
+  StrokeSession session;
+  BeginStrokeOffset(paper, flow, stroke, session, false, 1.0f, 10, 10);
+  AddStrokePoint(paper, flow, stroke, session, false, 1.0f, 30, 40);
+  AddStrokePoint(paper, flow, stroke, session, false, 1.0f, 35, 50);
+  EndStroke(paper, flow, stroke, session, false);
+  ASSERT_TRUE(paper.compositeStale());
+  const std::vector<uint32_t> shown = pixelsOf(paper);
+  paper.recomposeRect(Area(0, 0, 64, 48), true);
+  EXPECT_EQ(shown, pixelsOf(paper));
 }
 
 TEST(Program, RenderModeReplaysAndWritesThePictureAndTheStream) {

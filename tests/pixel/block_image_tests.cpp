@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
+#include "pixel/simd.h"
 #include "platform/ui_services.h"
 
 namespace vl {
@@ -121,6 +124,50 @@ TEST(BlockImage, GeometryOfUnalignedImage) {
   EXPECT_EQ(img.OccupiedCount(), 0);
   for (int32_t i = 0; i < img.TileCount(); ++i) EXPECT_EQ(img.Tile(i % 4, i / 4)->uniform, 0x00FFFFFFu);
   EXPECT_EQ(img.Pixel(99, 39), 0x00FFFFFFu);
+}
+
+// An image of any size takes no tile descriptors while a row holds nothing
+// but the blank value: a write gives its row descriptors, a compaction back
+// to the blank value takes them again, and one value everywhere reaches the
+// rows with descriptors too.
+TEST(BlockImage, BlankRowsTakeNoDescriptors) {
+  CBlockVMTC img(10000, 10000);
+  ASSERT_TRUE(img.IsValid());
+  EXPECT_LT(img.DescriptorBytes(), 4096);
+  EXPECT_EQ(img.Pixel(9999, 9999), CBlockVMTC::kDefaultUniform);
+  ASSERT_TRUE(img.SetPixel(5000, 40, 0xFF112233u));
+  EXPECT_TRUE(img.RowBlank(0));
+  EXPECT_FALSE(img.RowBlank(1));
+  EXPECT_LT(img.DescriptorBytes(), 32768);
+  EXPECT_EQ(img.OccupiedUnion(), (Bounds{4992, 32, 5024, 64}));
+  ASSERT_TRUE(img.SetPixel(5000, 40, CBlockVMTC::kDefaultUniform));
+  EXPECT_EQ(img.Compact(), 1);
+  EXPECT_TRUE(img.RowBlank(1));
+  EXPECT_LT(img.DescriptorBytes(), 4096);
+  ASSERT_TRUE(img.SetPixel(10, 10, 0xFF000000u));
+  ASSERT_TRUE(img.SetAll(0x80406080u));
+  EXPECT_EQ(img.Pixel(10, 10), 0x80406080u);
+  EXPECT_EQ(img.Pixel(9000, 9000), 0x80406080u);
+  EXPECT_EQ(img.OccupiedUnion(), (Bounds{0, 0, 10000, 10000}));
+  img.Compact();
+  EXPECT_TRUE(img.RowBlank(0));
+  // A blank row's tiles seen through Tile, from several threads at once:
+  // each gets the row's own descriptors, with their places.
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> readers;
+  const CBlockVMTC& seen = img;
+  for (int k = 0; k < 4; ++k)
+    readers.emplace_back([&] {
+      for (int32_t r = 0; r < seen.tilesDown; r += 3) {
+        const TileDesc* t = seen.Tile(3, r);
+        if (!t || t->x != 96 || t->y != r * 32 || t->validHeight != std::min(32, 10000 - r * 32) || t->allocated ||
+            t->uniform != 0x80406080u)
+          ++wrong;
+      }
+    });
+  for (std::thread& t : readers) t.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(seen.Tile(3, 6), seen.Tile(3, 6));
 }
 
 TEST(BlockImage, OnePixelAllocatesOneTile) {
@@ -1126,6 +1173,33 @@ TEST(BlockImage, GoldenChecksumOfASeededSequence) {
   const auto pixels = runRandomSequence(20240601u, 400);
   ASSERT_FALSE(pixels.empty());
   EXPECT_EQ(crc32(pixels), 0xAF617F6Eu);
+}
+
+
+// Box reductions sum rows with vectors where the processor has them: the
+// averages are those of the scalar sums, for boxes that start anywhere in a
+// tile row, leave the image, or cover bright allocated tiles.
+TEST(BlockImage, ReductionWithVectorsAveragesAsTheScalarSums) {
+  Rng rng(93);
+  CBlockVMTC image(100, 80);
+  makeMixed(image, rng);
+  for (int32_t y = 64; y < 80; ++y)
+    for (int32_t x = 0; x < 64; ++x) image.SetPixel(x, y, 0xFFFFFFFFu - uint32_t(x & 1));
+  const SimdLevel before = simdLevel();
+  const Area sources[] = {Area(0, 0, 100, 80), Area(-7, -3, 120, 90), Area(5, 33, 61, 47), Area(31, 1, 33, 70)};
+  for (const Area& src : sources)
+    for (Size size : {Size{1, 1}, Size{3, 2}, Size{9, 7}, Size{40, 31}, Size{100, 80}}) {
+      std::vector<uint32_t> byLevel[3];
+      for (SimdLevel level : {SimdLevel::None, SimdLevel::Sse2, SimdLevel::Avx2}) {
+        if (setSimdLevel(level) != level) continue;
+        TMTC buf(size.width, size.height);
+        image.RenderReduced(buf, Area(0, 0, size.width, size.height), src, nullptr);
+        byLevel[int(level)] = snapshot(buf);
+      }
+      for (int l = 1; l < 3; ++l)
+        if (!byLevel[l].empty()) EXPECT_EQ(byLevel[l], byLevel[0]) << "level " << l << " to " << size.width << "x" << size.height;
+    }
+  setSimdLevel(before);
 }
 
 }  // namespace

@@ -266,6 +266,26 @@ TEST(RandomState, FirstDrawsOfSeedOne) {
   EXPECT_EQ(r.state, state);
 }
 
+// Skipping n draws leaves the generator where drawing n times would.
+TEST(RandomState, SkipMatchesDrawing) {
+  for (uint64_t n : {0ull, 1ull, 2ull, 3ull, 31ull, 32ull, 1000ull, 65537ull, 4294967297ull}) {
+    RandomState drawn(-99, 0, 255), skipped = drawn;
+    const uint64_t draws = n > 100000 ? n % 100000 : n;
+    for (uint64_t i = 0; i < draws; ++i) drawn.draw();
+    skipped.Skip(n);
+    if (n == draws) {
+      EXPECT_EQ(skipped.state, drawn.state) << n;
+      EXPECT_EQ(skipped.count, drawn.count) << n;
+    }
+    // Skipping in two steps lands where one skip does.
+    RandomState halves(-99, 0, 255);
+    halves.Skip(n / 2);
+    halves.Skip(n - n / 2);
+    EXPECT_EQ(halves.state, skipped.state) << n;
+    EXPECT_EQ(halves.draw(), skipped.draw()) << n;
+  }
+}
+
 TEST(RandomState, NegativeLowAndSeed) {
   RandomState r(7, -10, 10);
   for (int32_t e : {-6, 6, -5, 3}) EXPECT_EQ(r.draw(), e);

@@ -129,7 +129,7 @@ TEST_F(DrawWindow, DraggingTheMousePaintsAndAClickDoesNot) {
   double px, py;
   canvas.paper().screenToPaper(100, 80, px, py);
   EXPECT_NE(alpha(canvas.paper().layerAt(0)->pixels->Pixel(int32_t(px), int32_t(py))), 0u);
-  EXPECT_NE(canvas.paper().compositeImage.At(int32_t(px), int32_t(py)) & 0x00FFFFFFu, 0x00FFFFFFu);
+  EXPECT_NE(canvas.paper().composite().At(int32_t(px), int32_t(py)) & 0x00FFFFFFu, 0x00FFFFFFu);
 }
 
 }  // namespace

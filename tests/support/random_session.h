@@ -80,7 +80,7 @@ inline uint64_t compositeHash(const TPaper& p) {
   for (int32_t i = 0; i < p.layerCount(); ++i)
     if (p.layerAt(i)->visible && p.layerAt(i)->dissolve && p.layerAt(i)->opacity) return 0;
   Fnv f;
-  const TTC& c = p.compositeImage;
+  const TTC& c = p.composite();
   for (int32_t y = 0; y < c.height; ++y)
     for (int32_t x = 0; x < c.width; ++x) f.value(c.At(x, y) & 0x00FFFFFFu);
   return f.h;
