@@ -344,6 +344,19 @@ enum class TextId {
   EventSaveFailed,
   EventFormat,
   AllEventFormats,
+  // The oldest drawings.
+  OldestEventError,
+  OldestEventsIgnored,
+  UnknownFormat,
+  OldestNotYetPlayable,  // %s: what the event does, %d: its code
+  OldestOpFill,
+  OldestOpGradation,
+  OldestOpCanvasSize,
+  OldestOpResize,
+  OldestOpRotate,
+  OldestNoLayer,         // event number, code, layer
+  OldestStepFailed,      // event number, code
+  OldestTooManyLayers,   // event number, code, most layers
   Count
 };
 
