@@ -22,6 +22,7 @@
 #include <climits>
 #include <cstdio>
 
+#include "events/oldest_paper.h"
 #include "files/image_files.h"
 #include "platform/app_profile.h"
 #include "platform/strings.h"
@@ -376,6 +377,7 @@ int TMainForm::openPicture(const std::string& path) {
 
 bool TMainForm::openFile(const std::string& path) {
   if (eventFileKindOf(path) != EventFileKind::None) return openEventFile(path);
+  if (isWpbPath(path)) return openOldestPaper(path);
   const size_t before = area->subWindowList().size();
   const int e = openPicture(path);
   if (e < 0) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 
 #include "document/blend_modes.h"
 #include "events/event_manager.h"
@@ -418,6 +419,50 @@ TEST(OldestRender, ExportReplaysStreamsWithTheirTimelapse) {
   EXPECT_FALSE(exportFile(writeBytes(dir, "g.wpe", fill.bytes), dir.file("g.png"), 0, reason));
   EXPECT_NE(reason.find("g.wpe"), std::string::npos) << reason;
   EXPECT_FALSE(exportFile(dir.file("none.wpe"), dir.file("n.png"), 0, reason));
+}
+
+struct ProgramRun {
+  int status;
+  std::string out, err;
+};
+ProgramRun runProgram(const test::TempDir& dir, const std::vector<std::string>& args) {
+  test::Child child;
+  const std::map<std::string, std::string> env = {{"DISPLAY", ""},
+                                                  {"WAYLAND_DISPLAY", ""},
+                                                  {"QT_QPA_PLATFORM", "xcb"},
+                                                  {"XDG_CONFIG_HOME", dir.file("config")},
+                                                  {"XDG_RUNTIME_DIR", dir.path()},
+                                                  {"LANG", "C.UTF-8"}};
+  EXPECT_TRUE(child.start(VL_BINARY_PATH, args, env, dir.file("out.txt"), dir.file("err.txt")));
+  ProgramRun r;
+  r.status = child.wait(120000);
+  r.out = test::readFile(dir.file("out.txt"));
+  r.err = test::readFile(dir.file("err.txt"));
+  return r;
+}
+
+TEST(OldestRender, TheProgramRendersOldStreamsAndMarksProtectedOnes) {
+  ScopedUiCapture quiet;
+  test::TempDir dir, out;
+  const std::string in = writeBytes(dir, "old.wpe", longDrawing().bytes);
+  const ProgramRun run = runProgram(dir, {"-render", "-O" + out.path(), in});
+  EXPECT_EQ(run.status, 8) << run.err;
+  EXPECT_EQ(run.out, "8\n");
+  HeadlessOldestReplay replay;
+  TEventPacket s;
+  ASSERT_TRUE(s.Load(longDrawing().bytes));
+  ASSERT_EQ(replay.Play(s, "old"), 2);
+  EXPECT_EQ(picturePixels(out.file("old.bmp")), paperPixels(replay.Paper()));
+  // What it wrote is protected: refused with 11 and its marker.
+  test::TempDir again;
+  const ProgramRun refused = runProgram(dir, {"-render", "-O" + again.path(), out.file("old.wpe")});
+  EXPECT_EQ(refused.status, 11) << refused.err;
+  EXPECT_TRUE(test::fileExists(again.file("old.prt")));
+  EXPECT_FALSE(test::fileExists(again.file("old.bmp")));
+  // And --export renders it all the same.
+  const ProgramRun exported = runProgram(dir, {"--export", out.file("old.wpe"), dir.file("x.png")});
+  EXPECT_EQ(exported.status, 0) << exported.err;
+  EXPECT_EQ(picturePixels(dir.file("x.png")), paperPixels(replay.Paper()));
 }
 
 }  // namespace
