@@ -84,7 +84,9 @@ bool isWpbPath(const std::string& path) {
   return e == "wpb";
 }
 
-int decodeWpb(const uint8_t* data, size_t size, WpbImage& out) {
+namespace {
+
+int decode(const uint8_t* data, size_t size, WpbImage& out) {
   try {
     out = WpbImage{};
     if (size < 4 || std::memcmp(data, "WPB2", 4) != 0) return kEventFileMagic;
@@ -139,9 +141,17 @@ int decodeWpb(const uint8_t* data, size_t size, WpbImage& out) {
     }
     return kEventFileOk;
   } catch (const std::bad_alloc&) {
-    out.layers.clear();
     return kEventFileNoMemory;
   }
+}
+
+}  // namespace
+
+int decodeWpb(const uint8_t* data, size_t size, WpbImage& out) {
+  const int e = decode(data, size, out);
+  // Nothing half-read is kept.
+  if (e != kEventFileOk) out = WpbImage{};
+  return e;
 }
 
 int readWpbFile(const std::string& path, WpbImage& out) {

@@ -1,6 +1,7 @@
 #include "events/oldest_paper.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 
@@ -123,6 +124,8 @@ TEST(OldestPaper, DamagedFilesGiveTheirCodes) {
   test::TempDir dir;
   WpbImage img;
   EXPECT_EQ(readWpbFile(dir.file("none.wpb"), img), kEventFileNotFound);
+  ASSERT_EQ(::mkfifo(dir.file("pipe.wpb").c_str(), 0600), 0);
+  EXPECT_EQ(readWpbFile(dir.file("pipe.wpb"), img), kEventFileCannotOpen);
 }
 
 // The stream after the layers is checked; a bad one is dropped and the

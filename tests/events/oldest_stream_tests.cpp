@@ -1,6 +1,7 @@
 #include "events/oldest_stream.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 
@@ -225,6 +226,9 @@ TEST(OldestStream, FilesGiveTheirCodes) {
   EXPECT_EQ(readOldestStream(write("end.wpe", OldestBuilder().end().bytes), s), kEventFileEmpty);
   EXPECT_EQ(readOldestStream(write("bad.wpe", paper40().code(600).bytes), s), kEventFilePacket);
   EXPECT_EQ(readOldestStream(dir.path(), s), kEventFileCannotOpen);
+  // A pipe in a file's place is refused at once, never waited on.
+  ASSERT_EQ(::mkfifo(dir.file("pipe.wpe").c_str(), 0600), 0);
+  EXPECT_EQ(readOldestStream(dir.file("pipe.wpe"), s), kEventFileCannotOpen);
   EXPECT_EQ(readOldestStream(write("good.wpe", paper40().end().bytes), s), kEventFileOk);
   EXPECT_EQ(s.Count(), 1u);
 }
