@@ -117,7 +117,7 @@ bool TMainForm::openEventFile(const std::string& path) {
     TEventPacket stream;
     const int e = readOldestStream(path, stream);
     if (e != kEventFileOk) {
-      ui().Warning(text(openMessage(2)));
+      ui().Warning(text(openMessage(e == kEventFilePacket ? 3 : 2)));
       return false;
     }
     return replayOldestStream(stream, fileStem(path));
