@@ -231,12 +231,17 @@ int saveEventStream(const std::string& path, TPaper& paper, CEventMngr& events, 
   f.paperHeight = paper.height;
   TMTC thumbnail;
   const bool withThumbnail = reduceToThumbnail(paper.compositeImage, thumbnail);
-  if (!events.closeForSave()) return kEventFileWriteError;
-  int e = events.writeStream(f.stream) ? kEventFileOk : kEventFileNoMemory;
-  f.steps = events.StepCount();
-  events.reopenAfterSave();
-  if (e == kEventFileOk) e = writeEventFile(path, f, withThumbnail ? &thumbnail : nullptr);
-  return e;
+  // The file's copy ends with the end-of-recording step; the live stream is
+  // left alone, so the steps that redo can bring back survive the save.
+  try {
+    if (!events.writeStream(f.stream)) return kEventFileNoMemory;
+    f.stream.push_back(kCatPaper);
+    f.stream.push_back(kPaperRecordingEnd);
+  } catch (const std::bad_alloc&) {
+    return kEventFileNoMemory;
+  }
+  f.steps = int32_t(events.StepCount() + 1);
+  return writeEventFile(path, f, withThumbnail ? &thumbnail : nullptr);
 }
 
 }  // namespace vl

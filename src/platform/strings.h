@@ -344,6 +344,22 @@ enum class TextId {
   EventSaveFailed,
   EventFormat,
   AllEventFormats,
+  // The native paper file and the file commands.
+  SavePartFailed,      // %s: layer or mask, %s: its name, %d: the code
+  ReadPartFailed,      // %s: layer or mask, %d: the code
+  PartLayer,
+  PartMask,
+  IgnoredBlocks,       // %d: how many, %s: the last unknown id
+  EventReadError,
+  SaveFailed,          // %s: the path, %d: the code
+  AskSaveChanges,      // %s: the paper's name
+  CmdFileSave,
+  HintFileSave,
+  CmdFileSaveAs,
+  HintFileSaveAs,
+  SavePaperFilter,     // the save dialog's file types, Qt's ";;" list
+  DetailLayerImage,    // %d x %d: a layer's or mask's image size
+  DetailTileRuns,
   // The oldest drawings.
   OldestEventError,
   OldestEventsIgnored,

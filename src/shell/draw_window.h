@@ -62,8 +62,10 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView, public PaperO
   void setViewRotation(float degrees);
   void rotateViewBy(float degrees) { setViewRotation(paperObj->rotationDegrees + degrees); }
 
-  // The canvas's caption: the paper's caption text.
+  // The canvas's caption: the paper's caption text, marked while the paper
+  // has changes not saved.
   void updateCaption();
+  void updateModifiedMark();
   // The main window's 30 ms tick.
   void timerTick();
 
@@ -98,6 +100,9 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView, public PaperO
   bool replayCanPause() const;
   // The paper's recorder and player.
   CEventMngr* events() const;
+  // The file the paper was opened from or last saved to; empty for a new paper.
+  const std::string& filePath() const { return path; }
+  void setFilePath(const std::string& p) { path = p; }
   // The size a new window wants: the zoomed composite plus 80 pixels.
   QSize preferredClientSize() const;
 
@@ -132,6 +137,8 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView, public PaperO
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   bool viewportEvent(QEvent* event) override;
+  // A paper with unsaved changes asks first (the main window's question).
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   // Half the width of the screen the window is on.
@@ -188,6 +195,8 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView, public PaperO
   std::string endCaption;  // what the caption says after a replay
   QImage selectionShade;       // the paper reduced, alpha where paint cannot go
   bool shadeStale = true;
+  std::string path;
+  bool markShown = false;  // the caption shows the modified mark
 };
 
 }  // namespace vl

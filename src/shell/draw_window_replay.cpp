@@ -105,6 +105,7 @@ void TDrawWindow::beginReplayTurns() {
 }
 
 void TDrawWindow::timerTick() {
+  if (!replay.active) updateModifiedMark();
   // The main timer drives slow replays too: a step when its time has come.
   if (replay.active && replay.control && replay.control->isSlow() && !replay.timer->isActive()) replayTurn();
 }
@@ -196,7 +197,7 @@ void TDrawWindow::endReplay(bool stopped) {
   paperObj->playingBack = false;
   endCaption = formatMessage(text(resumed ? TextId::ReplayEndCaption : TextId::ReplayEndCaptionNoRecording),
                              {paperObj->captionText(), word, int64_t(ms)});
-  setWindowTitle(toQt(endCaption));
+  updateCaption();
   viewport()->update();
   emit layersChanged();
   emit masksChanged();

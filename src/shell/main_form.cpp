@@ -217,6 +217,7 @@ void TMainForm::createCommands() {
   createEditCommands();
   createSelectionCommands();
   createEventCommands();
+  createFileCommands();
 
   addCommand("actWindowCascade", text(TextId::CmdWindowCascade), text(TextId::HintWindowCascade), {}, kMenuWindow,
              [this] { area->cascadeSubWindows(); });
@@ -274,6 +275,7 @@ void TMainForm::updateCommands() {
     if (QAction* a = command(name)) a->setEnabled(any);
   updateEditCommands();
   updateEventCommands();
+  updateFileCommands();
 }
 
 void TMainForm::tileCanvases(bool sideBySide) {
@@ -355,6 +357,7 @@ void TMainForm::placeCanvasWindow(QMdiSubWindow* sub, TDrawWindow* canvas) {
 }
 
 int TMainForm::openPicture(const std::string& path) {
+  if (lowerExtension(path) == "vci") return openPaperFile(path);
   TMTC pixels;
   int dpi = 72;
   if (const int e = readPicture(path, pixels, dpi)) return e;
@@ -517,6 +520,10 @@ void TMainForm::reportAndClose(int code, const std::string& source) {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+  if (!mayQuit()) {
+    event->ignore();
+    return;
+  }
   // The tool windows' unsaved sets will be asked about here.
   event->accept();
   timer->stop();

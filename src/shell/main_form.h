@@ -79,6 +79,20 @@ class TMainForm : public QMainWindow {
   bool replayOldestStream(const TEventPacket& stream, const std::string& name);
   bool openOldestPaper(const std::string& path);
 
+  // The native paper file (main_form_file.cpp). Opens one in a new canvas
+  // window: 0, or an error code with no window left.
+  int openPaperFile(const std::string& path);
+  // Saves under the canvas's file name, or asks for one first when it has
+  // none; Save As always asks. True when saved; failures are told.
+  bool saveCanvas(TDrawWindow& canvas);
+  bool saveCanvasAs(TDrawWindow& canvas);
+  bool saveCanvasTo(TDrawWindow& canvas, const std::string& path);
+  // Whether a canvas may close now: a paper with unsaved changes asks to
+  // save (Yes saves, and a failed or cancelled save keeps it open).
+  bool canvasMayClose(TDrawWindow& canvas);
+  // Answers the save dialog instead of the user (tests): the path, or empty to cancel.
+  std::function<std::string(const std::string& suggested)> chooseSavePath;
+
   // The window from the settings (maximised, or at the stored place), and back.
   void applyPlacement(const CAppProfile& profile);
   void storePlacement(CAppProfile& profile) const;
@@ -112,6 +126,10 @@ class TMainForm : public QMainWindow {
   void createEditCommands();
   void createEventCommands();
   void updateEventCommands();
+  void createFileCommands();
+  void updateFileCommands();
+  // Every canvas may close (asked in turn); false keeps the program running.
+  bool mayQuit();
   // Undo (or redo) one step of the active canvas.
   void stepUndo(bool undo);
   // The status bar's memory line, when the active paper changed.

@@ -143,6 +143,30 @@ TEST(EventFiles, SavedSessionsReplayToTheirPicture) {
   EXPECT_EQ(readEventFile(dir.file("missing.ve3"), *std::make_unique<EventStreamFile>()), kEventFileNotFound);
 }
 
+// Saving between undo and redo leaves the steps redo brings back.
+TEST(EventFiles, SavingKeepsWhatRedoCanBringBack) {
+  ScopedUiCapture quiet;
+  test::TempDir dir;
+  Recording r;
+  const uint64_t picture = test::documentHash(r.paper);
+  int32_t layer = 0;
+  Area rect;
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(r.paper.undoStep(r.flow, layer, rect));
+  const uint64_t undone = test::documentHash(r.paper);
+  for (int i = 0; i < 2; ++i) ASSERT_EQ(saveEventStream(dir.file("u.ve3"), r.paper, *r.events, true), kEventFileOk);
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(r.paper.redoStep(r.flow, layer, rect)) << "redo " << i;
+  ASSERT_EQ(test::documentHash(r.paper), picture);
+  ASSERT_EQ(saveEventStream(dir.file("r.ve3"), r.paper, *r.events, true), kEventFileOk);
+  for (const auto& [name, expected] : {std::pair{"u.ve3", undone}, std::pair{"r.ve3", picture}}) {
+    EventStreamFile f;
+    ASSERT_EQ(readEventFile(dir.file(name), f), kEventFileOk);
+    HeadlessReplay replay;
+    ASSERT_EQ(replay.Open(f, false), 0);
+    ASSERT_EQ(replay.PlayToEnd(), 2);
+    EXPECT_EQ(test::documentHash(replay.Paper()), expected) << name;
+  }
+}
+
 TEST(EventFiles, AProtectedStreamReplaysButIsRefusedUnattended) {
   ScopedUiCapture quiet;
   test::TempDir dir;

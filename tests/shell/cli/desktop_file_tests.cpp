@@ -10,8 +10,8 @@ namespace vl {
 namespace {
 
 TEST(DesktopFile, NameAndCommentInBothLanguages) {
-  const std::filesystem::path here = std::filesystem::path(__FILE__).parent_path();  // tests/shell/cli
-  std::ifstream in(here / "../../../share/velluminar.desktop");
+  // The test data folder sits in tests/, beside share/'s parent.
+  std::ifstream in(std::filesystem::path(VL_TEST_DATA_DIR) / "../../share/velluminar.desktop");
   ASSERT_TRUE(in) << "share/velluminar.desktop";
   std::map<std::string, std::string> entry;
   std::string line, group;
