@@ -29,6 +29,7 @@
 #include "platform/ui_services.h"
 #include "shell/cli/dialog_folder.h"
 #include "shell/cli/product.h"
+#include "shell/cli/render_mode.h"
 #include "shell/cli/unattended_ui.h"
 #include "shell/draw_window.h"
 #include "shell/brush_picker.h"
@@ -490,10 +491,9 @@ void TMainForm::startViewer() {
     return;
   }
   viewerSource = absoluteFilePath(startup.files.front());
-  if (std::FILE* f = std::fopen(viewerSource.c_str(), "rb")) {
-    std::fclose(f);
-  } else {
-    std::fprintf(stderr, "velluminar: cannot open %s\n", viewerSource.c_str());
+  // A pipe in the file's place would stall the viewer for ever.
+  if (std::string reason; !readableEventFile(viewerSource, reason)) {
+    std::fprintf(stderr, "velluminar: cannot open %s: %s\n", viewerSource.c_str(), reason.c_str());
     reportAndClose(kFileFailed, viewerSource);
     return;
   }
