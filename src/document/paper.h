@@ -206,6 +206,20 @@ class TPaper {
   // at least two show and all share one blend mode.
   bool mergeVisibleOldest(TFlowImage& flow);
   bool offsetInPlace(TFlowImage& flow, int32_t layer, int32_t dx, int32_t dy);
+  // Folds a layer into the one below with its ink and deletes it, without undo.
+  bool mergeDownOldest(TFlowImage& flow, int32_t layer);
+  // Legacy: the paper's undo empties and the layers made from now on keep
+  // an undo of their own. Current again: those go, every layer becomes
+  // opaque and the picture is composed anew.
+  void setDrawGeneration(TFlowImage& flow, DrawGeneration generation);
+  // In the legacy generation: a layer's pixels (all, or a rectangle in
+  // layer coordinates) into its own undo before they change; false when the
+  // layer keeps none.
+  bool pushUndoLayer(int32_t layer);
+  bool pushUndoRect(int32_t layer, Area rect);
+  // The layer's own undo puts back its newest rectangle; false when it has none.
+  bool undoLayerStep(TFlowImage& flow, int32_t layer);
+  void clearLayerUndo(int32_t layer);
 
   // ---- Selections ----
   // Each works on the current mask unless it names one, records and pushes

@@ -8,6 +8,7 @@
 #include "document/paper.h"
 #include "drawing/brush_kinds.h"
 #include "drawing/stroke.h"
+#include "pixel/coverage.h"
 
 namespace vl {
 namespace {
@@ -118,39 +119,43 @@ void penDab(TFlowImage& flow, TStroke& s, float size, float alpha, float y, floa
   }
 }
 
-// The oldest drawings' disc: each pixel of the box floor(c − r) … ceil(c + r)
-// gets value × (its 25 fifth-pixel centres inside the circle) / 25.
-void legacyDisc(TStroke& s, TChannel& ch, float x, float y, float size, int value) {
-  if (value <= 0) return;
-  const int32_t x0 = int32_t(std::floor(x - size)), x1 = int32_t(std::ceil(x + size));
-  const int32_t y0 = int32_t(std::floor(y - size)), y1 = int32_t(std::ceil(y + size));
-  const float r2 = size * size * 25;
-  for (int32_t py = std::max(y0, 0); py <= std::min(y1, ch.height - 1); ++py)
-    for (int32_t px = std::max(x0, 0); px <= std::min(x1, ch.width - 1); ++px) {
-      int count = 0;
-      for (int j = 0; j < 5; ++j)
-        for (int i = 0; i < 5; ++i) {
-          const float fx = (px * 5 + i + 0.5f) - x * 5, fy = (py * 5 + j + 0.5f) - y * 5;
-          count += fx * fx + fy * fy < r2;
-        }
-      if (count) s.chain.WriteCoverage(ch, px, py, value * count / 25);
-    }
+// The oldest drawings' coverage disc: the pixel layer's disc of radius r,
+// each pixel's coverage scaling the value, written through the chain with
+// max-combine.
+void legacyDisc(TStroke& s, TChannel& ch, float x, float y, float r, int value) {
+  value = std::min(value, 255);
+  if (value <= 0 || !(r > 0)) return;
+  const PixelChain& chain = s.chain;
+  forEachDiscPixel(ch, x, y, r, [&chain, value](uint8_t& p, int32_t px, int32_t py, int cov) {
+    chain.WriteCoverageAt(p, px, py, mul8(cov, value));
+  });
 }
 
-// The oldest drawings' pen: a disc, and for thin pens a line across the travel.
+// The oldest drawings' pen: a disc, and for thin pens a line of half-length
+// size across the travel (a column when the walk runs along x), measured in
+// 1/64 pixel. Both carry the pressure as their value.
 void legacyPenDab(TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x) {
-  const int value = int(alpha * 255);
   TChannel& ch = flow.coverage;
+  if (!ch.IsAllocated()) return;
+  const int value = std::clamp(truncToInt(alpha * 255), 0, 255);
+  if (value == 0) return;
   if (size > 1) legacyDisc(s, ch, x, y, size, value);
-  if (size < 8) {
-    const int32_t n = int32_t(size);
-    for (int32_t i = -n; i <= n; ++i) {
-      if (s.direction == 1) {
-        s.chain.WriteCoverage(ch, int32_t(x), int32_t(y) + i, value);
-      } else {
-        s.chain.WriteCoverage(ch, int32_t(x) + i, int32_t(y), value);
-      }
-    }
+  if (!(size < 8)) return;
+  const PixelChain& chain = s.chain;
+  if (s.direction == 1) {
+    const float column = std::floor(x);
+    if (!(column >= 0 && column < float(ch.width))) return;
+    const int32_t cx = int32_t(column);
+    forEachSpanCell(ch.height, double(y) - size, double(y) + size, [&](int32_t py, int cov) {
+      chain.WriteCoverageAt(ch.Row(py)[cx], cx, py, mul8(cov, value));
+    });
+  } else {
+    const float row = std::floor(y);
+    if (!(row >= 0 && row < float(ch.height))) return;
+    const int32_t ry = int32_t(row);
+    uint8_t* line = ch.Row(ry);
+    forEachSpanCell(ch.width, double(x) - size, double(x) + size,
+                    [&](int32_t px, int cov) { chain.WriteCoverageAt(line[px], px, ry, mul8(cov, value)); });
   }
 }
 

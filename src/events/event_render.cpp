@@ -8,6 +8,8 @@
 
 #include "files/image_files.h"
 #include "files/psd.h"
+#include "events/oldest_paper.h"
+#include "events/oldest_player.h"
 #include "platform/strings.h"
 
 namespace vl {
@@ -100,9 +102,9 @@ bool savePictureByExtension(const std::string& path, const TMTC& picture, int32_
 }
 
 int renderEventFile(const std::string& eventFile, const std::string& outputFolder) {
+  if (eventFileKindOf(eventFile) == EventFileKind::Oldest) return renderOldestFile(eventFile, outputFolder);
   EventStreamFile file;
-  if (eventFileKindOf(eventFile) == EventFileKind::Oldest || eventFileKindOf(eventFile) == EventFileKind::None)
-    return kNotPlayed;
+  if (eventFileKindOf(eventFile) == EventFileKind::None) return kNotPlayed;
   if (readEventFile(eventFile, file) != kEventFileOk) return kNotPlayed;
   HeadlessReplay replay;
   const int opened = replay.Open(file, true);
@@ -127,6 +129,7 @@ int renderEventFile(const std::string& eventFile, const std::string& outputFolde
 bool exportFile(const std::string& input, const std::string& output, int32_t frames, std::string& reason,
                 const std::function<void(float)>& progress) {
   const EventFileKind kind = eventFileKindOf(input);
+  if (kind == EventFileKind::Oldest || isWpbPath(input)) return exportOldestFile(input, output, frames, reason, progress);
   if (kind == EventFileKind::Current || kind == EventFileKind::Version21) {
     EventStreamFile file;
     const int e = readEventFile(input, file);

@@ -26,6 +26,9 @@ bool discRange(int32_t w, int32_t h, float cx, float cy, float r, DiscRange& out
 
 namespace {
 
+using detail::makeSpan;
+using detail::Span;
+
 template <CoverMode M>
 inline void put(uint8_t& p, int t, uint8_t v) {
   if constexpr (M == CoverMode::Blend) {
@@ -69,62 +72,9 @@ void discAnyMode(TChannel& ch, float cx, float cy, float r, float strength, uint
   }
 }
 
-// A span in 1/64 pixel, ready to be walked over pixels first … last.
-struct Span {
-  int64_t c = 0, h = 0;
-  int64_t first = 0, last = -1;
-};
-
-// Beyond this the doubles no longer hold 1/64 pixel anyway; the clamp only
-// keeps the 64-bit products defined.
-constexpr double kSpanLimit = 1e15;
-
-bool makeSpan(double a, double b, int32_t length, Span& s) {
-  if (!std::isfinite(a) || !std::isfinite(b) || length <= 0) return false;
-  a = std::clamp(a, -kSpanLimit, kSpanLimit);
-  b = std::clamp(b, -kSpanLimit, kSpanLimit);
-  s.c = int64_t((a + b) / 2 * 64);
-  s.h = int64_t((b - a) / 2 * 64);
-  if (s.h <= 0) return false;
-  s.first = std::max<int64_t>(int64_t(a - 1), 0);
-  s.last = std::min<int64_t>(int64_t(b + 1), length - 1);
-  return s.first <= s.last;
-}
-
-// Coverage of pixel p: 255 well inside, else the count of i in 0 … 63 with
-// |64p + i − c| < h, i.e. c − h < 64p + i < c + h.
-inline int spanCoverage(const Span& s, int64_t p) {
-  const int64_t base = 64 * p;
-  const int64_t d = s.c - base;
-  if ((d < 0 ? -d : d) + 64 < s.h) return 255;
-  const int64_t lo = std::max<int64_t>(s.c - s.h - base + 1, 0);
-  const int64_t hi = std::min<int64_t>(s.c + s.h - base - 1, 63);
-  if (hi < lo) return 0;
-  return int((hi - lo + 1) * 255 / 64);
-}
-
-inline int64_t floorDiv64(int64_t v) { return v >= 0 ? v / 64 : -((-v + 63) / 64); }
-
-// Pixels whose 64 sub-positions all lie inside: c − h < 64p and 64p + 63 < c + h.
-inline void fullRun(const Span& s, int64_t& f0, int64_t& f1) {
-  f0 = std::max(floorDiv64(s.c - s.h + 64), s.first);  // ceil((c − h + 1) ÷ 64)
-  f1 = std::min(floorDiv64(s.c + s.h - 64), s.last);
-}
-
 template <CoverMode M, class At>
 void walkSpan(const Span& s, uint8_t v, At at) {
-  int64_t f0, f1;
-  fullRun(s, f0, f1);
-  if (f0 > f1) f0 = s.last + 1, f1 = s.last;
-  for (int64_t p = s.first; p < f0; ++p) {
-    int cov = spanCoverage(s, p);
-    if (cov != 0) put<M>(at(int32_t(p)), cov, v);
-  }
-  for (int64_t p = f0; p <= f1; ++p) put<M>(at(int32_t(p)), 255, v);
-  for (int64_t p = std::max(f1 + 1, f0); p <= s.last; ++p) {
-    int cov = spanCoverage(s, p);
-    if (cov != 0) put<M>(at(int32_t(p)), cov, v);
-  }
+  detail::forEachSpanCell(s, [&](int32_t p, int cov) { put<M>(at(p), cov, v); });
 }
 
 template <class At>

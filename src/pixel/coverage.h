@@ -2,6 +2,7 @@
 // Coverage stamps for brushes, outline marking for selection outlines and
 // antialiased polygon coverage, all on TChannel (discs also on TMTC).
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -138,7 +139,93 @@ void forEachDiscCell(int32_t w, int32_t h, float cx, float cy, float r, RowOf ro
   }
 }
 
+// A span in 1/64 pixel, ready to be walked over pixels first … last.
+struct Span {
+  int64_t c = 0, h = 0;
+  int64_t first = 0, last = -1;
+};
+
+// Beyond this the doubles no longer hold 1/64 pixel anyway; the clamp only
+// keeps the 64-bit products defined.
+inline constexpr double kSpanLimit = 1e15;
+
+// The span from a to b over pixels 0 … length − 1; false when it covers none.
+inline bool makeSpan(double a, double b, int32_t length, Span& s) {
+  if (!std::isfinite(a) || !std::isfinite(b) || length <= 0) return false;
+  a = std::clamp(a, -kSpanLimit, kSpanLimit);
+  b = std::clamp(b, -kSpanLimit, kSpanLimit);
+  s.c = int64_t((a + b) / 2 * 64);
+  s.h = int64_t((b - a) / 2 * 64);
+  if (s.h <= 0) return false;
+  s.first = std::max<int64_t>(int64_t(a - 1), 0);
+  s.last = std::min<int64_t>(int64_t(b + 1), length - 1);
+  return s.first <= s.last;
+}
+
+// Coverage of pixel p: 255 well inside, else the count of i in 0 … 63 with
+// |64p + i − c| < h, i.e. c − h < 64p + i < c + h.
+inline int spanCoverage(const Span& s, int64_t p) {
+  const int64_t base = 64 * p;
+  const int64_t d = s.c - base;
+  if ((d < 0 ? -d : d) + 64 < s.h) return 255;
+  const int64_t lo = std::max<int64_t>(s.c - s.h - base + 1, 0);
+  const int64_t hi = std::min<int64_t>(s.c + s.h - base - 1, 63);
+  if (hi < lo) return 0;
+  return int((hi - lo + 1) * 255 / 64);
+}
+
+inline int64_t floorDiv64(int64_t v) { return v >= 0 ? v / 64 : -((-v + 63) / 64); }
+
+// Pixels whose 64 sub-positions all lie inside: c − h < 64p and 64p + 63 < c + h.
+inline void fullRun(const Span& s, int64_t& f0, int64_t& f1) {
+  f0 = std::max(floorDiv64(s.c - s.h + 64), s.first);  // ceil((c − h + 1) ÷ 64)
+  f1 = std::min(floorDiv64(s.c + s.h - 64), s.last);
+}
+
+// fn(int32_t p, int coverage) for every pixel of the span with coverage
+// 1 … 255, in order; the run well inside needs no counting.
+template <class Fn>
+void forEachSpanCell(const Span& s, Fn&& fn) {
+  int64_t f0, f1;
+  fullRun(s, f0, f1);
+  if (f0 > f1) f0 = s.last + 1, f1 = s.last;
+  for (int64_t p = s.first; p < f0; ++p) {
+    const int cov = spanCoverage(s, p);
+    if (cov != 0) fn(int32_t(p), cov);
+  }
+  for (int64_t p = f0; p <= f1; ++p) fn(int32_t(p), 255);
+  for (int64_t p = std::max(f1 + 1, f0); p <= s.last; ++p) {
+    const int cov = spanCoverage(s, p);
+    if (cov != 0) fn(int32_t(p), cov);
+  }
+}
+
 }  // namespace detail
+
+// The span of stampSpanH/V over pixels 0 … length − 1 of a row or column,
+// for writers of their own: fn(int32_t p, int coverage 1 … 255).
+template <class Fn>
+void forEachSpanCell(int32_t length, double a, double b, Fn&& fn) {
+  detail::Span s;
+  if (detail::makeSpan(a, b, length, s)) detail::forEachSpanCell(s, fn);
+}
+
+// The disc of stampDisc on a channel, for writers of their own:
+// fn(uint8_t& pixel, int32_t x, int32_t y, int coverage 1 … 255).
+template <class Fn>
+void forEachDiscPixel(TChannel& ch, float cx, float cy, float r, Fn&& fn) {
+  if (!ch.IsAllocated()) return;
+  int32_t rowY = 0;
+  uint8_t* row = nullptr;
+  detail::forEachDiscCell<5, false>(
+      ch.width, ch.height, cx, cy, r,
+      [&](int32_t y) {
+        rowY = y;
+        row = ch.Row(y);
+        return row;
+      },
+      [&](uint8_t& p, int cov) { fn(p, int32_t(&p - row), rowY, cov); });
+}
 
 // The disc on a 32-bit buffer with 4 × 4 sub-points; plot(uint32_t& pixel,
 // int coverage) is called once per pixel with coverage 1 … 255.

@@ -373,6 +373,19 @@ enum class TextId {
   InstanceListening,
   InstanceCannotRemove,
   InstanceCannotListen,
+  // The oldest drawings.
+  OldestEventError,
+  OldestEventsIgnored,
+  UnknownFormat,
+  OldestNotYetPlayable,  // %s: what the event does, %d: its code
+  OldestOpFill,
+  OldestOpGradation,
+  OldestOpCanvasSize,
+  OldestOpResize,
+  OldestOpRotate,
+  OldestNoLayer,         // event number, code, layer
+  OldestStepFailed,      // event number, code
+  OldestTooManyLayers,   // event number, code, most layers
   Count
 };
 

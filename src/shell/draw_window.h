@@ -10,6 +10,8 @@
 
 #include "document/paper.h"
 #include "events/event_files.h"
+#include "events/oldest_stream.h"
+#include "events/replay_control.h"
 #include "drawing/stroke_protocol.h"
 #include "platform/view.h"
 #include "shell/tablet_input.h"
@@ -21,6 +23,7 @@ class QTabletEvent;
 namespace vl {
 
 class CEventMngr;
+class OldestPlayer;
 
 class TDrawWindow : public QAbstractScrollArea, public CanvasView, public PaperObserver {
   Q_OBJECT
@@ -71,6 +74,9 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView, public PaperO
   // player's open result (0 ready, 1 not a paper's stream, 3 a broken
   // packet, 5 protected and refused).
   int startReplay(const EventStreamFile& file, bool refuseProtected = false);
+  // Replays an oldest stream (legacy drawing generation) the same way; 0
+  // ready, else 1 with the reason why its paper could not be made.
+  int startOldestReplay(const TEventPacket& stream, const std::string& name, std::string& reason);
   bool isReplaying() const { return replay.active; }
   bool replayPaused() const;
   void setReplayPaused(bool paused);
@@ -88,7 +94,10 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView, public PaperO
   // Plays until the next stroke has been drawn (or the end).
   bool stepStroke();
   int32_t replayedSteps() const;
-  int32_t replaySteps() const { return replay.source.steps; }
+  int32_t replaySteps() const;
+  float replayProgress() const;
+  // Pause and resume are offered for the current streams only.
+  bool replayCanPause() const;
   // The paper's recorder and player.
   CEventMngr* events() const;
   // The file the paper was opened from or last saved to; empty for a new paper.
@@ -168,12 +177,18 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView, public PaperO
   void updateReplayCaption(bool force);
   // A fresh paper (and flow image) in place of the present one.
   void renewPaper();
+  // The timer and the caption of a replay that has just opened.
+  void beginReplayTurns();
 
   struct Replay {
     bool active = false;
     bool uncapped = false;
     bool stopRequested = false;
     EventStreamFile source;
+    // What the window drives: the paper's player, or the oldest streams' one.
+    std::unique_ptr<ReplayControl> control;
+    OldestPlayer* oldest = nullptr;  // the control, for an oldest stream
+    TEventPacket oldestSource;
     uint32_t startedAt = 0, captionAt = 0, lastStepAt = 0;
     QTimer* timer = nullptr;
   } replay;

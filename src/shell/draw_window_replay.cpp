@@ -1,11 +1,13 @@
 // A canvas window replaying an event stream: a step at a time while the
-// event loop is idle (or at most every 20 ms, point by point, when slow),
+// event loop is idle (or, point by point when slow, at most every 20 ms, 8 ms
+// for the oldest streams),
 // many steps between frames when uncapped; pause, stop, seek and a stroke
 // at a time; recording goes on after the replayed steps.
 #include <QApplication>
 #include <QTimer>
 
 #include "events/event_manager.h"
+#include "events/oldest_player.h"
 #include "platform/app_profile.h"
 #include "platform/clock.h"
 #include "platform/strings.h"
@@ -19,24 +21,23 @@ namespace {
 
 // Time an uncapped turn may take before the window shows what it did.
 constexpr uint32_t kUncappedTurnMs = 25;
-constexpr uint32_t kSlowStepMs = 20;
 constexpr uint32_t kCaptionEveryMs = 1000;
 
 }  // namespace
 
 CEventMngr* TDrawWindow::events() const { return dynamic_cast<CEventMngr*>(&paperObj->eventHook()); }
 
-bool TDrawWindow::replayPaused() const {
-  const CEventMngr* e = events();
-  return replay.active && e && e->isPaused();
-}
+bool TDrawWindow::replayPaused() const { return replay.active && replay.control && replay.control->isPaused(); }
 
-int32_t TDrawWindow::replayedSteps() const {
-  const CEventMngr* e = events();
-  return e ? e->PlayedSteps() : 0;
-}
+int32_t TDrawWindow::replayedSteps() const { return replay.control ? replay.control->PlayedSteps() : 0; }
+int32_t TDrawWindow::replaySteps() const { return replay.control ? replay.control->TotalSteps() : 0; }
+float TDrawWindow::replayProgress() const { return replay.control ? replay.control->progress() : 0.0f; }
+bool TDrawWindow::replayCanPause() const { return replay.control && replay.control->canPause(); }
 
 void TDrawWindow::renewPaper() {
+  // The player goes before the paper it plays into.
+  replay.control.reset();
+  replay.oldest = nullptr;
   flowObj.reset();
   paperObj = std::make_unique<TPaper>(this);
   flowObj = std::make_unique<TFlowImage>(*paperObj);
@@ -58,16 +59,41 @@ int TDrawWindow::startReplay(const EventStreamFile& file, bool refuseProtected) 
   paperObj->name = file.name;
   const int r = e->openForPlayback(*flowObj, refuseProtected);
   if (r != 0) return r;
+  replay.control = std::make_unique<CurrentReplayControl>(*e, file.steps);
+  replay.source = file;
+  beginReplayTurns();
+  return 0;
+}
+
+int TDrawWindow::startOldestReplay(const TEventPacket& stream, const std::string& name, std::string& reason) {
+  // A copy first: the stream may be this window's own source.
+  TEventPacket source = stream;
+  renewPaper();
+  auto player = std::make_unique<OldestPlayer>(*paperObj, *flowObj);
+  if (player->Open(source, name) != 0) {
+    reason = player->Reason();
+    return 1;
+  }
+  replay.oldest = player.get();
+  replay.control = std::move(player);
+  replay.source = EventStreamFile{};
+  replay.source.name = name;
+  replay.oldestSource = std::move(source);
+  beginReplayTurns();
+  return 0;
+}
+
+void TDrawWindow::beginReplayTurns() {
+  ReplayControl& c = *replay.control;
   replay.active = true;
   replay.stopRequested = false;
-  replay.source = file;
   replay.startedAt = replay.captionAt = replay.lastStepAt = appClock().Milliseconds();
-  e->setSlow(appProfile().eventWait);
+  c.setSlow(appProfile().eventWait);
   if (!replay.timer) {
     replay.timer = new QTimer(this);
     connect(replay.timer, &QTimer::timeout, this, &TDrawWindow::replayTurn);
   }
-  replay.timer->setInterval(e->isSlow() ? int(kSlowStepMs) : 0);
+  replay.timer->setInterval(c.isSlow() ? int(c.SlowStepMs()) : 0);
   replay.timer->start();
   centrePending = true;
   updateScrollBars();
@@ -76,25 +102,24 @@ int TDrawWindow::startReplay(const EventStreamFile& file, bool refuseProtected) 
   emit layersChanged();
   emit masksChanged();
   emit replayChanged();
-  return 0;
 }
 
 void TDrawWindow::timerTick() {
   if (paperObj->initialised) paperObj->presentChanges();
   if (!replay.active) updateModifiedMark();
-  // The main timer drives slow replays too: a step when 20 ms have passed.
-  if (replay.active && events() && events()->isSlow() && !replay.timer->isActive()) replayTurn();
+  // The main timer drives slow replays too: a step when its time has come.
+  if (replay.active && replay.control && replay.control->isSlow() && !replay.timer->isActive()) replayTurn();
 }
 
 void TDrawWindow::replayTurn() {
-  CEventMngr* e = events();
+  ReplayControl* e = replay.control.get();
   if (!replay.active || !e) return;
   if (replay.stopRequested) {
     endReplay(true);
     return;
   }
   const uint32_t now = appClock().Milliseconds();
-  if (e->isSlow() && now - replay.lastStepAt < kSlowStepMs) return;
+  if (e->isSlow() && now - replay.lastStepAt < e->SlowStepMs()) return;
   replay.lastStepAt = now;
   int r = 0;
   do {
@@ -113,7 +138,7 @@ void TDrawWindow::replayTurn() {
 }
 
 void TDrawWindow::setReplayPaused(bool paused) {
-  if (CEventMngr* e = events(); replay.active && e) {
+  if (ReplayControl* e = replay.control.get(); replay.active && e && e->canPause()) {
     e->setPaused(paused);
     updateReplayCaption(true);
     emit replayChanged();
@@ -121,9 +146,9 @@ void TDrawWindow::setReplayPaused(bool paused) {
 }
 
 void TDrawWindow::setReplaySlow(bool slow) {
-  if (CEventMngr* e = events(); replay.active && e) {
+  if (ReplayControl* e = replay.control.get(); replay.active && e) {
     e->setSlow(slow);
-    replay.timer->setInterval(slow ? int(kSlowStepMs) : 0);
+    replay.timer->setInterval(slow ? int(e->SlowStepMs()) : 0);
   }
 }
 
@@ -131,18 +156,33 @@ void TDrawWindow::stopReplay(bool ask) {
   if (!replay.active) return;
   if (ask && !ui().Question(text(TextId::AskStopReplay), Buttons::YesNo)) return;
   replay.stopRequested = true;
-  if (CEventMngr* e = events()) e->setPaused(false);
+  if (ReplayControl* e = replay.control.get()) e->setPaused(false);
   replayTurn();
 }
 
 void TDrawWindow::endReplay(bool stopped) {
-  CEventMngr* e = events();
   replay.active = false;
   if (replay.timer) replay.timer->stop();
-  if (!e) return;
-  if (stopped) e->finishStroke();
+  if (!replay.control) return;
+  if (stopped) replay.control->finishStroke();
   const uint32_t ms = appClock().Milliseconds() - replay.startedAt;
   const std::string word(text(stopped ? TextId::ReplayStopped : TextId::ReplayFinished));
+  if (replay.oldest) {
+    // The oldest streams are never recorded further; the paper returns to
+    // the current generation.
+    const std::string why = replay.oldest->Reason();
+    replay.oldest->Finish();
+    endCaption = formatMessage(text(TextId::ReplayEndCaptionNoRecording), {paperObj->captionText(), word, int64_t(ms)});
+    setWindowTitle(toQt(endCaption));
+    viewport()->update();
+    emit layersChanged();
+    emit masksChanged();
+    emit replayChanged();
+    if (!why.empty()) ui().Warning(why);
+    return;
+  }
+  CEventMngr* e = events();
+  if (!e) return;
   // A protected stream is not recorded further.
   bool resumed = false;
   if (!e->IsProtected()) {
@@ -166,7 +206,7 @@ void TDrawWindow::endReplay(bool stopped) {
 }
 
 void TDrawWindow::updateReplayCaption(bool force) {
-  const CEventMngr* e = events();
+  const ReplayControl* e = replay.control.get();
   if (!e) return;
   const uint32_t now = appClock().Milliseconds();
   if (!force && now - replay.captionAt < kCaptionEveryMs) return;
@@ -181,14 +221,16 @@ void TDrawWindow::updateReplayCaption(bool force) {
 
 bool TDrawWindow::seekReplay(int32_t step) {
   if (!replay.active) return false;
-  CEventMngr* e = events();
+  ReplayControl* e = replay.control.get();
   if (!e) return false;
   const bool paused = e->isPaused(), slow = e->isSlow(), uncapped = replay.uncapped;
   if (step < e->PlayedSteps()) {
     // Back: from the start again.
     const EventStreamFile source = replay.source;
-    if (startReplay(source, false) != 0) return false;
-    e = events();
+    std::string reason;
+    const int r = replay.oldest ? startOldestReplay(replay.oldestSource, source.name, reason) : startReplay(source, false);
+    if (r != 0) return false;
+    e = replay.control.get();
     replay.uncapped = uncapped;
   }
   e->setPaused(false);
@@ -210,14 +252,14 @@ bool TDrawWindow::seekReplay(int32_t step) {
 }
 
 bool TDrawWindow::stepStroke() {
-  CEventMngr* e = events();
+  ReplayControl* e = replay.control.get();
   if (!replay.active || !e) return false;
   const bool paused = e->isPaused();
   e->setPaused(false);
   int r = 0;
   for (;;) {
     r = e->playStep();
-    if (r != 0 || (e->LastHeader() >> 8) == kCatStrokeLast) break;
+    if (r != 0 || e->EndedStroke()) break;
   }
   e->setPaused(paused);
   viewport()->update();

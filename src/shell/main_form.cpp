@@ -20,16 +20,16 @@
 #include <QUrl>
 #include <algorithm>
 #include <climits>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
+#include "events/oldest_paper.h"
 #include "files/image_files.h"
 #include "platform/app_profile.h"
 #include "platform/strings.h"
 #include "platform/ui_services.h"
 #include "shell/cli/dialog_folder.h"
 #include "shell/cli/product.h"
+#include "shell/cli/render_mode.h"
 #include "shell/cli/unattended_ui.h"
 #include "shell/draw_window.h"
 #include "shell/brush_picker.h"
@@ -381,6 +381,7 @@ int TMainForm::openPicture(const std::string& path) {
 
 bool TMainForm::openFile(const std::string& path) {
   if (eventFileKindOf(path) != EventFileKind::None) return openEventFile(path);
+  if (isWpbPath(path)) return openOldestPaper(path);
   const size_t before = area->subWindowList().size();
   const int e = openPicture(path);
   if (e < 0) {
@@ -490,10 +491,9 @@ void TMainForm::startViewer() {
     return;
   }
   viewerSource = absoluteFilePath(startup.files.front());
-  if (std::FILE* f = std::fopen(viewerSource.c_str(), "rb")) {
-    std::fclose(f);
-  } else {
-    printError(formatMessage(text(TextId::RenderCannotOpen), {viewerSource, std::strerror(errno)}));
+  // A pipe in the file's place would stall the viewer for ever.
+  if (std::string reason; !readableEventFile(viewerSource, reason)) {
+    printError(formatMessage(text(TextId::RenderCannotOpen), {viewerSource, reason}));
     reportAndClose(kFileFailed, viewerSource);
     return;
   }

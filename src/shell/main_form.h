@@ -24,6 +24,7 @@ namespace vl {
 
 class CAppProfile;
 class TDrawWindow;
+class TEventPacket;
 class TLayerList;
 class TSelectionList;
 class TBrushPicker;
@@ -73,6 +74,10 @@ class TMainForm : public QMainWindow {
   bool openEventFile(const std::string& path);
   // Replays a stream in a new canvas window; the player's open result.
   int replayInNewCanvas(const EventStreamFile& file);
+  int replayInNewCanvas(const std::function<int(TDrawWindow&)>& start);
+  // The oldest drawings: a .wpe stream replayed, a .wpb paper opened.
+  bool replayOldestStream(const TEventPacket& stream, const std::string& name);
+  bool openOldestPaper(const std::string& path);
 
   // The native paper file (main_form_file.cpp). Opens one in a new canvas
   // window: 0, or an error code with no window left.

@@ -12,6 +12,7 @@
 #include <QStatusBar>
 
 #include "events/event_manager.h"
+#include "events/oldest_paper.h"
 #include "platform/app_profile.h"
 #include "platform/strings.h"
 #include "platform/ui_services.h"
@@ -44,10 +45,14 @@ TextId openMessage(int result) {
 }  // namespace
 
 int TMainForm::replayInNewCanvas(const EventStreamFile& file) {
+  return replayInNewCanvas([&file](TDrawWindow& canvas) { return canvas.startReplay(file, false); });
+}
+
+int TMainForm::replayInNewCanvas(const std::function<int(TDrawWindow&)>& start) {
   auto* canvas = new TDrawWindow;
   canvas->setStroke(&stroke);
   canvas->setTablet(tabletInput);
-  const int r = canvas->startReplay(file, false);
+  const int r = start(*canvas);
   if (r != 0) {
     delete canvas;
     return r;
@@ -65,9 +70,60 @@ int TMainForm::replayInNewCanvas(const EventStreamFile& file) {
   return 0;
 }
 
+// An oldest stream in a new canvas; the reason of a failure is shown
+// rather than the general message when there is one.
+bool TMainForm::replayOldestStream(const TEventPacket& stream, const std::string& name) {
+  std::string reason;
+  const int r =
+      replayInNewCanvas([&](TDrawWindow& canvas) { return canvas.startOldestReplay(stream, name, reason); });
+  if (r != 0) ui().Warning(reason.empty() ? text(openMessage(r)) : std::string_view(reason));
+  return r == 0;
+}
+
+// The oldest paper image: its layers in a new canvas, which records nothing;
+// a paper without layers is its stream, replayed.
+bool TMainForm::openOldestPaper(const std::string& path) {
+  WpbImage image;
+  const int e = readWpbFile(path, image);
+  if (e == kEventFileMagic) {
+    ui().Warning(text(TextId::UnknownFormat));
+    return false;
+  }
+  if (e != kEventFileOk) {
+    ui().Warning(formatMessage(text(TextId::OpenFailed), {path, int64_t(e)}));
+    return false;
+  }
+  if (image.streamState == WpbStream::Failed) ui().Warning(text(TextId::OldestEventError));
+  if (!image.hasLayers) return image.streamState == WpbStream::Valid && replayOldestStream(image.stream, fileStem(path));
+  TDrawWindow* canvas = newCanvas(image.width, image.height, 0, fileStem(path));
+  if (!canvas) return false;
+  const bool built = buildWpbPaper(canvas->paper(), canvas->flow(), image, fileStem(path));
+  if (CEventMngr* events = canvas->events()) events->clear();
+  if (!built) {
+    ui().Warning(text(TextId::OutOfMemory));
+    if (QMdiSubWindow* sub = area->activeSubWindow(); sub && sub->widget() == canvas) sub->close();
+    return false;
+  }
+  canvas->updateCaption();
+  canvas->viewport()->update();
+  emit canvas->layersChanged();
+  updateCommands();
+  ui().Warning(text(TextId::OldestEventsIgnored));
+  return true;
+}
+
 bool TMainForm::openEventFile(const std::string& path) {
+  if (eventFileKindOf(path) == EventFileKind::Oldest) {
+    TEventPacket stream;
+    const int e = readOldestStream(path, stream);
+    if (e != kEventFileOk) {
+      ui().Warning(text(openMessage(e == kEventFilePacket ? 3 : 2)));
+      return false;
+    }
+    return replayOldestStream(stream, fileStem(path));
+  }
   EventStreamFile file;
-  const int e = eventFileKindOf(path) == EventFileKind::Oldest ? kEventFileMagic : readEventFile(path, file);
+  const int e = readEventFile(path, file);
   int r = e == kEventFileOk ? 0 : e == kEventFileVersion ? 4 : 2;
   if (r == 0) {
     file.name = fileStem(path);
@@ -90,9 +146,10 @@ void TMainForm::createEventCommands() {
                           QStandardPaths::writableLocation(QStandardPaths::PicturesLocation).toStdString(),
                           QDir::homePath().toStdString());
     const std::string format(text(TextId::EventFormat));
-    const QString filters = toQt(std::string(text(TextId::AllEventFormats)) + " (*.ve3 *.vx3 *.ves);;" +
+    const QString filters = toQt(std::string(text(TextId::AllEventFormats)) + " (*.ve3 *.vx3 *.ves *.wpe);;" +
                                  std::string(kProductName) + "3 " + format + " (*.ve3 *.vx3);;" +
-                                 std::string(kProductName) + "2.1 " + format + " (*.ves)");
+                                 std::string(kProductName) + "2.1 " + format + " (*.ves);;" +
+                                 std::string(kProductName) + "1.1 " + format + " (*.wpe)");
     const QString chosen = QFileDialog::getOpenFileName(this, {}, toQt(folder), filters);
     if (chosen.isEmpty()) return;
     const std::string path = chosen.toStdString();
@@ -224,7 +281,7 @@ void TMainForm::updateEventCommands() {
   enable("actFileSaveEventGuard", canSave);
   enable("actEventRecStop", canSave);
   enable("actEventReplayHere", canSave);
-  enable("actEventPlayPause", replaying && !paused);
+  enable("actEventPlayPause", replaying && !paused && c->replayCanPause());
   enable("actEventPlayResume", paused);
   enable("actEventPlayStop", replaying && !paused);
   enable("actEventSeek", replaying);
@@ -234,7 +291,7 @@ void TMainForm::updateEventCommands() {
   if (QAction* a = command("actEventUncapped")) a->setChecked(replaying && c->replayUncapped());
   if (replayLabel) {
     replayLabel->setText(replaying ? toQt(formatMessage(text(TextId::ReplayStatus),
-                                                        {int64_t(e->progress()), int64_t(c->replayedSteps()),
+                                                        {int64_t(c->replayProgress()), int64_t(c->replayedSteps()),
                                                          int64_t(c->replaySteps())}))
                                    : QString());
   }

@@ -1087,7 +1087,7 @@ TEST_F(StrokeFixture, GoldenChecksum) {
   } rows[] = {
       {DrawGeneration::Current, 4095291367u, 1189152870u},
       // A multiply layer over white paper: the composite is the layer.
-      {DrawGeneration::Legacy, 579866420u, 579866420u},
+      {DrawGeneration::Legacy, 2624111629u, 2624111629u},
   };
   for (const Row& r : rows) {
     Make(256, 256, r.generation);

@@ -2,6 +2,7 @@
 // canvas through the menu command and its dialog, what the canvas shows,
 // zoom, and a clean end that writes the settings.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QAction>
 #include <QApplication>
@@ -230,6 +231,24 @@ TEST(ShellGui, ViewerModeWaitsAndReportsThirteen) {
   EXPECT_FALSE(test::fileExists(env.dir.file("replay.bad")));
   // Viewer runs leave the settings alone.
   EXPECT_FALSE(test::fileExists(env.settingsFile()));
+}
+
+// A pipe in the event file's place must not stall the viewer: refused at
+// once with the error's code, nothing replayed.
+TEST(ShellGui, ViewerModeRefusesAPipe) {
+  test::ShellEnvironment env;
+  const std::string file = env.dir.file("replay.ve3");
+  ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+  int replays = 0;
+  setViewerReplay([&replays](TMainForm&, const std::string&) { return ++replays, false; });
+  bool timedOut = false;
+  ShellHooks hooks;
+  hooks.started = [&](TMainForm& form) { test::startWatchdog(&form, timedOut); };
+  const int status = runShell(parseCommandLine(std::vector<std::string>{"-viewer", "-T0", file}), "velluminar", hooks);
+  setViewerReplay({});
+  EXPECT_FALSE(timedOut);
+  EXPECT_EQ(status, 10);
+  EXPECT_EQ(replays, 0);
 }
 
 TEST(ShellGui, ViewerModeWithoutReplayReportsTen) {

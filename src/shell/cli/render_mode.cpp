@@ -18,8 +18,9 @@ namespace {
 
 RenderFunction installedRender = nullptr;
 
-// Whether the file can be read at all; the reason otherwise.
-bool readable(const std::string& path, std::string& reason) {
+}  // namespace
+
+bool readableEventFile(const std::string& path, std::string& reason) {
   // A pipe in the file's place must not stall an unattended run.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
@@ -32,8 +33,6 @@ bool readable(const std::string& path, std::string& reason) {
   if (!regular) reason = text(TextId::NotRegularFile);
   return regular;
 }
-
-}  // namespace
 
 void setRenderFunction(RenderFunction render) { installedRender = render; }
 RenderFunction renderFunction() { return installedRender; }
@@ -59,7 +58,7 @@ int runRenderMode(const StartupOptions& options, std::FILE* out) {
     for (size_t i = 1; i < options.files.size(); ++i)
       printError(formatMessage(text(TextId::RenderIgnoresFile), {options.files[i]}));
     std::string reason;
-    if (!readable(source, reason)) {
+    if (!readableEventFile(source, reason)) {
       printError(formatMessage(text(TextId::RenderCannotOpen), {source, reason}));
       code = report.report(kFileFailed, source);
     } else if (!installedRender) {

@@ -16,6 +16,10 @@ using RenderFunction = int (*)(const std::string& eventFile, const std::string& 
 void setRenderFunction(RenderFunction render);
 RenderFunction renderFunction();
 
+// Whether an event file can be read at all: a regular file that opens.
+// Never waits (a pipe is refused); the reason otherwise.
+bool readableEventFile(const std::string& path, std::string& reason);
+
 // Runs render mode; returns the completion code, which becomes the exit status.
 int runRenderMode(const StartupOptions& options, std::FILE* out = stdout);
 
