@@ -155,6 +155,13 @@ class TPaper {
                        std::span<const uint8_t> attributes = {});
   bool pasteIntoLayer(TFlowImage& flow, int32_t layer, const TMTC& image, bool record,
                       const std::string* layerName = nullptr, std::span<const uint8_t> attributes = {});
+  // The picture a paper is opened from, pasted into the first layer; when
+  // that layer's image has another size, a standard layer of the picture's
+  // size (at least the paper's) is inserted below everything first. It is
+  // part of making the paper: recorded as the opening image packet, with
+  // nothing to undo.
+  bool pasteOpenedImage(TFlowImage& flow, const TMTC& image, bool record, const std::string* layerName = nullptr,
+                        std::span<const uint8_t> attributes = {});
   // The paper's gradation: its line and settings (recorded with every command).
   struct Gradation {
     int32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0;
