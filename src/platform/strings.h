@@ -288,6 +288,43 @@ enum class TextId {
   InstanceRunsAlone,
   InstanceCannotLock,
   DetailImagePixels,
+  // Pictures and PSD files as papers.
+  DetailText,          // %s: a reader's own words
+  PsdBackgroundName,   // data: "배경", the name of a file's first layer without one
+  DetailPsdNoLayerChannel,    // %d: the layer
+  DetailPsdNoMergedChannel,
+  DetailPsdLayerNotCreated,   // %d: the layer
+  DetailPsdMaskNotCreated,    // %d: the extra channel
+  DetailPsdWriterNotCreated,
+  DetailFileExists,
+  CannotSaveThisKind,
+  SavedBmp,
+  SavedJpeg,
+  SavedInFormat,       // %s: the format
+  UnknownFormat,       // %s: the extension
+  SaveFailedKind,      // %s: the format, %d: the code
+  LayerSaveCaption,
+  LayerSaved,
+  LayerSaveFailed,
+  LayerSaveFilter,     // Qt's ";;" list
+  SaveImageFilter,     // Qt's ";;" list
+  CmdFileSaveAs,
+  HintFileSaveAs,
+  CmdSaveAutoBmp,
+  HintSaveAutoBmp,
+  CmdLayerSave,
+  HintLayerSave,
+  JpegOptionsCaption,
+  JpegProgressive,
+  JpegSmoothing,
+  JpegQuality,
+  JpegQualityFree,
+  JpegQualityVeryHigh,  // %d: its quality
+  JpegQualityHigh,      // %d
+  JpegQualityStd,       // %d
+  JpegQualityLow,       // %d
+  PsdMasksDropped,      // %d: channels a file holds, %d: masks left out
+  OpenedWithoutRecording,
   Count
 };
 
