@@ -67,6 +67,12 @@ class TMainForm : public QMainWindow {
   TDrawWindow* newCanvas(int32_t width, int32_t height, int32_t resolution, const std::string& name);
   // Opens a picture file in a new canvas window; warns and returns false when it cannot.
   bool openFile(const std::string& path);
+  // Saves a canvas's paper as a picture file of the path's kind (BMP, JPEG
+  // after the options dialog, PNG, PSD), telling the user how it went; false
+  // when nothing was saved.
+  bool saveExchangeFile(TDrawWindow& canvas, const std::string& path);
+  // Saves the canvas's current layer as a BMP or PNG file, telling the user.
+  bool saveLayerFile(TDrawWindow& canvas, const std::string& path);
 
   // The window from the settings (maximised, or at the stored place), and back.
   void applyPlacement(const CAppProfile& profile);
@@ -115,6 +121,21 @@ class TMainForm : public QMainWindow {
   // Opens a picture without telling the user: 0, an error code, or −1 for a
   // type that is not opened.
   int openPicture(const std::string& path);
+  // Picture and PSD files (main_form_exchange.cpp).
+  void createExchangeCommands();
+  void updateExchangeCommands();
+  int openExchangeFile(const std::string& path);
+  int openRasterFile(const std::string& path);
+  int openPsdFile(const std::string& path);
+  void actFileSaveAs();
+  void actSaveAutoBmp();
+  void actLayerSave();
+  // A canvas whose paper may be saved: not protected, not replaying.
+  bool canSaveFile(const TDrawWindow* canvas) const;
+  // A canvas whose paper may be changed by a command now.
+  bool isCommandReady(const TDrawWindow* canvas) const;
+  // Closes a canvas that could not be filled, without asking.
+  void discardCanvas(TDrawWindow* canvas);
   void placeCanvasWindow(QMdiSubWindow* sub, TDrawWindow* canvas);
   void actFileNew();
   void actFileOpen();
