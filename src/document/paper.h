@@ -303,6 +303,10 @@ class TPaper {
   bool reseedDissolve = false;
   // Set while the event player runs the operations.
   bool playingBack = false;
+  // While above 0 (a file building a paper layer by layer) the composite is
+  // left as it is; whoever holds it rebuilds it once at the end. Layers are
+  // the same either way.
+  int32_t compositionHeld = 0;
   // Set by every change; the owning window shows it and clears it on save.
   bool modified = false;
   // Counts changes, for displays that follow the paper without being told.

@@ -170,12 +170,37 @@ void extraChannels(const PsdFileHeader& h, int32_t& first, int32_t& count) {
 }
 
 // A picture of w × h in the mode's neutral colour, transparent, with the
-// part `from` of `source` at (x, y).
+// part `from` of `source` at `at` (which lies inside the picture).
 bool makePicture(TMTC& out, int64_t w, int64_t h, int mode, const TMTC* source, Area from, Point at) {
   if (!out.Resize(int32_t(w), int32_t(h))) return false;
-  out.Fill(NeutralColour(mode) & 0x00FFFFFFu);
-  return !source || from.empty() || out.Copy(at, *source, from);
+  const uint32_t clear = NeutralColour(mode) & 0x00FFFFFFu;
+  if (!source || from.empty()) {
+    out.Fill(clear);
+    return true;
+  }
+  // Only what the source leaves uncovered is cleared.
+  const int32_t right = at.x + from.width, bottom = at.y + from.height;
+  out.FillMasked(Area(0, 0, out.width, at.y), clear, 0xFFFFFFFFu);
+  out.FillMasked(Area(0, bottom, out.width, out.height - bottom), clear, 0xFFFFFFFFu);
+  out.FillMasked(Area(0, at.y, at.x, from.height), clear, 0xFFFFFFFFu);
+  out.FillMasked(Area(right, at.y, out.width - right, from.height), clear, 0xFFFFFFFFu);
+  return out.Copy(at, *source, from);
 }
+
+// Opening builds the paper layer by layer; the composite is made once, at the end.
+class HeldComposition {
+ public:
+  explicit HeldComposition(TPaper& p) : paper(p) { ++paper.compositionHeld; }
+  ~HeldComposition() {
+    --paper.compositionHeld;
+    paper.recomposeAll(true);
+  }
+  HeldComposition(const HeldComposition&) = delete;
+  HeldComposition& operator=(const HeldComposition&) = delete;
+
+ private:
+  TPaper& paper;
+};
 
 int openLayer(PsdFile& reader, TPaper& paper, TFlowImage& flow, bool record, const LayerPlan& p, bool first,
               bool& usedFirstLayer) {
@@ -443,6 +468,7 @@ int psdIntoPaper(PsdFile& reader, TPaper& paper, TFlowImage& flow, bool record) 
   std::vector<LayerPlan> plans;
   if ((e = planLayers(reader, size, plans)) != FileError::None) return readerFailure(reader, e);
   if (record && !recordable(plans, h, size)) return errorCode(FileError::BadArgument);
+  HeldComposition held(paper);
   int code = 0;
   if (plans.empty()) {
     code = openMerged(reader, paper, flow, record);

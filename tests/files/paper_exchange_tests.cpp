@@ -868,8 +868,13 @@ TEST_F(PaperFiles, ImageMagickPsdFilesOpenAsPapers) {
                   uint32_t(t[3]) << 24 | uint32_t(t[0]) << 16 | uint32_t(t[1]) << 8 | t[2]);
       }
   }
+  // The composite, made once at the end of the opening, shows every layer.
+  const uint64_t shown = test::compositeHash(p);
+  o.live->paper.recomposeAll(true);
+  EXPECT_EQ(test::compositeHash(p), shown);
   Replayed again(*o.live);
   EXPECT_EQ(test::documentHash(again.paper), test::documentHash(p));
+  EXPECT_EQ(test::compositeHash(again.paper), shown);
 }
 
 }  // namespace
