@@ -524,6 +524,56 @@ TEST_F(PaperFiles, PsdLayersOpenWholeAndTheStreamReplaysThem) {
   }
 }
 
+// Drawing goes on after an opening, undo included, and the whole stream
+// still replays to the paper.
+TEST_F(PaperFiles, EditingAfterAnOpeningReplays) {
+  FileSource s;
+  cornerFile(s, false);
+  ASSERT_EQ(s.save(path("a.psd")), FileError::None);
+  TMTC img(33, 27);
+  paint(img, 2);
+  BitmapInfoHeader header = img.InfoHeader(0);
+  ASSERT_EQ(pngSaveImage(path("a.png"), header, img), FileError::None);
+  for (const char* name : {"a.psd", "a.png"}) {
+    SCOPED_TRACE(name);
+    std::unique_ptr<LivePaper> live;
+    if (fileKindOf(name) == FileKind::Psd) {
+      Opened o = openPsd(path(name));
+      ASSERT_EQ(o.code, 0);
+      live = std::move(o.live);
+    } else {
+      TMTC pixels;
+      int dpi;
+      ASSERT_EQ(loadPicture(path(name), pixels, dpi), FileError::None);
+      live = std::make_unique<LivePaper>(pixels.width, pixels.height, dpi);
+      ASSERT_TRUE(putOpenedPicture(live->paper, live->flow, pixels));
+    }
+    test::RandomSession session(live->paper, live->flow, live->stroke, 77);
+    std::mt19937 choose(5);
+    for (int i = 0; i < 60; ++i) {
+      int32_t l;
+      Area a;
+      const int what = int(choose() % 8);
+      if (what == 0 && live->paper.canUndo()) {
+        live->paper.undoStep(live->flow, l, a);
+      } else if (what == 1 && live->paper.canRedo()) {
+        live->paper.redoStep(live->flow, l, a);
+      } else {
+        session.Step();
+      }
+    }
+    // Undo as far as it goes: never past the opening.
+    int32_t l;
+    Area a;
+    while (live->paper.canUndo()) ASSERT_TRUE(live->paper.undoStep(live->flow, l, a));
+    session.Step();
+    ASSERT_TRUE(live->events->isRecording());
+    Replayed again(*live);
+    EXPECT_EQ(again.result, 2);
+    EXPECT_EQ(test::documentHash(again.paper), test::documentHash(live->paper));
+  }
+}
+
 TEST_F(PaperFiles, PsdNamesDissolveAndTheMergedImage) {
   {
     FileSource s;
