@@ -10,8 +10,9 @@ namespace vl {
 namespace {
 
 TEST(DesktopFile, NameAndCommentInBothLanguages) {
-  const std::filesystem::path here = std::filesystem::path(__FILE__).parent_path();  // tests/shell/cli
-  std::ifstream in(here / "../../../share/velluminar.desktop");
+  // From the source tree, wherever the test runs.
+  const std::filesystem::path source = std::filesystem::path(VL_TEST_DATA_DIR).parent_path().parent_path();
+  std::ifstream in(source / "share/velluminar.desktop");
   ASSERT_TRUE(in) << "share/velluminar.desktop";
   std::map<std::string, std::string> entry;
   std::string line, group;
