@@ -14,7 +14,7 @@
 #include "document/paper.h"
 #include "events/event_manager.h"
 #include "files/compress.h"
-#include "files/paper_psd.h"
+#include "paperfile/paper_psd.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "events/event_manager.h"
-#include "files/paper_psd.h"
+#include "paperfile/paper_psd.h"
 #include "platform/ui_services.h"
 
 namespace {

@@ -33,7 +33,7 @@ int32_t sat32(int64_t v) {
 
 }  // namespace
 
-int32_t CLayerData::idCounter = 0;
+std::atomic<int32_t> CLayerData::idCounter{0};
 
 bool layerSizeAllowed(int64_t w, int64_t h) {
   if (w <= 0 || h <= 0 || w > kMaxLayerSide || h > kMaxLayerSide) return false;

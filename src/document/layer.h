@@ -1,6 +1,7 @@
 #pragma once
 // One layer of a paper: a tiled 32-bit image placed relative to the paper,
 // with its blend mode, opacity, visibility, name and thumbnail.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -95,7 +96,7 @@ class CLayerData {
   Size ImageSize() const { return pixels ? pixels->size() : Size{}; }
 
   // Ids are handed out once per layer object for the whole run.
-  static int32_t NextId() { return idCounter; }
+  static int32_t NextId() { return idCounter.load(); }
 
   int32_t index = 0;
   int32_t id = 0;
@@ -117,7 +118,8 @@ class CLayerData {
   std::unique_ptr<LayerOwnUndo> ownUndo;
 
  private:
-  static int32_t idCounter;
+  // Papers replay on several threads at once when files are exported.
+  static std::atomic<int32_t> idCounter;
 };
 
 }  // namespace vl

@@ -934,10 +934,15 @@ bool TPaper::pasteOpenedImage(TFlowImage& flow, const TMTC& image, bool record, 
 bool TPaper::pushStrokeUndo(int32_t layer, Area layerRect) {
   const CLayerData* l = layers.At(layer);
   if (!l || !l->pixels || !l->pixels->ClipArea(layerRect)) return false;
+  // Whole tiles, so undo and redo trade tiles instead of copying pixels.
+  const int32_t mask = l->pixels->tileMask;
+  const Bounds b = l->pixels->IntersectBounds({layerRect.x & ~mask, layerRect.y & ~mask,
+                                               int32_t((int64_t(layerRect.right()) + mask) & ~int64_t(mask)),
+                                               int32_t((int64_t(layerRect.bottom()) + mask) & ~int64_t(mask))});
   UndoEntry e;
   e.layerIndex = layer;
   e.layer = l;
-  e.rect = layerRect;
+  e.rect = Area(b);
   return pushUndo(PaperOp::Stroke, std::move(e), true);
 }
 

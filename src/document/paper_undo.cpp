@@ -14,13 +14,7 @@ namespace {
 // The pixels of `rect` of an image exchanged with a saved copy of them.
 bool swapRect(CBlockVMTC& image, Area rect, std::unique_ptr<CBlockVMTC>& saved) {
   if (!saved || !image.ClipArea(rect) || rect.width != saved->width || rect.height != saved->height) return false;
-  auto now = std::make_unique<CBlockVMTC>(rect.width, rect.height);
-  if (!now->IsValid() || !now->CopyFrom(image, {0, 0}, rect)) return false;
-  now->Compact();
-  if (!image.CopyFrom(*saved, {rect.x, rect.y}, Area(saved->size()))) return false;
-  image.Compact(rect);
-  saved = std::move(now);
-  return true;
+  return image.ExchangeArea(*saved, {rect.x, rect.y});
 }
 
 }  // namespace

@@ -97,6 +97,13 @@ class CEventMngr : public PaperEventHook {
   void finishStroke();
   // Recording goes on after the replayed steps (stopped: replay ended early).
   bool resumeRecording(bool stopped);
+  // Recording goes on after a stream loaded together with the picture it
+  // made (a paper file), without replaying it: its steps are found by
+  // walking its packets, a final end-of-recording step is dropped, the step
+  // history takes `historyDepth` on both sides, and the recording start is
+  // recorded. 0 recording; 1 the stream is broken, 2 it is protected (the
+  // manager is then cleared and records nothing).
+  int resumeAfterLoad(int32_t historyDepth);
   void setSlow(bool on) { slowReplay = on; }
   void setPaused(bool on) { paused = on; }
   bool isSlow() const { return slowReplay; }
@@ -109,6 +116,8 @@ class CEventMngr : public PaperEventHook {
   uint32_t PlayPosition() const { return uint32_t(playPos); }
   // What the last step changed: 1 layers, 2 preview, 4 canvas, 8 layer window, 16 selection window.
   uint8_t RefreshBits() const { return refresh; }
+  // The header (category × 256 + code) of the last packet replayed.
+  uint16_t LastHeader() const { return lastHeader; }
   bool IsProtected() const { return protectedStream != 0; }
   uint8_t FileVersion() const { return fileVersion; }
   uint16_t FileFlags() const { return fileFlags; }

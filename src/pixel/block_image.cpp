@@ -4,7 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
+#include "pixel/simd.h"
 #include "platform/strings.h"
 #include "platform/ui_services.h"
 
@@ -119,14 +123,16 @@ void CBlockImage::fillTile(TileDesc& t, uint32_t value) {
   }
 }
 
-bool CBlockImage::AllocTile(TileDesc& t) {
+bool CBlockImage::AllocTile(TileDesc& t) { return allocTile(t, true); }
+
+bool CBlockImage::allocTile(TileDesc& t, bool fill) {
   if (t.allocated) return true;
   t.data = static_cast<uint8_t*>(std::malloc(size_t(tileBytes)));
   if (!t.data) {
     ui().Warning(text(TextId::TileOutOfMemory));
     return false;
   }
-  fillTile(t, t.uniform);
+  if (fill) fillTile(t, t.uniform);
   t.allocated = true;
   OnTileAllocated(t);
   return true;
@@ -361,7 +367,9 @@ bool CBlockVMTC::CopyFrom(const CBlockVMTC& other, Point dst, Area src) {
       dt.uniform = st.uniform;
       return true;
     }
-    if (!AllocTile(dt)) return false;
+    // A full tile about to be overwritten entirely needs no fill first.
+    const bool overwritten = st.allocated && dt.coveredBy(dl) && dl.width == tileSize && dl.height == tileSize;
+    if (!allocTile(dt, !overwritten)) return false;
     for (int32_t j = 0; j < dl.height; ++j) {
       uint32_t* d = TileRow(dt, dl.y + j) + dl.x;
       if (st.allocated) {
@@ -374,6 +382,50 @@ bool CBlockVMTC::CopyFrom(const CBlockVMTC& other, Point dst, Area src) {
   });
   RecomputeOccupied();
   return ok;
+}
+
+bool CBlockVMTC::ExchangeArea(CBlockVMTC& other, Point at) {
+  const Area a(at.x, at.y, other.width, other.height);
+  if (!valid || !other.valid || tileSize != other.tileSize || at.x < 0 || at.y < 0 ||
+      int64_t(at.x) + other.width > width || int64_t(at.y) + other.height > height)
+    return false;
+  // Pieces that lie in one tile of each image; whole when both tiles are
+  // covered entirely, which happens only where the grids line up.
+  auto walk = [&](auto&& fn) {
+    return other.Walk(Area(other.size()), [&](TileDesc& st, const Area& sl, Point sp) {
+      const int32_t ox = at.x + sp.x - sl.x, oy = at.y + sp.y - sl.y;
+      return Walk(Area(sl.x + ox, sl.y + oy, sl.width, sl.height), [&](TileDesc& dt, const Area& dl, Point dp) {
+        const Point sLocal{dp.x - ox, dp.y - oy};
+        const bool whole = dt.coveredBy(dl) && sLocal.x == 0 && sLocal.y == 0 && st.validWidth == dl.width &&
+                           st.validHeight == dl.height;
+        return fn(dt, dl, st, sLocal, whole);
+      });
+    });
+  };
+  // Memory first, so a failure leaves both images as they were.
+  const bool allocated = walk([&](TileDesc& dt, const Area&, TileDesc& st, Point, bool whole) {
+    if (whole || (!dt.allocated && !st.allocated && dt.uniform == st.uniform)) return true;
+    return AllocTile(dt) && other.AllocTile(st);
+  });
+  if (!allocated) return false;
+  walk([&](TileDesc& dt, const Area& dl, TileDesc& st, Point sl, bool whole) {
+    if (whole) {
+      std::swap(dt.allocated, st.allocated);
+      std::swap(dt.uniform, st.uniform);
+      std::swap(dt.data, st.data);
+    } else if (dt.allocated) {
+      for (int32_t j = 0; j < dl.height; ++j) {
+        uint32_t* d = TileRow(dt, dl.y + j) + dl.x;
+        std::swap_ranges(d, d + dl.width, other.TileRow(st, sl.y + j) + sl.x);
+      }
+    }
+    return true;
+  });
+  Compact(a, false);
+  RecomputeOccupied();
+  other.Compact(Area(other.size()), false);
+  other.RecomputeOccupied();
+  return true;
 }
 
 bool CBlockVMTC::ComposeFrom(const CBlockVMTC& other, const LayerBlend& blend, Area src, Point dst) {
@@ -576,6 +628,7 @@ void CBlockVMTC::sumRowClamped(int32_t y, int32_t x0, int32_t n, uint64_t sum[4]
     sum[2] += ((p >> 16) & 0xFF) * times;
     sum[3] += (p >> 24) * times;
   };
+  [[maybe_unused]] const bool simd = simdLevel() != SimdLevel::None;
   y = std::clamp(y, 0, height - 1);
   // Samples left and right of the image repeat its edge pixels.
   const int64_t left = std::clamp<int64_t>(-int64_t(x0), 0, n);
@@ -590,8 +643,25 @@ void CBlockVMTC::sumRowClamped(int32_t y, int32_t x0, int32_t n, uint64_t sum[4]
     if (!t.allocated) {
       add(t.uniform, uint64_t(end - x));
     } else {
-      const uint32_t* row = TileRow(t, y & 31);
-      for (int32_t i = x; i < end; ++i) add(row[i & 31], 1);
+      const uint32_t* p = TileRow(t, y & 31) + (x & 31);
+      const int32_t n = end - x;
+      int32_t i = 0;
+#if defined(__SSE2__)
+      if (simd) {
+        // A tile row holds at most 32 pixels: 16-bit lanes cannot overflow.
+        const __m128i zero = _mm_setzero_si128();
+        __m128i pairs = zero;
+        for (; i + 4 <= n; i += 4) {
+          const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+          pairs = _mm_add_epi16(pairs, _mm_add_epi16(_mm_unpacklo_epi8(v, zero), _mm_unpackhi_epi8(v, zero)));
+        }
+        alignas(16) uint32_t lanes[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(lanes),
+                        _mm_add_epi32(_mm_unpacklo_epi16(pairs, zero), _mm_unpackhi_epi16(pairs, zero)));
+        for (int c = 0; c < 4; ++c) sum[c] += lanes[c];
+      }
+#endif
+      for (; i < n; ++i) add(p[i], 1);
     }
     x = end;
   }

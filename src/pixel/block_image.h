@@ -91,6 +91,9 @@ class CBlockImage {
   // Called after uniforms changed or tiles were freed.
   virtual void OnTilesChanged() {}
   void fillTile(TileDesc& t, uint32_t value);
+  // Without fill the new tile's bytes are left as they come, for callers
+  // that write every one of them next.
+  bool allocTile(TileDesc& t, bool fill);
 
   bool valid = false;
   std::unique_ptr<TileDesc[]> tiles;
@@ -207,6 +210,11 @@ class CBlockVMTC : public CBlockImage {
   // uniform colour the buffer repeats there, so untouched tiles stay cheap.
   bool WriteChanged(const TMTC& buf, Point dst, Area src);
   bool CopyFrom(const CBlockVMTC& other, Point dst, Area src);
+  // Exchanges the pixels of this image's area at `at`, the other's size, with
+  // all of the other's, both compacted afterwards. Where the tile grids line
+  // up whole tiles trade places without touching their pixels. False, with
+  // nothing exchanged, when the area leaves the image or memory runs out.
+  bool ExchangeArea(CBlockVMTC& other, Point at);
   bool ComposeFrom(const CBlockVMTC& other, const LayerBlend& blend, Area src, Point dst);
   bool MergeFrom(const CBlockVMTC& other, PixelFn fn, int srcStrength, int dstStrength, Area src, Point dst);
   bool MergeCross(const CBlockVMTC& other, const SCrossMerge& rec, int srcStrength, int dstStrength, Area src,

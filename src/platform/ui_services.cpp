@@ -39,6 +39,13 @@ bool HeadlessUi::Question(std::string_view text, Buttons) {
   return answerYes;
 }
 
+Answer HeadlessUi::QuestionYesNoCancel(std::string_view text) {
+  if (!answerCancel) return Question(text, Buttons::YesNo) ? Answer::Yes : Answer::No;
+  questions.emplace_back(text);
+  if (print) printLine("question (cancel): ", text);
+  return Answer::Cancel;
+}
+
 void HeadlessUi::Trace(std::string_view line) {
   traces.emplace_back(line);
   if (printTrace) printLine("trace: ", line);

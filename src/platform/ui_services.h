@@ -9,6 +9,7 @@
 namespace vl {
 
 enum class Buttons { YesNo, OkCancel };
+enum class Answer { Yes, No, Cancel };
 
 class UiServices {
  public:
@@ -17,6 +18,10 @@ class UiServices {
   virtual void Information(std::string_view text) = 0;
   // True only for Yes (or OK).
   virtual bool Question(std::string_view text, Buttons buttons) = 0;
+  // Yes, No or Cancel. Services without a third button ask Yes or No.
+  virtual Answer QuestionYesNoCancel(std::string_view text) {
+    return Question(text, Buttons::YesNo) ? Answer::Yes : Answer::No;
+  }
   virtual void BeginWait() {}
   virtual void EndWait() {}
   // Debug lines for developers, never shown to the user.
@@ -30,10 +35,13 @@ class HeadlessUi : public UiServices {
   void Warning(std::string_view text) override;
   void Information(std::string_view text) override;
   bool Question(std::string_view text, Buttons buttons) override;
+  // Cancel when answerCancel is set, else as Question.
+  Answer QuestionYesNoCancel(std::string_view text) override;
   void Trace(std::string_view line) override;
 
   bool print;
   bool answerYes;
+  bool answerCancel = false;
   bool printTrace = false;  // on when VELLUMINAR_TRACE is set
   std::vector<std::string> warnings, informations, questions, traces;
 };

@@ -1,6 +1,7 @@
 #include "selection/mask.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -10,7 +11,8 @@
 namespace vl {
 namespace {
 
-int32_t gMaskIdCounter = 0;
+// Papers replay on several threads at once when files are exported.
+std::atomic<int32_t> gMaskIdCounter{0};
 constexpr int32_t kThumbnailSide = 33;
 
 // A new all-zero channel; none for a refused size or when memory runs out.
@@ -141,7 +143,7 @@ CMaskData::CMaskData(const CMaskData& other)
       std::memcpy(thumbnail.Row(y), other.thumbnail.Row(y), size_t(thumbnail.width) * 4);
 }
 
-int32_t CMaskData::NextId() { return gMaskIdCounter; }
+int32_t CMaskData::NextId() { return gMaskIdCounter.load(); }
 
 bool CMaskData::createMask(int32_t w, int32_t h) {
   channel.reset();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include <QCloseEvent>
 #include <QMouseEvent>
 
 #include <QGuiApplication>
@@ -22,6 +23,7 @@
 #include "events/event_manager.h"
 #include "undo/undo_manager.h"
 #include "shell/cli/canvas_scroll.h"
+#include "shell/main_form.h"
 #include "shell/qt_ui.h"
 
 namespace vl {
@@ -229,7 +231,25 @@ void TDrawWindow::zoomCancel() {
   InvalidateAll();
 }
 
-void TDrawWindow::updateCaption() { setWindowTitle(toQt(paperObj->captionText())); }
+void TDrawWindow::updateCaption() {
+  // The mark of unsaved changes goes in front of the paper's caption text.
+  markShown = paperObj->modified;
+  // After a replay the caption keeps saying how it ended.
+  const std::string caption = endCaption.empty() ? paperObj->captionText() : endCaption;
+  setWindowTitle(toQt(markShown ? "*" + caption : caption));
+}
+
+void TDrawWindow::updateModifiedMark() {
+  if (markShown != paperObj->modified) updateCaption();
+}
+
+void TDrawWindow::closeEvent(QCloseEvent* event) {
+  if (auto* form = qobject_cast<TMainForm*>(window()); form && !form->canvasMayClose(*this)) {
+    event->ignore();
+    return;
+  }
+  event->accept();
+}
 
 QSize TDrawWindow::preferredClientSize() const {
   const TPaper& p = *paperObj;

@@ -9,14 +9,18 @@
 #include <string>
 
 #include "document/paper.h"
+#include "events/event_files.h"
 #include "drawing/stroke_protocol.h"
 #include "platform/view.h"
 #include "shell/tablet_input.h"
 
 class QPainter;
+class QTimer;
 class QTabletEvent;
 
 namespace vl {
+
+class CEventMngr;
 
 class TDrawWindow : public QAbstractScrollArea, public CanvasView, public PaperObserver {
   Q_OBJECT
@@ -55,10 +59,41 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView, public PaperO
   void setViewRotation(float degrees);
   void rotateViewBy(float degrees) { setViewRotation(paperObj->rotationDegrees + degrees); }
 
-  // The canvas's caption: the paper's caption text.
+  // The canvas's caption: the paper's caption text, marked while the paper
+  // has changes not saved.
   void updateCaption();
+  void updateModifiedMark();
   // The main window's 30 ms tick.
-  void timerTick() {}
+  void timerTick();
+
+  // ---- replay ----
+  // Replays a stream in this window's fresh paper from its first step; the
+  // player's open result (0 ready, 1 not a paper's stream, 3 a broken
+  // packet, 5 protected and refused).
+  int startReplay(const EventStreamFile& file, bool refuseProtected = false);
+  bool isReplaying() const { return replay.active; }
+  bool replayPaused() const;
+  void setReplayPaused(bool paused);
+  // Slow replay: a step at most every 20 ms, strokes point by point.
+  void setReplaySlow(bool slow);
+  // Uncapped: as many steps as fit between two frames, not one a turn.
+  void setReplayUncapped(bool on) { replay.uncapped = on; }
+  bool replayUncapped() const { return replay.uncapped; }
+  // Ends the replay early (after asking when `ask`); recording goes on
+  // after the steps replayed.
+  void stopReplay(bool ask);
+  // Replays from the start up to `step`, as fast as it goes, showing the
+  // picture only at the end.
+  bool seekReplay(int32_t step);
+  // Plays until the next stroke has been drawn (or the end).
+  bool stepStroke();
+  int32_t replayedSteps() const;
+  int32_t replaySteps() const { return replay.source.steps; }
+  // The paper's recorder and player.
+  CEventMngr* events() const;
+  // The file the paper was opened from or last saved to; empty for a new paper.
+  const std::string& filePath() const { return path; }
+  void setFilePath(const std::string& p) { path = p; }
   // The size a new window wants: the zoomed composite plus 80 pixels.
   QSize preferredClientSize() const;
 
@@ -80,6 +115,8 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView, public PaperO
   void layersChanged();
   // The paper's masks or selection flags changed.
   void masksChanged();
+  // A replay moved on, paused or ended.
+  void replayChanged();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -91,6 +128,8 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView, public PaperO
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   bool viewportEvent(QEvent* event) override;
+  // A paper with unsaved changes asks first (the main window's question).
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   // Half the width of the screen the window is on.
@@ -123,8 +162,26 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView, public PaperO
   int wheelRest = 0;            // wheel delta not yet turned into steps
   bool settingBars = false;
   bool centrePending = false;  // keep the paper centred until the user scrolls or zooms
+  // One replay step, and what follows from its result.
+  void replayTurn();
+  void endReplay(bool stopped);
+  void updateReplayCaption(bool force);
+  // A fresh paper (and flow image) in place of the present one.
+  void renewPaper();
+
+  struct Replay {
+    bool active = false;
+    bool uncapped = false;
+    bool stopRequested = false;
+    EventStreamFile source;
+    uint32_t startedAt = 0, captionAt = 0, lastStepAt = 0;
+    QTimer* timer = nullptr;
+  } replay;
+  std::string endCaption;  // what the caption says after a replay
   QImage selectionShade;       // the paper reduced, alpha where paint cannot go
   bool shadeStale = true;
+  std::string path;
+  bool markShown = false;  // the caption shows the modified mark
 };
 
 }  // namespace vl

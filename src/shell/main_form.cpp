@@ -23,6 +23,7 @@
 #include <cstdio>
 
 #include "files/image_files.h"
+#include "paperfile/paper_pictures.h"
 #include "platform/app_profile.h"
 #include "platform/strings.h"
 #include "platform/ui_services.h"
@@ -180,6 +181,8 @@ void TMainForm::createCommands() {
 
   createEditCommands();
   createSelectionCommands();
+  createEventCommands();
+  createFileCommands();
 
   addCommand("actWindowCascade", text(TextId::CmdWindowCascade), text(TextId::HintWindowCascade), {}, kMenuWindow,
              [this] { area->cascadeSubWindows(); });
@@ -237,6 +240,8 @@ void TMainForm::updateCommands() {
     if (QAction* a = command(name)) a->setEnabled(any);
   updateEditCommands();
   updateExchangeCommands();
+  updateEventCommands();
+  updateFileCommands();
 }
 
 void TMainForm::tileCanvases(bool sideBySide) {
@@ -317,9 +322,13 @@ void TMainForm::placeCanvasWindow(QMdiSubWindow* sub, TDrawWindow* canvas) {
   sub->move(std::max(0, std::min(24 * k, client.width() - w)), std::max(0, std::min(24 * k, client.height() - h)));
 }
 
-int TMainForm::openPicture(const std::string& path) { return openExchangeFile(path); }
+int TMainForm::openPicture(const std::string& path) {
+  if (fileKindOf(path) == FileKind::Vci) return openPaperFile(path);
+  return openExchangeFile(path);
+}
 
 bool TMainForm::openFile(const std::string& path) {
+  if (eventFileKindOf(path) != EventFileKind::None) return openEventFile(path);
   const size_t before = area->subWindowList().size();
   const int e = openPicture(path);
   if (e < 0) {
@@ -459,6 +468,10 @@ void TMainForm::reportAndClose(int code, const std::string& source) {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+  if (!mayQuit()) {
+    event->ignore();
+    return;
+  }
   // The tool windows' unsaved sets will be asked about here.
   event->accept();
   timer->stop();

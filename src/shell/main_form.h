@@ -11,6 +11,7 @@
 
 #include "drawing/stroke.h"
 #include "shell/cli/command_line.h"
+#include "events/event_files.h"
 #include "shell/cli/completion.h"
 
 class QMdiArea;
@@ -34,6 +35,9 @@ class TMainForm;
 // is over. False when the file cannot be opened or played.
 using ViewerReplay = std::function<bool(TMainForm& form, const std::string& path)>;
 void setViewerReplay(ViewerReplay replay);
+
+// The first extension a save dialog's filter entry offers ("PNG format (*.png)" → ".png").
+std::string filterExtension(const QString& filter);
 
 class TMainForm : public QMainWindow {
   Q_OBJECT
@@ -73,6 +77,25 @@ class TMainForm : public QMainWindow {
   bool saveExchangeFile(TDrawWindow& canvas, const std::string& path);
   // Saves the canvas's current layer as a BMP or PNG file, telling the user.
   bool saveLayerFile(TDrawWindow& canvas, const std::string& path);
+  // Replays an event file in a new canvas window; warns and returns false
+  // when it cannot (viewer mode: without boxes, reporting instead).
+  bool openEventFile(const std::string& path);
+  // Replays a stream in a new canvas window; the player's open result.
+  int replayInNewCanvas(const EventStreamFile& file);
+
+  // The native paper file (main_form_file.cpp). Opens one in a new canvas
+  // window: 0, or an error code with no window left.
+  int openPaperFile(const std::string& path);
+  // Saves under the canvas's file name, or asks for one first when it has
+  // none; Save As always asks. True when saved; failures are told.
+  bool saveCanvas(TDrawWindow& canvas);
+  bool saveCanvasAs(TDrawWindow& canvas);
+  bool saveCanvasTo(TDrawWindow& canvas, const std::string& path);
+  // Whether a canvas may close now: a paper with unsaved changes asks to
+  // save (Yes saves, and a failed or cancelled save keeps it open).
+  bool canvasMayClose(TDrawWindow& canvas);
+  // Answers the save dialog instead of the user (tests): the path, or empty to cancel.
+  std::function<std::string(const std::string& suggested)> chooseSavePath;
 
   // The window from the settings (maximised, or at the stored place), and back.
   void applyPlacement(const CAppProfile& profile);
@@ -105,6 +128,12 @@ class TMainForm : public QMainWindow {
   void createCommands();
   void createSelectionCommands();
   void createEditCommands();
+  void createEventCommands();
+  void updateEventCommands();
+  void createFileCommands();
+  void updateFileCommands();
+  // Every canvas may close (asked in turn); false keeps the program running.
+  bool mayQuit();
   // Undo (or redo) one step of the active canvas.
   void stepUndo(bool undo);
   // The status bar's memory line, when the active paper changed.
@@ -127,7 +156,6 @@ class TMainForm : public QMainWindow {
   int openExchangeFile(const std::string& path);
   int openRasterFile(const std::string& path);
   int openPsdFile(const std::string& path);
-  void actFileSaveAs();
   void actSaveAutoBmp();
   void actLayerSave();
   // A canvas whose paper may be saved: not protected, not replaying.
@@ -158,6 +186,7 @@ class TMainForm : public QMainWindow {
   // The grow and shrink amount dialogs start from the last value given.
   int lastGrowAmount = 1, lastShrinkAmount = 1;
   QLabel* memoryLabel = nullptr;
+  QLabel* replayLabel = nullptr;
   const void* memoryShownFor = nullptr;
   uint64_t memoryShownAt = 0;
   int exitStatus = 0;

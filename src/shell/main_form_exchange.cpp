@@ -13,8 +13,8 @@
 #include <filesystem>
 
 #include "events/event_manager.h"
-#include "files/paper_pictures.h"
-#include "files/paper_psd.h"
+#include "paperfile/paper_pictures.h"
+#include "paperfile/paper_psd.h"
 #include "platform/app_profile.h"
 #include "platform/strings.h"
 #include "platform/ui_services.h"
@@ -40,15 +40,6 @@ std::string folderOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-// The first extension a dialog filter entry offers ("PNG format (*.png)" → ".png").
-std::string filterExtension(const QString& filter) {
-  const qsizetype star = filter.indexOf("*.");
-  if (star < 0) return {};
-  qsizetype end = star + 2;
-  while (end < filter.size() && filter[end].isLetterOrNumber()) ++end;
-  return end > star + 2 ? filter.mid(star + 1, end - star - 1).toStdString() : std::string();
-}
-
 // A save dialog; the name gains the chosen filter's extension when it has none.
 std::string askSavePath(QWidget* parent, const QString& caption, const std::string& start, const QString& filters) {
   QString chosen;
@@ -61,19 +52,20 @@ std::string askSavePath(QWidget* parent, const QString& caption, const std::stri
 
 }  // namespace
 
+std::string filterExtension(const QString& filter) {
+  const qsizetype star = filter.indexOf("*.");
+  if (star < 0) return {};
+  qsizetype end = star + 2;
+  while (end < filter.size() && filter[end].isLetterOrNumber()) ++end;
+  return end > star + 2 ? filter.mid(star + 1, end - star - 1).toStdString() : std::string();
+}
+
 // ---- commands ----
 
 void TMainForm::createExchangeCommands() {
   QMenu* file = menus[kMenuFile];
-  // Save As stands before Close; the quick save after it, behind a separator.
+  // The quick save stands after Close, behind a separator; Save As (main_form_file.cpp) offers every kind.
   QAction* close = command("actFileClose");
-  QAction* saveAs = command("actFileSaveAs");
-  if (!saveAs) {
-    saveAs = addCommand("actFileSaveAs", text(TextId::CmdFileSaveAs), text(TextId::HintFileSaveAs), {}, kMenuFile,
-                        [this] { actFileSaveAs(); });
-    file->removeAction(saveAs);
-    file->insertAction(close, saveAs);
-  }
   QAction* quick = addCommand("actSaveAutoBmp", text(TextId::CmdSaveAutoBmp), text(TextId::HintSaveAutoBmp), {},
                               kMenuFile, [this] { actSaveAutoBmp(); });
   file->removeAction(quick);
@@ -103,18 +95,8 @@ bool TMainForm::isCommandReady(const TDrawWindow* c) const {
 
 void TMainForm::updateExchangeCommands() {
   const TDrawWindow* c = activeCanvas();
-  for (const char* name : {"actFileSaveAs", "actSaveAutoBmp"})
-    if (QAction* a = command(name)) a->setEnabled(canSaveFile(c));
+  if (QAction* a = command("actSaveAutoBmp")) a->setEnabled(canSaveFile(c));
   if (QAction* a = command("actLayerSave")) a->setEnabled(isCommandReady(c));
-}
-
-void TMainForm::actFileSaveAs() {
-  TDrawWindow* c = activeCanvas();
-  if (!canSaveFile(c)) return;
-  const std::string start = saveFolder() + "/" + c->paper().name;
-  const std::string path = askSavePath(this, {}, start, toQt(text(TextId::SaveImageFilter)));
-  if (path.empty()) return;
-  if (saveExchangeFile(*c, path)) appProfile().savePath = folderOf(path);
 }
 
 void TMainForm::actSaveAutoBmp() {

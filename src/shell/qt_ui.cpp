@@ -59,6 +59,15 @@ bool QtUi::Question(std::string_view text, Buttons buttons) {
   return box.exec() == yes;
 }
 
+Answer QtUi::QuestionYesNoCancel(std::string_view text) {
+  QMessageBox box(QMessageBox::Question, toQt(kProductName), dialogText(text),
+                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, owner());
+  box.setDefaultButton(QMessageBox::Yes);
+  box.setEscapeButton(QMessageBox::Cancel);
+  const int pressed = box.exec();
+  return pressed == QMessageBox::Yes ? Answer::Yes : pressed == QMessageBox::No ? Answer::No : Answer::Cancel;
+}
+
 void QtUi::BeginWait() {
   if (waitDepth++ == 0) QApplication::setOverrideCursor(Qt::WaitCursor);
 }

@@ -38,6 +38,7 @@ class QtUi : public UiServices {
   void Warning(std::string_view text) override;
   void Information(std::string_view text) override;
   bool Question(std::string_view text, Buttons buttons) override;
+  Answer QuestionYesNoCancel(std::string_view text) override;
   void BeginWait() override;
   void EndWait() override;
   void Trace(std::string_view line) override;

@@ -28,6 +28,8 @@
 #include "shell/cli/render_mode.h"
 #include "shell/cli/unattended_ui.h"
 #include "shell/instance_server.h"
+#include "events/event_render.h"
+#include "shell/export_mode.h"
 #include "shell/main_form.h"
 #include "shell/qt_ui.h"
 
@@ -196,10 +198,17 @@ int velluminarMain(int argc, char** argv) {
     std::printf("velluminar %s (%s)\n", VL_VERSION, mainWindowCaption().c_str());
     return 0;
   }
+  if (cl.options.exportMode) {
+    printMessages(cl);
+    return runExportMode(cl.options);
+  }
   if (cl.options.renderMode()) {
     printMessages(cl);
+    setRenderFunction(renderEventFile);
     return runRenderMode(cl.options);
   }
+  // Viewer mode replays its file in a canvas window and reports when it ends.
+  setViewerReplay([](TMainForm& form, const std::string& path) { return form.openEventFile(path); });
   return runShell(cl, argc > 0 ? argv[0] : "velluminar", {});
 }
 

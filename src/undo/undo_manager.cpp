@@ -130,12 +130,10 @@ bool CUndoMngr::stepRect(CBlockVMTC& image, Area& rect, bool undo) {
   Area a = r->entry.rect;
   if (!image.ClipArea(a) || a.width != r->entry.image->width || a.height != r->entry.image->height) return false;
   // The present pixels go to the other side, the kept ones back into the image.
-  auto now = std::unique_ptr<CBlockVMTC>(new (std::nothrow) CBlockVMTC(a.width, a.height));
-  if (!now || !now->IsValid() || !now->CopyFrom(image, {0, 0}, a) || !image.CopyFrom(*r->entry.image, {a.x, a.y}, Area(r->entry.image->size())))
+  if (!image.ExchangeArea(*r->entry.image, {a.x, a.y})) {
+    from.PushNewest(std::move(r));
     return false;
-  now->Compact();
-  image.Compact(a);
-  r->entry.image = std::move(now);
+  }
   r->applied ^= 1;
   r->Measure();
   rect = a;

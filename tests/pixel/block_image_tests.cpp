@@ -498,6 +498,52 @@ TEST(BlockImage, CopyFromMatchesPixelByPixelReference) {
   }
 }
 
+// Exchanging an area with a smaller image: at tile-aligned and unaligned
+// places, reaching the image's ragged edge; twice gives both back, and an
+// area that leaves the image changes nothing.
+TEST(BlockImage, ExchangeAreaTradesPixelsBothWays) {
+  struct Case {
+    Point at;
+    Size size;
+    bool ok;
+  };
+  const Case cases[] = {{{0, 0}, {64, 64}, true},   {{32, 32}, {68, 48}, true}, {{5, 7}, {40, 33}, true},
+                        {{33, 1}, {67, 79}, true},  {{0, 0}, {100, 80}, true},  {{64, 32}, {36, 48}, true},
+                        {{70, 0}, {40, 10}, false}, {{-1, 0}, {10, 10}, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "at " << c.at.x << "," << c.at.y << " size " << c.size.width << "x"
+                                      << c.size.height);
+    Rng rng(47);
+    CBlockVMTC image(100, 80), saved(c.size.width, c.size.height);
+    makeMixed(image, rng);
+    makeMixed(saved, rng);
+    const std::vector<uint32_t> image0 = snapshot(image), saved0 = snapshot(saved);
+    ASSERT_EQ(image.ExchangeArea(saved, c.at), c.ok);
+    if (!c.ok) {
+      EXPECT_EQ(snapshot(image), image0);
+      EXPECT_EQ(snapshot(saved), saved0);
+      continue;
+    }
+    for (int32_t y = 0; y < 80; ++y)
+      for (int32_t x = 0; x < 100; ++x) {
+        const int32_t sx = x - c.at.x, sy = y - c.at.y;
+        const bool in = inside(c.size, sx, sy);
+        ASSERT_EQ(image.Pixel(x, y), in ? saved0[size_t(sy * c.size.width + sx)] : image0[size_t(y * 100 + x)])
+            << x << "," << y;
+        if (in) ASSERT_EQ(saved.Pixel(sx, sy), image0[size_t(y * 100 + x)]) << x << "," << y;
+      }
+    // Both come out compacted where they changed, occupied regions up to date.
+    EXPECT_EQ(image.Compact(Area(c.at.x, c.at.y, c.size.width, c.size.height)), 0);
+    EXPECT_EQ(saved.Compact(), 0);
+    CBlockVMTC copy(image);
+    copy.RecomputeOccupied();
+    EXPECT_EQ(image.OccupiedUnion(), copy.OccupiedUnion());
+    ASSERT_TRUE(image.ExchangeArea(saved, c.at));
+    EXPECT_EQ(snapshot(image), image0);
+    EXPECT_EQ(snapshot(saved), saved0);
+  }
+}
+
 TEST(BlockImage, MergeScalesDestinationAlphaFirst) {
   for (const auto& c : kCopyCases) {
     Rng rng(77);

@@ -17,7 +17,7 @@
 #include <fstream>
 
 #include "files/image_files.h"
-#include "files/paper_pictures.h"
+#include "paperfile/paper_pictures.h"
 #include "files/psd.h"
 #include "platform/app_profile.h"
 #include "platform/strings.h"
@@ -134,6 +134,34 @@ TEST_F(Exchange, SaveAsWritesEveryKindAndSaysSo) {
       EXPECT_EQ(ui.capture.warnings[0].rfind(k.says, 0), 0u) << ui.capture.warnings[0];
     }
   }
+}
+
+// One Save As for every kind: a picture kind saves the composite and leaves
+// the paper's own file as it was; a name without an extension is a paper file.
+TEST_F(Exchange, SaveAsOffersPapersAndPictures) {
+  TDrawWindow* c = form.newCanvas(40, 30, 72, "paper");
+  ASSERT_NE(c, nullptr);
+  std::string answer;
+  form.chooseSavePath = [&](const std::string&) { return answer; };
+  answer = dir.file("p.psd");
+  ASSERT_TRUE(form.saveCanvasAs(*c));
+  EXPECT_TRUE(fs::exists(answer));
+  EXPECT_EQ(c->filePath(), "");
+  EXPECT_EQ(c->paper().name, "paper");
+  EXPECT_EQ(form.statusBar()->currentMessage().toStdString(), "Picture saved in PSD format");
+  answer = dir.file("p.bmp");
+  ASSERT_TRUE(form.saveCanvasAs(*c));
+  EXPECT_TRUE(fs::exists(answer));
+  answer = dir.file("plain");
+  ASSERT_TRUE(form.saveCanvasAs(*c));
+  EXPECT_TRUE(fs::exists(dir.file("plain.vci")));
+  EXPECT_EQ(c->filePath(), dir.file("plain.vci"));
+  ui.capture.warnings.clear();
+  answer = dir.file("p.gif");
+  EXPECT_FALSE(form.saveCanvasAs(*c));
+  ASSERT_EQ(ui.capture.warnings.size(), 1u);
+  EXPECT_EQ(ui.capture.warnings[0], ".gif is an unknown format");
+  EXPECT_EQ(c->filePath(), dir.file("plain.vci"));
 }
 
 // The JPEG dialog starts from the settings, keeps what OK chose, and

@@ -55,6 +55,29 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
       switchesEnded = true;
       continue;
     }
+    if (arg == "--export") {
+      o.exportMode = true;
+      continue;
+    }
+    if (arg == "--frames" || arg.starts_with("--frames=") || arg == "--threads" || arg.starts_with("--threads=")) {
+      const bool frames = arg.starts_with("--frames");
+      const size_t name = frames ? 8 : 9;
+      std::string whole = arg;
+      std::string_view value;
+      if (arg.size() > name) {
+        value = std::string_view(arg).substr(name + 1);
+      } else if (i + 1 < args.size()) {
+        whole += ' ' + args[++i];
+        value = args[i];
+      }
+      int32_t n = 0;
+      if (parseSwitchNumber(value, n) && n >= 0) {
+        (frames ? o.exportFrames : o.exportThreads) = n;
+      } else {
+        out.messages.push_back({TextId::BadSwitchNumber, whole});
+      }
+      continue;
+    }
     if (arg == "--lang" || arg.starts_with("--lang=")) {
       // The value is the next argument, whatever it looks like, or the part after '='.
       std::string whole = arg;

@@ -10,7 +10,10 @@
 //   -T<seconds>    how long viewer mode waits before reporting
 //
 // The Linux conventions take no spelling of these: "--help", "--version",
-// "--lang ko|en" (also "--lang=ko") and "--" (every later argument is a file).
+// "--lang ko|en" (also "--lang=ko"), "--export INPUT... OUTPUT" (render
+// files to pictures without a display; OUTPUT is a folder for several
+// inputs), "--frames N" (with --export: a numbered PNG every N steps) and
+// "--" (every later argument is a file).
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -31,6 +34,9 @@ struct StartupOptions {
   bool showHelp = false;
   bool showVersion = false;
   std::optional<Language> language;  // "--lang"
+  bool exportMode = false;           // "--export": the files are the inputs, then the output
+  int32_t exportFrames = 0;          // "--frames"
+  int32_t exportThreads = 0;         // "--threads": 0 one per core
   bool renderMode() const { return unattended && !viewerMode; }
 };
 

@@ -10,9 +10,8 @@ namespace vl {
 namespace {
 
 TEST(DesktopFile, NameAndCommentInBothLanguages) {
-  // From the source tree, wherever the test runs.
-  const std::filesystem::path source = std::filesystem::path(VL_TEST_DATA_DIR).parent_path().parent_path();
-  std::ifstream in(source / "share/velluminar.desktop");
+  // The test data folder sits in tests/, beside share/'s parent.
+  std::ifstream in(std::filesystem::path(VL_TEST_DATA_DIR) / "../../share/velluminar.desktop");
   ASSERT_TRUE(in) << "share/velluminar.desktop";
   std::map<std::string, std::string> entry;
   std::string line, group;

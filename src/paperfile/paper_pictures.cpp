@@ -1,4 +1,4 @@
-#include "files/paper_pictures.h"
+#include "paperfile/paper_pictures.h"
 
 #include <algorithm>
 #include <new>

@@ -1,4 +1,4 @@
-#include "files/paper_psd.h"
+#include "paperfile/paper_psd.h"
 
 #include <sys/stat.h>
 

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "events/event_manager.h"
-#include "files/paper_pictures.h"
-#include "files/paper_psd.h"
+#include "paperfile/paper_pictures.h"
+#include "paperfile/paper_psd.h"
 #include "files/psd.h"
 #include "platform/app_profile.h"
 #include "platform/strings.h"
