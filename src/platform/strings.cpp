@@ -809,6 +809,14 @@ constexpr TextRow kTexts[] = {
      "A PSD file holds at most %d channels here: %d masks were not saved"},
     {TextId::OpenedWithoutRecording, "이 파일은 이벤트를 기록하지 않고 열었습니다",
      "This file was opened without event recording"},
+    {TextId::PngOptionsCaption, "PNG 옵션",
+     "PNG Options"},
+    {TextId::PngLevel, "압축 수준(&L)",
+     "Compression &level"},
+    {TextId::PngLevelAuto, "자동 (큰 그림은 빠르게)",
+     "Automatic (fast for large pictures)"},
+    {TextId::PngLevelHint, "0 압축 없음, 1 가장 빠름 … 9 가장 작음",
+     "0 no compression, 1 fastest … 9 smallest"},
 };
 static_assert(std::size(kTexts) == size_t(TextId::Count));
 

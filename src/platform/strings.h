@@ -395,6 +395,10 @@ enum class TextId {
   JpegQualityLow,       // %d
   PsdMasksDropped,      // %d: channels a file holds, %d: masks left out
   OpenedWithoutRecording,
+  PngOptionsCaption,
+  PngLevel,
+  PngLevelAuto,
+  PngLevelHint,
   Count
 };
 

@@ -21,6 +21,7 @@
 #include "shell/cli/dialog_folder.h"
 #include "shell/draw_window.h"
 #include "shell/jpeg_options_dialog.h"
+#include "shell/png_options_dialog.h"
 #include "shell/layer_list.h"
 #include "shell/main_form.h"
 #include "shell/qt_ui.h"
@@ -146,10 +147,17 @@ bool TMainForm::saveExchangeFile(TDrawWindow& c, const std::string& path) {
         jpeg = dialog.options();
         storeJpegOptions(appProfile(), jpeg);
       }
+      int pngLevel = appProfile().pngLevel;
+      if (kind == FileKind::Png) {
+        TPngOptionsDialog dialog(pngLevel, this);
+        if (dialog.exec() != QDialog::Accepted) return false;
+        pngLevel = dialog.level();
+        appProfile().pngLevel = pngLevel;
+      }
       FileError e;
       {
         WaitCursor wait;
-        e = saveComposite(paper, path, kind, jpeg);
+        e = saveComposite(paper, path, kind, jpeg, pngLevel);
       }
       c.viewport()->update();
       const char* name = kind == FileKind::Bmp ? "BMP " : kind == FileKind::Jpeg ? "JPEG " : "PNG ";

@@ -22,6 +22,7 @@
 #include "platform/app_profile.h"
 #include "platform/strings.h"
 #include "platform/ui_services.h"
+#include "shell/test_process.h"
 #include "support/random_session.h"
 #include "undo/undo_manager.h"
 
@@ -764,6 +765,32 @@ TEST_F(PaperFiles, PaperSavedAsPsdOpensAgain) {
   const std::vector<uint8_t> before = readBytes(path("b.psd"));
   EXPECT_EQ(savePaperPsd(p, path("b.psd"), 6, false), kPsdFileExists);
   EXPECT_EQ(readBytes(path("b.psd")), before);
+}
+
+// The real program turns a PSD file we wrote into a PNG of its composite.
+TEST_F(PaperFiles, TheProgramExportsASavedPsdFile) {
+  FileSource s;
+  cornerFile(s, true);
+  ASSERT_EQ(s.save(path("a.psd")), FileError::None);
+  Opened o = openPsd(path("a.psd"));
+  ASSERT_EQ(o.code, 0);
+  const TPaper& p = o.live->paper;
+  ASSERT_EQ(savePaperPsd(o.live->paper, path("b.psd"), 6, true), 0) << failureDetail();
+  test::Child child;
+  const std::map<std::string, std::string> env = {
+      {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", "offscreen"},
+      {"XDG_CONFIG_HOME", path("config")}, {"XDG_RUNTIME_DIR", dir.string()}, {"LANG", "C.UTF-8"}};
+  ASSERT_TRUE(child.start(VL_BINARY_PATH, {"--export", path("b.psd"), path("b.png")}, env, path("out.txt"),
+                          path("err.txt")));
+  ASSERT_EQ(child.wait(120000), 0) << readText(dir / "err.txt");
+  BitmapInfoHeader h;
+  TMTC png;
+  ASSERT_EQ(pngGetImage(path("b.png"), h, png), FileError::None);
+  ASSERT_EQ(png.width, p.width);
+  ASSERT_EQ(png.height, p.height);
+  for (int32_t y = 0; y < p.height; ++y)
+    for (int32_t x = 0; x < p.width; ++x)
+      ASSERT_EQ(png.Row(y)[x] | 0xFF000000u, p.compositeImage.At(x, y) | 0xFF000000u) << x << "," << y;
 }
 
 TEST_F(PaperFiles, PsdChannelsFollowTheMasks) {

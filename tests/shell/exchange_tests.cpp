@@ -26,12 +26,17 @@
 #include "shell/jpeg_options_dialog.h"
 #include "shell/layer_list.h"
 #include "shell/main_form.h"
+#include "shell/png_options_dialog.h"
 #include "shell/qt_test_support.h"
 
 namespace vl {
 namespace {
 
 namespace fs = std::filesystem;
+
+void acceptModal() {
+  if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget())) d->accept();
+}
 
 class Exchange : public ::testing::Test {
  protected:
@@ -124,6 +129,8 @@ TEST_F(Exchange, SaveAsWritesEveryKindAndSaysSo) {
     SCOPED_TRACE(k.name);
     ui.capture.warnings.clear();
     form.statusBar()->clearMessage();
+    // PNG asks for its compression first.
+    if (fileKindOf(k.name) == FileKind::Png) QTimer::singleShot(0, &form, [] { acceptModal(); });
     EXPECT_EQ(form.saveExchangeFile(*c, dir.file(k.name)), k.saved);
     EXPECT_EQ(fs::exists(dir.file(k.name)), k.saved);
     if (k.saved) {
@@ -205,6 +212,50 @@ TEST_F(Exchange, JpegOptionsDialogDecidesTheSave) {
   EXPECT_FALSE(fs::exists(dir.file("b.jpg")));
   EXPECT_TRUE(ui.capture.warnings.empty());
   EXPECT_EQ(profile.jpegQuality, 40);
+}
+
+// The PNG dialog offers the compression level and keeps the choice; the
+// file stays a PNG that reads back; Cancel saves nothing.
+TEST_F(Exchange, PngOptionsDialogChoosesTheLevel) {
+  TDrawWindow* c = form.newCanvas(64, 48, 72, "paper");
+  ASSERT_NE(c, nullptr);
+  TMTC dots(64, 48);
+  for (int32_t y = 0; y < 48; ++y)
+    for (int32_t x = 0; x < 64; ++x) dots.Row(y)[x] = 0xFF000000u | uint32_t(x * 4) << 16 | uint32_t(y * 5) << 8;
+  ASSERT_TRUE(c->paper().pasteAsNewLayer(c->flow(), dots, true));
+  CAppProfile& profile = appProfile();
+  profile.pngLevel = kPngLevelAuto;
+  std::uintmax_t bytes[2] = {};
+  for (int level : {0, 9}) {
+    bool shown = false;
+    QTimer::singleShot(0, &form, [&] {
+      auto* d = qobject_cast<TPngOptionsDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(d, nullptr);
+      shown = true;
+      EXPECT_EQ(d->level(), level == 0 ? kPngLevelAuto : 0);  // what the last save chose
+      d->levelBox()->setCurrentIndex(level + 1);
+      d->accept();
+    });
+    const std::string name = "l" + std::to_string(level) + ".png";
+    EXPECT_TRUE(form.saveExchangeFile(*c, dir.file(name)));
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(profile.pngLevel, level);
+    TMTC back;
+    int dpi;
+    ASSERT_EQ(loadPicture(dir.file(name), back, dpi), FileError::None);
+    EXPECT_EQ(back.Row(40)[50], dots.Row(40)[50]);
+    bytes[level ? 1 : 0] = fs::file_size(dir.file(name));
+  }
+  EXPECT_LT(bytes[1], bytes[0]);  // level 0 stores, 9 compresses
+
+  ui.capture.warnings.clear();
+  QTimer::singleShot(0, &form, [] {
+    if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget())) d->reject();
+  });
+  EXPECT_FALSE(form.saveExchangeFile(*c, dir.file("none.png")));
+  EXPECT_FALSE(fs::exists(dir.file("none.png")));
+  EXPECT_TRUE(ui.capture.warnings.empty());
+  EXPECT_EQ(profile.pngLevel, 9);
 }
 
 TEST_F(Exchange, QuickSavesAndLayerSaves) {
