@@ -331,7 +331,7 @@ void TPaper::commitFlow(TFlowImage& flow, int32_t layer, bool commit) {
 // ---- composition ----
 
 void TPaper::recomposeRect(Area rect, bool overlay) {
-  if (!compositeImage.IsAllocated() || !clipArea(rect, {width, height})) return;
+  if (compositionHeld > 0 || !compositeImage.IsAllocated() || !clipArea(rect, {width, height})) return;
   const bool legacy = drawGeneration == DrawGeneration::Legacy;
   // The layers that show, each with its own copy of the dissolve state, so
   // the same rectangle always gets the same pattern and the stored state

@@ -193,6 +193,13 @@ class TPaper {
                        std::span<const uint8_t> attributes = {});
   bool pasteIntoLayer(TFlowImage& flow, int32_t layer, const TMTC& image, bool record,
                       const std::string* layerName = nullptr, std::span<const uint8_t> attributes = {});
+  // The picture a paper is opened from, pasted into the first layer; when
+  // that layer's image has another size, a standard layer of the picture's
+  // size (at least the paper's) is inserted below everything first. It is
+  // part of making the paper: recorded as the opening image packet, with
+  // nothing to undo.
+  bool pasteOpenedImage(TFlowImage& flow, const TMTC& image, bool record, const std::string* layerName = nullptr,
+                        std::span<const uint8_t> attributes = {});
   // The paper's gradation: its line and settings (recorded with every command).
   struct Gradation {
     int32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0;
@@ -350,6 +357,10 @@ class TPaper {
   bool reseedDissolve = false;
   // Set while the event player runs the operations.
   bool playingBack = false;
+  // While above 0 (a file building a paper layer by layer) the composite is
+  // left as it is; whoever holds it rebuilds it once at the end. Layers are
+  // the same either way.
+  int32_t compositionHeld = 0;
   // Set by every change; the owning window shows it and clears it on save.
   bool modified = false;
   // Counts changes, for displays that follow the paper without being told.

@@ -64,6 +64,9 @@ constexpr PaperOpEntry kCatalogue[] = {
     {PaperOp::MaskSplit, "splitSelection", kEventMask, 24, 36, Object},
     {PaperOp::MaskGrowBy, "growMaskBy", kEventMask, 25, 47, Mask},
     {PaperOp::MaskShrinkBy, "shrinkMaskBy", kEventMask, 26, 47, Mask},
+    // Part of opening a paper, so it leaves no undo record; the row names
+    // the paste's kind for completeness.
+    {PaperOp::PasteOpenedImage, "pasteOpenedImage", kEventImage, 2, 5, Rect},
 };
 static_assert(std::size(kCatalogue) == size_t(PaperOp::Count));
 

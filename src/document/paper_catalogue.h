@@ -65,6 +65,7 @@ enum class PaperOp : uint8_t {
   MaskSplit,
   MaskGrowBy,
   MaskShrinkBy,
+  PasteOpenedImage,
   Count
 };
 

@@ -947,6 +947,26 @@ bool TPaper::pasteIntoLayer(TFlowImage& flow, int32_t layer, const TMTC& image, 
   return true;
 }
 
+bool TPaper::pasteOpenedImage(TFlowImage& flow, const TMTC& image, bool record, const std::string* layerName,
+                              std::span<const uint8_t> attributes) {
+  if (!layers.At(0) || !pasteAcceptable(image, layerName, attributes)) return false;
+  // The packet goes before the base layer, so the layer status recorded
+  // with it names a layer the replay already has.
+  EventPacket packet;
+  if (record && events->Recording()) {
+    if (!imagePacket(PaperOp::PasteOpenedImage, 0, image, layerName, attributes, packet)) {
+      ui().Warning(text(TextId::OutOfMemory));
+      return false;
+    }
+    recordEvent(PaperOp::PasteOpenedImage, std::move(packet));
+  }
+  if (layers.At(0)->ImageSize() != image.size()) {
+    const int32_t w = std::max(image.width, width), h = std::max(image.height, height);
+    if (insertLayer(flow, 0, true, 255, kModeNormal, w, h, false) < 0) return false;
+  }
+  return pasteIntoLayer(flow, 0, image, false, layerName, attributes);
+}
+
 bool TPaper::pushStrokeUndo(int32_t layer, Area layerRect) {
   const CLayerData* l = layers.At(layer);
   if (!l || !l->pixels || !l->pixels->ClipArea(layerRect)) return false;

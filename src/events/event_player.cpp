@@ -683,15 +683,7 @@ bool CEventMngr::playImage(const Packet& p) {
       return layerIndex(paper, layerField, layer) && paper.pasteIntoLayer(flow, layer, image, false, layerName, attributes);
     }
     case 1: return paper.pasteAsNewLayer(flow, image, false, layerName, attributes);
-    case 2: {
-      // The picture a paper was made from: a base layer of its size first when the sizes differ.
-      const CLayerData* base = paper.layerAt(0);
-      if (base && base->ImageSize() != Size{w, h}) {
-        const int32_t lw = std::max(w, paper.width), lh = std::max(h, paper.height);
-        if (paper.insertLayer(flow, 0, true, 255, kModeNormal, lw, lh, false) < 0) return false;
-      }
-      return paper.pasteIntoLayer(flow, 0, image, false, layerName, attributes);
-    }
+    case 2: return paper.pasteOpenedImage(flow, image, false, layerName, attributes);
     default: return false;
   }
 }

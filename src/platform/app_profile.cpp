@@ -60,6 +60,7 @@ void fileIOKeys(CAppProfile& p, const Io& io) {
   io("jpegQLow", p.jpegQLow);
   io("psdSaveVer", p.psdSaveVer);
   io("psdSaveFlags", p.psdSaveFlags);
+  io("pngLevel", p.pngLevel);
 }
 
 // "appVerID", "lastCP" and "lastLCID" are handled apart.
@@ -262,6 +263,7 @@ void CAppProfile::load(const SettingsStore& store, const MachineFacts& facts) {
   clampInt(jpegQStd, 0, 100);
   clampInt(jpegQLow, 0, 100);
   clampInt(psdSaveVer, 3, 7);
+  clampInt(pngLevel, -1, 9);
   // The undo depth also sizes every paper's event history.
   clampInt(undoMax, 0, 999);
   clampInt(mouseMBtnFunc, 0, 10);

@@ -64,6 +64,7 @@ class CAppProfile {
   int32_t jpegQuality = 90, jpegQVHigh = 100, jpegQHigh = 90, jpegQStd = 75, jpegQLow = 50;  // 0 … 100
   int32_t psdSaveVer = 6;     // 3 … 7
   int32_t psdSaveFlags = 0;
+  int32_t pngLevel = -1;      // −1 automatic (fast for large pictures), 0 … 9
 
   // config
   int32_t appVerID = kProfileVersion;  // after load always the current generation

@@ -376,7 +376,7 @@ enum class TextId {
   // The oldest drawings.
   OldestEventError,
   OldestEventsIgnored,
-  UnknownFormat,
+  UnknownOldestFormat,  // an oldest stream or paper of no known kind
   OldestNotYetPlayable,  // %s: what the event does, %d: its code
   OldestOpFill,
   OldestOpGradation,
@@ -386,6 +386,45 @@ enum class TextId {
   OldestNoLayer,         // event number, code, layer
   OldestStepFailed,      // event number, code
   OldestTooManyLayers,   // event number, code, most layers
+  // Pictures and PSD files as papers.
+  DetailText,          // %s: a reader's own words
+  PsdBackgroundName,   // data: "배경", the name of a file's first layer without one
+  DetailPsdNoLayerChannel,    // %d: the layer
+  DetailPsdNoMergedChannel,
+  DetailPsdLayerNotCreated,   // %d: the layer
+  DetailPsdMaskNotCreated,    // %d: the extra channel
+  DetailPsdWriterNotCreated,
+  DetailFileExists,
+  CannotSaveThisKind,
+  SavedBmp,
+  SavedJpeg,
+  SavedInFormat,       // %s: the format
+  UnknownFormat,       // %s: the extension
+  SaveFailedKind,      // %s: the format, %d: the code
+  LayerSaveCaption,
+  LayerSaved,
+  LayerSaveFailed,
+  LayerSaveFilter,     // Qt's ";;" list
+  SaveImageFilter,     // Qt's ";;" list
+  CmdSaveAutoBmp,
+  HintSaveAutoBmp,
+  CmdLayerSave,
+  HintLayerSave,
+  JpegOptionsCaption,
+  JpegProgressive,
+  JpegSmoothing,
+  JpegQuality,
+  JpegQualityFree,
+  JpegQualityVeryHigh,  // %d: its quality
+  JpegQualityHigh,      // %d
+  JpegQualityStd,       // %d
+  JpegQualityLow,       // %d
+  PsdMasksDropped,      // %d: channels a file holds, %d: masks left out
+  OpenedWithoutRecording,
+  PngOptionsCaption,
+  PngLevel,
+  PngLevelAuto,
+  PngLevelHint,
   Count
 };
 

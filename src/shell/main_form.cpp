@@ -24,6 +24,7 @@
 
 #include "events/oldest_paper.h"
 #include "files/image_files.h"
+#include "paperfile/paper_pictures.h"
 #include "platform/app_profile.h"
 #include "platform/strings.h"
 #include "platform/ui_services.h"
@@ -45,42 +46,6 @@ namespace {
 ViewerReplay& viewerReplay() {
   static ViewerReplay replay;
   return replay;
-}
-
-std::string lowerExtension(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const size_t dot = path.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-  std::string e = path.substr(dot + 1);
-  for (char& c : e)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return e;
-}
-
-std::string fileName(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// A picture file's pixels, upright, or the error code (−1: not a picture type we open).
-int readPicture(const std::string& path, TMTC& pixels, int& dpi) {
-  const std::string ext = lowerExtension(path);
-  clearFailureDetail();  // what an earlier read left says nothing about this one
-  BitmapInfoHeader header;
-  FileError e;
-  if (ext == "bmp") {
-    e = bmpGetImage(path, header, pixels);
-  } else if (ext == "png") {
-    e = pngGetImage(path, header, pixels);
-  } else if (ext == "jpg" || ext == "jpeg") {
-    e = jpegGetImage(path, header, pixels);
-  } else {
-    return -1;
-  }
-  if (e != FileError::None) return errorCode(e);
-  dpi = dpiFromHeader(40, header.xPelsPerMeter);
-  if (dpi <= 0) dpi = 72;
-  return 0;
 }
 
 }  // namespace
@@ -107,6 +72,7 @@ TMainForm::TMainForm(const StartupOptions& options, QWidget* parent)
   selectionList = new TSelectionList(this);
   addDockWidget(Qt::RightDockWidgetArea, selectionList);
   createPanelCommands();
+  createExchangeCommands();
   connect(area, &QMdiArea::subWindowActivated, this, [this] {
     updateCommands();
     layerList->setCanvas(activeCanvas());
@@ -275,6 +241,7 @@ void TMainForm::updateCommands() {
   for (const char* name : {"actWindowCascade", "actWindowTileVertical", "actWindowTileHorizontal", "actWindowMinimizeAll"})
     if (QAction* a = command(name)) a->setEnabled(any);
   updateEditCommands();
+  updateExchangeCommands();
   updateEventCommands();
   updateFileCommands();
 }
@@ -358,25 +325,8 @@ void TMainForm::placeCanvasWindow(QMdiSubWindow* sub, TDrawWindow* canvas) {
 }
 
 int TMainForm::openPicture(const std::string& path) {
-  if (lowerExtension(path) == "vci") return openPaperFile(path);
-  TMTC pixels;
-  int dpi = 72;
-  if (const int e = readPicture(path, pixels, dpi)) return e;
-  // Decoders give pictures larger than a paper; the paper keeps the top-left part.
-  TDrawWindow* canvas = newCanvas(std::min(pixels.width, kMaxImageSide), std::min(pixels.height, kMaxImageSide), dpi,
-                                  fileName(path));
-  if (!canvas) return 0;  // already told
-  TPaper& paper = canvas->paper();
-  CLayerData* layer = paper.layerAt(0);
-  if (!layer || !layer->pixels || !layer->pixels->WriteFrom(pixels, {0, 0}, 255, pixels.area())) {
-    ui().Warning(text(TextId::OutOfMemory));
-    return 0;
-  }
-  layer->pixels->Compact();
-  paper.loadLayerToFlow(canvas->flow(), 0, true);
-  paper.recomposeAll(true);
-  paper.updateLayerThumb(false, 0, Area(0, 0, paper.width, paper.height));
-  return 0;
+  if (fileKindOf(path) == FileKind::Vci) return openPaperFile(path);
+  return openExchangeFile(path);
 }
 
 bool TMainForm::openFile(const std::string& path) {
@@ -422,11 +372,8 @@ void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
 void TMainForm::dropEvent(QDropEvent* event) {
   for (const QUrl& url : event->mimeData()->urls()) {
     if (!url.isLocalFile()) continue;
-    const std::string path = url.toLocalFile().toStdString();
-    if (const int e = openPicture(path); e != 0) {
-      const std::string message = formatMessage(text(TextId::CannotOpenFile), {path});
-      ui().Warning(e > 0 ? withFailureReason(message, e) : message);
-    }
+    // Event files dropped on the window replay, as when opened from the menu.
+    openFile(url.toLocalFile().toStdString());
   }
   event->acceptProposedAction();
 }

@@ -37,6 +37,9 @@ class TMainForm;
 using ViewerReplay = std::function<bool(TMainForm& form, const std::string& path)>;
 void setViewerReplay(ViewerReplay replay);
 
+// The first extension a save dialog's filter entry offers ("PNG format (*.png)" → ".png").
+std::string filterExtension(const QString& filter);
+
 class TMainForm : public QMainWindow {
   Q_OBJECT
 
@@ -69,6 +72,12 @@ class TMainForm : public QMainWindow {
   TDrawWindow* newCanvas(int32_t width, int32_t height, int32_t resolution, const std::string& name);
   // Opens a picture file in a new canvas window; warns and returns false when it cannot.
   bool openFile(const std::string& path);
+  // Saves a canvas's paper as a picture file of the path's kind (BMP, JPEG
+  // after the options dialog, PNG, PSD), telling the user how it went; false
+  // when nothing was saved.
+  bool saveExchangeFile(TDrawWindow& canvas, const std::string& path);
+  // Saves the canvas's current layer as a BMP or PNG file, telling the user.
+  bool saveLayerFile(TDrawWindow& canvas, const std::string& path);
   // Replays an event file in a new canvas window; warns and returns false
   // when it cannot (viewer mode: without boxes, reporting instead).
   bool openEventFile(const std::string& path);
@@ -146,6 +155,20 @@ class TMainForm : public QMainWindow {
   // Opens a picture without telling the user: 0, an error code, or −1 for a
   // type that is not opened.
   int openPicture(const std::string& path);
+  // Picture and PSD files (main_form_exchange.cpp).
+  void createExchangeCommands();
+  void updateExchangeCommands();
+  int openExchangeFile(const std::string& path);
+  int openRasterFile(const std::string& path);
+  int openPsdFile(const std::string& path);
+  void actSaveAutoBmp();
+  void actLayerSave();
+  // A canvas whose paper may be saved: not protected, not replaying.
+  bool canSaveFile(const TDrawWindow* canvas) const;
+  // A canvas whose paper may be changed by a command now.
+  bool isCommandReady(const TDrawWindow* canvas) const;
+  // Closes a canvas that could not be filled, without asking.
+  void discardCanvas(TDrawWindow* canvas);
   void placeCanvasWindow(QMdiSubWindow* sub, TDrawWindow* canvas);
   void actFileNew();
   void actFileOpen();

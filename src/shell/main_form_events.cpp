@@ -86,7 +86,7 @@ bool TMainForm::openOldestPaper(const std::string& path) {
   WpbImage image;
   const int e = readWpbFile(path, image);
   if (e == kEventFileMagic) {
-    ui().Warning(text(TextId::UnknownFormat));
+    ui().Warning(text(TextId::UnknownOldestFormat));
     return false;
   }
   if (e != kEventFileOk) {

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "paperfile/paper_file.h"
+#include "paperfile/paper_pictures.h"
 #include "platform/app_profile.h"
 #include "platform/strings.h"
 #include "platform/ui_services.h"
@@ -20,11 +21,6 @@
 
 namespace vl {
 namespace {
-
-std::string fileNameOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 std::string folderOf(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -44,9 +40,6 @@ bool hasPaperExtension(const std::string& path) {
   std::transform(ext.begin(), ext.end(), ext.begin(), [](char c) { return char(c >= 'A' && c <= 'Z' ? c + 32 : c); });
   return ext == ".vci";
 }
-
-// A canvas whose file may be saved: its stream is not protected and it is not replaying.
-bool canSaveFile(const TDrawWindow* c) { return c && !c->paper().eventProtected && !c->paper().playingBack; }
 
 }  // namespace
 
@@ -94,13 +87,22 @@ bool TMainForm::saveCanvasAs(TDrawWindow& canvas) {
                                QStandardPaths::writableLocation(QStandardPaths::PicturesLocation).toStdString(),
                                QDir::homePath().toStdString());
   const std::string suggested = (folder.empty() ? std::string() : folder + "/") + stemOf(canvas.paper().name) + ".vci";
-  std::string path = chooseSavePath ? chooseSavePath(suggested)
-                                    : QFileDialog::getSaveFileName(this, plainCaption(text(TextId::CmdFileSaveAs)),
-                                                                   toQt(suggested), toQt(text(TextId::SavePaperFilter)))
-                                          .toStdString();
+  // One dialog for every kind: the paper file first, then the pictures.
+  std::string path;
+  if (chooseSavePath) {
+    path = chooseSavePath(suggested);
+  } else {
+    QString chosen;
+    const QString file = QFileDialog::getSaveFileName(
+        this, plainCaption(text(TextId::CmdFileSaveAs)), toQt(suggested),
+        toQt(text(TextId::SavePaperFilter)) + ";;" + toQt(text(TextId::SaveImageFilter)), &chosen);
+    path = file.toStdString();
+    if (!path.empty() && extensionOf(path).empty()) path += filterExtension(chosen);
+  }
   if (path.empty()) return false;
-  if (!hasPaperExtension(path)) path += ".vci";
-  if (!saveCanvasTo(canvas, path)) return false;
+  if (extensionOf(path).empty()) path += ".vci";
+  // Pictures leave the paper's own file name as it was.
+  if (fileKindOf(path) == FileKind::Vci ? !saveCanvasTo(canvas, path) : !saveExchangeFile(canvas, path)) return false;
   profile.savePath = folderOf(path);
   return true;
 }

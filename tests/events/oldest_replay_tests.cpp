@@ -31,7 +31,7 @@ class OldestReplay : public ::testing::Test {
   }
   // One step that must go on (or, for the last packet, end).
   void Step(int expected = 0) { ASSERT_EQ(player.playStep(), expected) << player.Reason(); }
-  uint32_t At(int32_t x, int32_t y) const { return paper.compositeImage.At(x, y) & 0xFFFFFFu; }
+  uint32_t At(int32_t x, int32_t y) const { return paper.composite().At(x, y) & 0xFFFFFFu; }
   std::vector<uint32_t> Row(int32_t y) const {
     std::vector<uint32_t> r;
     for (int32_t x = 0; x < paper.width; ++x) r.push_back(At(x, y));

@@ -58,7 +58,7 @@ TEST(Strings, EveryTextHasBothLanguagesWithTheSamePlaceholders) {
 // English records the same bytes as one made in Korean. No other text is.
 TEST(Strings, DataTextsKeepTheirOneFormInEveryLanguage) {
   const TextId data[] = {TextId::LayerDefaultName, TextId::MaskDefaultName, TextId::MaskFromBrightnessName,
-                         TextId::MaskFromAlphaName};
+                         TextId::MaskFromAlphaName, TextId::PsdBackgroundName};
   for (int i = 0; i < int(TextId::Count); ++i) {
     const TextId id = TextId(i);
     SCOPED_TRACE(i);

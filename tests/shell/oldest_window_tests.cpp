@@ -151,7 +151,7 @@ TEST_F(OldestWindow, APaperImageOpensWithItsLayersAndRecordsNothing) {
   EXPECT_EQ(quiet.capture.warnings, said);
   // Not a paper image at all.
   EXPECT_FALSE(form.openFile(Write("q.wpb", {'W', 'P', 'B', '1', 0})));
-  EXPECT_EQ(quiet.capture.warnings.back(), text(TextId::UnknownFormat));
+  EXPECT_EQ(quiet.capture.warnings.back(), text(TextId::UnknownOldestFormat));
 }
 
 }  // namespace
