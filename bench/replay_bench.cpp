@@ -2,12 +2,16 @@
 // recorded (bytes per point, packets per second), strokes with and without
 // recording, and the replay of a long session on a 4000 × 4000 paper with
 // no window, against the time the drawing would have taken by hand and
-// beside the walk over its packets alone.
+// beside the walk over its packets alone; eight recorded drawings exported
+// on one thread and on every core.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <random>
+#include <thread>
 
 #include "events/event_render.h"
 #include "undo/undo_manager.h"
@@ -39,11 +43,12 @@ struct Live {
     stroke.SetColour(rng() & 0xFFFFFF);
     stroke.layerIndex = paper.currentLayerIndex();
     vl::StrokeSession s;
-    float x = 100 + u(rng) * (kSide - 200), y = 100 + u(rng) * (kSide - 200);
+    const float side = float(paper.width);
+    float x = 100 + u(rng) * (side - 200), y = 100 + u(rng) * (side - 200);
     vl::BeginStrokeOffset(paper, flow, stroke, s, events != nullptr, 0.5f, y, x);
     for (int i = 1; i < points; ++i) {
-      x = std::clamp(x + (u(rng) - 0.5f) * 12, 0.0f, float(kSide));
-      y = std::clamp(y + (u(rng) - 0.5f) * 12, 0.0f, float(kSide));
+      x = std::clamp(x + (u(rng) - 0.5f) * 12, 0.0f, side);
+      y = std::clamp(y + (u(rng) - 0.5f) * 12, 0.0f, side);
       vl::AddStrokePoint(paper, flow, stroke, s, events != nullptr, 0.3f + 0.7f * u(rng), y, x);
     }
     vl::EndStroke(paper, flow, stroke, s, events != nullptr);
@@ -140,5 +145,44 @@ void BM_PacketWalkOfTheSession(benchmark::State& state) {
   state.counters["MB"] = double(s.file.stream.size()) / 1e6;
 }
 BENCHMARK(BM_PacketWalkOfTheSession)->Unit(benchmark::kMillisecond);
+
+
+// Eight drawings of 300 strokes on 2000 × 2000 papers, exported to PNG by one
+// thread and then by one per core; the time is that of every core, and
+// "speedup" is one thread's time over it.
+void BM_ExportEightDrawings(benchmark::State& state) {
+  char pattern[] = "/tmp/vl-export-bench-XXXXXX";
+  const char* made = ::mkdtemp(pattern);
+  if (!made) {
+    state.SkipWithError("no temporary folder");
+    return;
+  }
+  const std::string dir = made;
+  std::vector<std::string> inputs;
+  const int kinds[] = {vl::kBrushPen, vl::kBrushAirbrush, vl::kBrushWatercolour, vl::kBrushEraser, vl::kBrushDarken};
+  for (int d = 0; d < 8; ++d) {
+    Live live(true, 2000);
+    for (int k = 0; k < 300; ++k) live.Stroke(kinds[k % 5], float(4 + (k * 7) % 36), 20 + k % 60, uint32_t(d * 1000 + k));
+    inputs.push_back(dir + "/d" + std::to_string(d) + ".ve3");
+    vl::saveEventStream(inputs.back(), live.paper, *live.events, true);
+  }
+  auto timed = [&](int32_t threads) {
+    const auto t0 = std::chrono::steady_clock::now();
+    const std::vector<std::string> failed = vl::exportFiles(inputs, dir, 0, threads);
+    if (!failed.empty()) state.SkipWithError(failed.front().c_str());
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  };
+  double serial = 0, parallel = 0;
+  for (auto _ : state) {
+    serial += timed(1);
+    const double t = timed(0);
+    parallel += t;
+    state.SetIterationTime(t);
+  }
+  state.counters["speedup"] = serial / parallel;
+  state.counters["cores"] = double(std::thread::hardware_concurrency());
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_ExportEightDrawings)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2);
 
 }  // namespace

@@ -765,6 +765,8 @@ constexpr TextRow kTexts[] = {
      "cannot remove %s: %s"},
     {TextId::InstanceCannotListen, "%s 에서 기다릴 수 없습니다: %s",
      "cannot listen at %s: %s"},
+    {TextId::ReportChannelNotOpen, "보고 디스크립터 %d 가 열려 있지 않습니다; 무시합니다",
+     "the report descriptor %d is not open; it is ignored"},
     {TextId::OldestEventError, "이벤트 오류 !",
      "Event error !"},
     {TextId::OldestEventsIgnored, "vL1.1의 이벤트를 추가할수 없습니다.\r\n이벤트 데이터는 무시됩니다",

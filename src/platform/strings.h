@@ -373,6 +373,7 @@ enum class TextId {
   InstanceListening,
   InstanceCannotRemove,
   InstanceCannotListen,
+  ReportChannelNotOpen,  // %d: the descriptor
   // The oldest drawings.
   OldestEventError,
   OldestEventsIgnored,

@@ -186,7 +186,8 @@ void printMessages(const ParsedCommandLine& cl) {
 int velluminarMain(int argc, char** argv) {
   // A report channel whose reader went away must not end the process.
   std::signal(SIGPIPE, SIG_IGN);
-  const ParsedCommandLine cl = parseCommandLine(argc, argv);
+  ParsedCommandLine cl = parseCommandLine(argc, argv);
+  cl.options.reportChannel = checkedReportChannel(cl.options.reportChannel);
   // The locale speaks unless the command line says otherwise; a normal run
   // may still follow its setting once the settings are read.
   setLanguage(chooseLanguage(cl.options, {}, localeLanguage()));

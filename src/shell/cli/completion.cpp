@@ -1,6 +1,7 @@
 #include "shell/cli/completion.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,9 +32,23 @@ std::string markerFilePath(std::string_view source, std::string_view outputFolde
 }
 
 bool writeMarkerFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
+  // Only a new file: a name already taken (the input itself, a marker of an
+  // earlier run, a link planted in a shared folder) is never emptied or followed.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    struct stat st;
+    return errno == EEXIST && ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  }
   return ::close(fd) == 0;
+}
+
+int checkedReportChannel(int fd) {
+  if (fd < 0) return -1;
+  if (::fcntl(fd, F_GETFD) == -1) {
+    printError(formatMessage(text(TextId::ReportChannelNotOpen), {fd}));
+    return -1;
+  }
+  return fd;
 }
 
 namespace {

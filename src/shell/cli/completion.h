@@ -28,8 +28,15 @@ std::string outputFolderFor(std::string_view source, std::string_view outputFold
 // "<folder>/<source name without extension><extension>".
 std::string markerFilePath(std::string_view source, std::string_view outputFolder, std::string_view extension);
 
-// Creates (or empties) the file. False when it could not be written.
+// Creates the empty file when no file of that name exists; an existing
+// plain file of that name counts as the marker and is left as it is. False
+// when neither holds.
 bool writeMarkerFile(const std::string& path);
+
+// The "W" descriptor when it was inherited open, else -1 with a line on
+// standard error. Checked first thing, before the program opens anything
+// that could take its number.
+int checkedReportChannel(int fd);
 
 // One report per process; the first one counts.
 class CCompletionReport {

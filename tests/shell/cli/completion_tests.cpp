@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <fstream>
+
 #include "shell/test_process.h"
 
 namespace vl {
@@ -101,6 +103,41 @@ TEST(Completion, ClosedChannelOrMissingFolderDoNotStopTheReport) {
   EXPECT_FALSE(r.markerWritten());
   EXPECT_TRUE(r.reported());
   std::fclose(out);
+}
+
+}  // namespace
+}  // namespace vl
+
+namespace vl {
+namespace {
+
+void writeText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+// A marker never empties or follows what already has its name: the input
+// itself ("x.bad" rendered), or a link planted in a shared output folder.
+TEST(Completion, AMarkerLeavesExistingFilesAndLinksAlone) {
+  test::TempDir dir;
+  writeText(dir.file("x.bad"), "the user's drawing");
+  EXPECT_TRUE(writeMarkerFile(dir.file("x.bad")));
+  EXPECT_EQ(test::readFile(dir.file("x.bad")), "the user's drawing");
+
+  writeText(dir.file("victim"), "kept");
+  ASSERT_EQ(::symlink(dir.file("victim").c_str(), dir.file("y.bad").c_str()), 0);
+  EXPECT_FALSE(writeMarkerFile(dir.file("y.bad")));
+  EXPECT_EQ(test::readFile(dir.file("victim")), "kept");
+  ASSERT_EQ(::symlink(dir.file("nowhere").c_str(), dir.file("z.bad").c_str()), 0);
+  EXPECT_FALSE(writeMarkerFile(dir.file("z.bad")));
+  EXPECT_FALSE(test::fileExists(dir.file("nowhere")));
+}
+
+TEST(Completion, OnlyAnInheritedReportChannelIsKept) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  EXPECT_EQ(checkedReportChannel(fds[1]), fds[1]);
+  ::close(fds[0]);
+  ::close(fds[1]);
+  EXPECT_EQ(checkedReportChannel(fds[1]), -1);
+  EXPECT_EQ(checkedReportChannel(-1), -1);
 }
 
 }  // namespace
