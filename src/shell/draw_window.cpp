@@ -20,6 +20,8 @@
 
 #include "pixel/pixel_math.h"
 #include "platform/app_profile.h"
+#include "platform/strings.h"
+#include "platform/ui_services.h"
 #include "events/event_manager.h"
 #include "undo/undo_manager.h"
 #include "shell/cli/canvas_scroll.h"
@@ -111,7 +113,12 @@ bool TDrawWindow::newPaper(const std::string& name, int32_t resolution, int32_t 
   // Everything done to the paper from its making on is recorded.
   auto recorder = std::make_unique<CEventMngr>(*paperObj);
   const int32_t depth = std::max(8, appProfile().undoMax + 34);
-  if (recorder->start(stroke, depth, depth)) paperObj->setEventHook(std::move(recorder));
+  if (recorder->start(stroke, depth, depth)) {
+    paperObj->setEventHook(std::move(recorder));
+  } else {
+    // The paper works without a recording; the user learns it now, not when saving.
+    ui().Warning(text(TextId::EventRecordingStopped));
+  }
   if (!paperObj->newPaper(*flowObj, name, resolution, height, width)) return false;
   centrePending = true;
   updateScrollBars();
