@@ -1283,8 +1283,9 @@ TEST_F(BrushFixture, EveryKindPaintsOnlyThroughTheSelection) {
         changedInside += masked[i] != before[i];
         // Smudge and watercolour carry colour picked up along the way, which
         // differs once the right half stays unpainted.
-        if (kind != kBrushSmudge && kind != kBrushWatercolour)
+        if (kind != kBrushSmudge && kind != kBrushWatercolour) {
           ASSERT_EQ(masked[i], unmasked[i]) << "inside at " << x << "," << y;
+        }
       }
     EXPECT_GT(changedInside, 0);
   }
@@ -1308,8 +1309,9 @@ TEST_F(BrushFixture, ASelectionChangedBetweenStrokesIsTheOneTheNextStrokeUses) {
     EXPECT_EQ(paper.layerAt(0)->pixels->Pixel(10, 20) != kWhite, leftSelected);
     EXPECT_EQ(paper.layerAt(0)->pixels->Pixel(34, 20) != kWhite, !leftSelected);
     // In place, then back, then moved: each time the next stroke must see it.
-    if (pass == 0) ASSERT_TRUE(paper.masks.InvertInPlace(0));
-    if (pass == 1) ASSERT_TRUE(paper.masks.InvertInPlace(0));
+    if (pass == 0 || pass == 1) {
+      ASSERT_TRUE(paper.masks.InvertInPlace(0));
+    }
   }
   paper.masks.At(0)->originX = 24;  // the selection moves 24 pixels left: nothing left of 24
   Fill(kWhite);

@@ -23,7 +23,9 @@ TEST(DesktopFile, NameAndCommentInBothLanguages) {
     }
     const size_t eq = line.find('=');
     ASSERT_NE(eq, std::string::npos) << line;
-    if (group == "[Desktop Entry]") EXPECT_TRUE(entry.emplace(line.substr(0, eq), line.substr(eq + 1)).second) << line;
+    if (group == "[Desktop Entry]") {
+      EXPECT_TRUE(entry.emplace(line.substr(0, eq), line.substr(eq + 1)).second) << line;
+    }
   }
   for (const char* key : {"Name", "Name[ko]", "Comment", "Comment[ko]", "GenericName", "GenericName[ko]"})
     EXPECT_FALSE(entry[key].empty()) << key;
