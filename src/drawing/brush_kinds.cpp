@@ -108,10 +108,11 @@ void profileIndices(int32_t x0, int32_t n, float x, float dy2, float size, int32
 // compared with the radius before it is divided by it, so a radius of 0
 // paints nothing.
 // The runs of the airbrush loop: fn(py, start, n, index) gets each run's
-// profile indices.
+// profile indices, at most kAirRun at a time.
+constexpr int32_t kAirRun = 64;
 template <class RunOp>
 void airRuns(const Box& b, float x, float y, float size, RunOp&& runOp) {
-  constexpr int32_t kRun = 64;
+  constexpr int32_t kRun = kAirRun;
   int32_t index[kRun];
   const float r2 = size * size;
   for (int32_t py = b.y0; py < b.y1; ++py) {
@@ -777,6 +778,19 @@ VL_AVX2 void lightnessRun8(uint32_t* row, const int32_t* index, int32_t n, const
   }
 }
 
+// The same with each pixel's value given (the selection already applied).
+VL_AVX2 void lightnessValuesRun8(uint32_t* row, const int32_t* values, int32_t n, const int32_t* shiftTable) {
+  const __m256i zero = _mm256_setzero_si256();
+  for (int32_t i = 0; i + 8 <= n; i += 8) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(values + i));
+    const __m256i active = _mm256_cmpgt_epi32(v, zero);
+    if (_mm256_testz_si256(active, active)) continue;
+    const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + i));
+    const __m256i moved = towardTarget8(d, lightnessTarget8(d, shiftTable), v);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + i), _mm256_blendv_epi8(d, moved, active));
+  }
+}
+
 VL_AVX2 void lightnessTargetsRun8(const uint32_t* in, uint32_t* out, int32_t n, const int32_t* shift) {
   int32_t i = 0;
   for (; i + 8 <= n; i += 8)
@@ -1056,19 +1070,34 @@ void lightnessDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float
   const LightnessCombine combine{s.lightnessCurve.data(), straightLightnessCurve(),
                                  reinterpret_cast<LightnessMemoEntry*>(s.lightnessMemo.get())};
 #if defined(__SSE2__)
-  if (s.chain.plain() && simdLevel() == SimdLevel::Avx2) {
+  if (simdLevel() == SimdLevel::Avx2) {
     // Eight pixels at a time; the rest of each run as below.
     const int32_t* profile = airProfile(s.airMap);
     if (A16 <= 0) return;
+    const bool plain = s.chain.plain();
     airRuns(b, x, y, size, [&](int32_t py, int32_t start, int32_t n, const int32_t* index) {
       uint32_t* row = flow.colour.Row(py) + start;
       const int32_t whole = n / 8 * 8;
-      lightnessRun8(row, index, whole, profile, A16, s.lightnessShift.data());
-      for (int32_t i = whole; i < n; ++i) {
-        if (index[i] < 0) continue;
-        const int value = int((int64_t(profile[index[i]]) * A16) >> 32);
-        if (value > 0) row[i] = combine(row[i], 0u, value);
+      if (plain) {
+        lightnessRun8(row, index, whole, profile, A16, s.lightnessShift.data());
+        for (int32_t i = whole; i < n; ++i) {
+          if (index[i] < 0) continue;
+          const int value = int((int64_t(profile[index[i]]) * A16) >> 32);
+          if (value > 0) row[i] = combine(row[i], 0u, value);
+        }
+        return;
       }
+      // The selection scales the values first, a pixel at a time; the
+      // lightness, the costly part, still goes eight at a time.
+      int32_t values[kAirRun];
+      for (int32_t i = 0; i < n; ++i) {
+        int value = index[i] < 0 ? 0 : int((int64_t(profile[index[i]]) * A16) >> 32);
+        uint32_t colour = 0;
+        values[i] = value > 0 && s.chain.Stages(start + i, py, value, colour) ? value : 0;
+      }
+      lightnessValuesRun8(row, values, whole, s.lightnessShift.data());
+      for (int32_t i = whole; i < n; ++i)
+        if (values[i] > 0) row[i] = combine(row[i], 0u, values[i]);
     });
     return;
   }

@@ -914,29 +914,39 @@ TEST_F(KindStrokes, GoldenChecksums) {
 // transparent paint, locked or not, come out the same at every level.
 TEST_F(KindStrokes, VectorLoopsGiveTheScalarPixels) {
   const SimdLevel before = simdLevel();
+  CBlockVCH noise(40, 40);
+  for (int32_t y = 0; y < 40; ++y)
+    for (int32_t x = 0; x < 40; ++x) noise.SetPixel(x, y, uint8_t((x * 37 + y * 91 + x * y) & 0xFF));
+  std::unique_ptr<CMaskData> old;
+  ASSERT_TRUE(paper.masks.BuildFromChannel(0, noise, kMaskNew, {4, 2}, old));
   for (const KindCase& k : kKinds)
     for (bool locked : {false, true}) {
       setSimdLevel(SimdLevel::None);
+      paper.selectionEnabled = 0;
       FillPattern();
       paper.layerAt(0)->maskLock = locked;
       Stroke(k.kind);
       EXPECT_EQ(fnv1a(Layer()), locked ? k.lockedChecksum : k.checksum) << k.name << " locked " << locked;
-      for (float width : {3.0f, 23.0f}) {
-        std::vector<uint32_t> byLevel[3];
-        for (SimdLevel level : {SimdLevel::None, SimdLevel::Sse2, SimdLevel::Avx2}) {
-          setSimdLevel(level);
-          FillPattern();
-          paper.layerAt(0)->maskLock = locked;
-          Kind(k.kind);
-          stroke.SetWidth(width);
-          stroke.SetEffect(60);
-          Draw({{-3, 5, 0.5f}, {25, 20, 1}, {50, 44, 0.7f}, {10, 30, 1}, {10, 30, 0}});
-          byLevel[int(level)] = Layer();
+      for (float width : {3.0f, 23.0f})
+        for (bool selected : {false, true}) {
+          // A selection of every strength, and a corner left out.
+          paper.selectionEnabled = selected ? 1 : 0;
+          std::vector<uint32_t> byLevel[3];
+          for (SimdLevel level : {SimdLevel::None, SimdLevel::Sse2, SimdLevel::Avx2}) {
+            setSimdLevel(level);
+            FillPattern();
+            paper.layerAt(0)->maskLock = locked;
+            Kind(k.kind);
+            stroke.SetWidth(width);
+            stroke.SetEffect(60);
+            Draw({{-3, 5, 0.5f}, {25, 20, 1}, {50, 44, 0.7f}, {10, 30, 1}, {10, 30, 0}});
+            byLevel[int(level)] = Layer();
+          }
+          EXPECT_EQ(byLevel[1], byLevel[0]) << k.name << " width " << width << " selected " << selected;
+          EXPECT_EQ(byLevel[2], byLevel[0]) << k.name << " width " << width << " selected " << selected;
         }
-        EXPECT_EQ(byLevel[1], byLevel[0]) << k.name << " width " << width;
-        EXPECT_EQ(byLevel[2], byLevel[0]) << k.name << " width " << width;
-      }
     }
+  paper.selectionEnabled = 0;
   setSimdLevel(before);
 }
 
