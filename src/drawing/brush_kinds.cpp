@@ -899,6 +899,58 @@ VL_AVX2 void lightnessValuesRun8(uint32_t* row, const int32_t* values, int32_t n
   }
 }
 
+// The airbrush loop's values of a run: (profile[index] × A16) >> 32 where
+// index ≥ 0, 0 elsewhere.
+VL_AVX2 void airValuesRun8(const int32_t* index, int32_t n, const int32_t* profile, int32_t A16, int32_t* out) {
+  const __m256i a16 = _mm256_set1_epi32(A16), zero = _mm256_setzero_si256();
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256i idx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(index + i));
+    const __m256i inside = _mm256_cmpgt_epi32(idx, _mm256_set1_epi32(-1));
+    const __m256i p = _mm256_mask_i32gather_epi32(zero, profile, idx, inside, 4);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), mulShift(p, a16, 32));
+  }
+  for (; i < n; ++i) out[i] = index[i] < 0 ? 0 : int32_t((int64_t(profile[index[i]]) * A16) >> 32);
+}
+
+// mul8 of lanes whose product is at most 255 × 255.
+VL_AVX2 inline __m256i mul8x8(__m256i a, __m256i b) {
+  return _mm256_srli_epi32(_mm256_mullo_epi32(_mm256_mullo_epi32(a, b), _mm256_set1_epi32(32897)), 23);
+}
+
+// The normal final combine of one colour into eight pixels at a time, each
+// with its value (0 or less: untouched): combineOver, or blendRGB with the
+// transparency locked. Over a partly transparent pixel the colour's share is
+// trunc(v × 255 ÷ a2), a2 = a + mul8(v, 255 − a) ≥ v, which also gives the
+// transparent and opaque cases.
+template <bool Locked>
+VL_AVX2 void overValuesRun8(uint32_t* row, const int32_t* values, int32_t n, uint32_t colour) {
+  const __m256i zero = _mm256_setzero_si256(), k255 = _mm256_set1_epi32(255), k = _mm256_set1_epi32(32897);
+  const __m256i c = _mm256_set1_epi32(int32_t(colour & 0x00FFFFFFu));
+  const __m256i alphaMask = _mm256_set1_epi32(int32_t(0xFF000000u));
+  for (int32_t i = 0; i + 8 <= n; i += 8) {
+    const __m256i v = _mm256_min_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(values + i)), k255);
+    const __m256i active = _mm256_cmpgt_epi32(v, zero);
+    if (_mm256_testz_si256(active, active)) continue;
+    const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + i));
+    __m256i t = v, alphaOut = _mm256_and_si256(d, alphaMask);
+    if constexpr (!Locked) {
+      const __m256i a = _mm256_srli_epi32(d, 24);
+      const __m256i a2 = _mm256_add_epi32(a, mul8x8(v, _mm256_sub_epi32(k255, a)));
+      const __m256i safe = _mm256_blendv_epi8(_mm256_set1_epi32(1), a2, active);
+      t = quotient8(_mm256_mullo_epi32(v, k255), safe, _mm256_rcp_ps(_mm256_cvtepi32_ps(safe)));
+      alphaOut = _mm256_slli_epi32(a2, 24);
+    }
+    const __m256i tk = _mm256_mullo_epi32(t, k), rest = _mm256_sub_epi32(_mm256_set1_epi32(8388735), tk);
+    __m256i rgb = _mm256_or_si256(
+        _mm256_or_si256(_mm256_slli_epi32(lerpByte8(c, d, tk, rest, 16), 16), _mm256_slli_epi32(lerpByte8(c, d, tk, rest, 8), 8)),
+        lerpByte8(c, d, tk, rest, 0));
+    rgb = _mm256_blendv_epi8(rgb, c, _mm256_cmpgt_epi32(t, _mm256_set1_epi32(254)));
+    const __m256i out = _mm256_or_si256(alphaOut, rgb);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + i), _mm256_blendv_epi8(d, out, active));
+  }
+}
+
 VL_AVX2 void lightnessTargetsRun8(const uint32_t* in, uint32_t* out, int32_t n, const int32_t* shift) {
   int32_t i = 0;
   for (; i + 8 <= n; i += 8)
@@ -1107,6 +1159,30 @@ void airbrushDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float 
   if (emptySize(ext) || !airBox(ext, x, y, size, b)) return;
   const int32_t A16 = unitFix(s.EffectiveOpacity(legacyOf(paper)) * alpha);
   const uint32_t colour = s.colour & 0x00FFFFFFu;
+#if defined(__SSE2__)
+  if (simdLevel() == SimdLevel::Avx2 && !s.chain.usesGradation()) {
+    // Values a run at a time, the selection on them, then eight pixels'
+    // combines at a time; the rest of each run as below.
+    if (A16 <= 0) return;
+    const int32_t* profile = airProfile(s.airMap);
+    const bool locked = s.chain.lockAlpha();
+    airRuns(b, x, y, size, [&](int32_t py, int32_t start, int32_t n, const int32_t* index) {
+      int32_t values[kAirRun];
+      airValuesRun8(index, n, profile, A16, values);
+      s.chain.ScaleRun(start, py, n, values);
+      uint32_t* row = flow.colour.Row(py) + start;
+      const int32_t whole = n / 8 * 8;
+      if (locked) {
+        overValuesRun8<true>(row, values, whole, colour);
+      } else {
+        overValuesRun8<false>(row, values, whole, colour);
+      }
+      for (int32_t i = whole; i < n; ++i)
+        if (values[i] > 0) row[i] = combineFinal(row[i], colour, values[i], locked);
+    });
+    return;
+  }
+#endif
   withNormalCombine(s.chain, [&](auto writer, auto combine) {
     airLoop(b, x, y, size, airProfile(s.airMap), A16, [&](int32_t py) {
       uint32_t* row = flow.colour.Row(py);
@@ -1195,14 +1271,18 @@ void lightnessDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float
         }
         return;
       }
-      // The selection scales the values first, a pixel at a time; the
-      // lightness, the costly part, still goes eight at a time.
+      // The selection scales a run's values first; the lightness goes
+      // eight pixels at a time.
       int32_t values[kAirRun];
-      for (int32_t i = 0; i < n; ++i) {
-        int value = index[i] < 0 ? 0 : int((int64_t(profile[index[i]]) * A16) >> 32);
-        uint32_t colour = 0;
-        values[i] = value > 0 && s.chain.Stages(start + i, py, value, colour) ? value : 0;
-      }
+      airValuesRun8(index, n, profile, A16, values);
+      s.chain.ScaleRun(start, py, n, values);
+      if (s.chain.usesGradation())
+        for (int32_t i = 0; i < n; ++i) {
+          uint32_t colour = 0;
+          int value = values[i];
+          if (value > 0) s.chain.GradationStage(start + i, py, value, colour);
+          values[i] = value;
+        }
       lightnessValuesRun8(row, values, whole, s.lightnessShift.data());
       for (int32_t i = whole; i < n; ++i)
         if (values[i] > 0) row[i] = combine(row[i], 0u, values[i]);
