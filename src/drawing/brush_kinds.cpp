@@ -448,12 +448,12 @@ bool blurFitsAvx2(int64_t S16, int32_t k, int32_t columns) {
   return S16 < (int64_t(1) << 25) && n * 255 * 255 < (int64_t(1) << 31) && columns > 0;
 }
 
-// The unlocked blur through a plain chain: the column sums slide four
-// pixels at a time, the boxes along each row, the fades, colours and
-// combines eight at a time; the arithmetic of the loop below, pixel for
-// pixel.
+// The unlocked blur, its fades scaled by the selection when `chain` is
+// given: the column sums slide four pixels at a time, the boxes along each
+// row, the fades, colours and combines eight at a time; the arithmetic of
+// the loop below, pixel for pixel.
 VL_AVX2 void blurRowsAvx2(TFlowImage& flow, const BlurScratch& w, const CBlockVMTC& src, const Box& b, int64_t X16,
-                          int64_t Y16, int64_t S16, int vmax, int32_t k, int32_t columns) {
+                          int64_t Y16, int64_t S16, int vmax, int32_t k, int32_t columns, const PixelChain* chain) {
   const int32_t n = (2 * k + 1) * (2 * k + 1), c0 = b.x0 - k;
   const __m256 perBox = _mm256_set1_ps(1.0f / float(n));
   std::fill(w.sums, w.sums + columns, Sums{});
@@ -486,6 +486,7 @@ VL_AVX2 void blurRowsAvx2(TFlowImage& flow, const BlurScratch& w, const CBlockVM
     for (int32_t start = from; start < to; start += kRun) {
       const int32_t count = std::min(kRun, to - start);
       fadeValues(v8, count, start, dy, X16, S16, vmax);
+      if (chain) chain->ScaleRun(start, py, count, v8);
       for (int32_t j = 0; j < count; ++j) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(boxes + j), box);
         const int32_t i = start + j - b.x0;
@@ -511,9 +512,12 @@ void blurLoop(TFlowImage& flow, TStroke& s, const CBlockVMTC& src, const Box& b,
   BlurScratch w{};
   const bool sliding = blurScratch(s, columns, w);
 #if defined(__SSE2__)
-  if constexpr (!Locked && std::is_same_v<Writer, ChainWriter<false>> && std::is_same_v<Combine, AlphaBlendCombine>) {
-    if (sliding && simdLevel() == SimdLevel::Avx2 && blurFitsAvx2(S16, k, columns)) {
-      blurRowsAvx2(flow, w, src, b, X16, Y16, S16, vmax, k, columns);
+  if constexpr (!Locked && std::is_same_v<Combine, AlphaBlendCombine>) {
+    // A selection scales the fades; a gradation colour takes the pixel loop.
+    const bool staged = std::is_same_v<Writer, ChainWriter<true>>;
+    if (sliding && simdLevel() == SimdLevel::Avx2 && blurFitsAvx2(S16, k, columns) &&
+        !writer.chain->usesGradation()) {
+      blurRowsAvx2(flow, w, src, b, X16, Y16, S16, vmax, k, columns, staged ? writer.chain : nullptr);
       return;
     }
   }
