@@ -309,24 +309,7 @@ struct FadeBands {
 #if defined(__SSE2__)
 #define VL_AVX2 __attribute__((target("avx2")))
 
-// floor(num ÷ den) of non-negative integers below 2^53 whose quotient is at
-// most 255: the double quotient lies at least 1 ÷ den from the next integer,
-// far beyond its rounding, so its truncation is the integer one.
-VL_AVX2 inline __m128i quotient4(__m256d num, __m256d den) { return _mm256_cvttpd_epi32(_mm256_div_pd(num, den)); }
-
 VL_AVX2 inline __m256i load8(const int32_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
-
-VL_AVX2 inline __m256d lanes4(__m256i x, int h) {
-  return _mm256_cvtepi32_pd(h ? _mm256_extracti128_si256(x, 1) : _mm256_castsi256_si128(x));
-}
-
-// lerp8(byte of c, byte of d, v) for the byte at `bits`.
-VL_AVX2 inline __m256i lerpByte8(__m256i c, __m256i d, __m256i tk, __m256i rest, int bits) {
-  const __m256i k255 = _mm256_set1_epi32(255);
-  const __m256i sc = _mm256_and_si256(_mm256_srli_epi32(c, bits), k255);
-  const __m256i dc = _mm256_and_si256(_mm256_srli_epi32(d, bits), k255);
-  return _mm256_srli_epi32(_mm256_add_epi32(_mm256_mullo_epi32(sc, tk), _mm256_mullo_epi32(dc, rest)), 23);
-}
 
 // The shares of four pixels as sixteen 16-bit lanes in Sums order:
 // MUL[a][c] = (a × c × 32897) >> 23 for the colours, a itself for alpha.
@@ -335,6 +318,22 @@ VL_AVX2 inline __m256i shares4(const uint32_t* p) {
   const __m256i a = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(v, 0xFF), 0xFF);
   const __m256i q = _mm256_srli_epi16(_mm256_mulhi_epu16(_mm256_mullo_epi16(v, a), _mm256_set1_epi16(int16_t(32897))), 7);
   return _mm256_blend_epi16(q, v, 0x88);
+}
+
+// lerp8(byte of c, byte of d, t) for all four bytes of eight pixels, t per
+// pixel (0 … 255): it equals (c t + d (255 − t)) ÷ 255 rounded down, whose
+// sum fits 16-bit lanes.
+VL_AVX2 inline __m256i lerpBytes8(__m256i c, __m256i d, __m256i t) {
+  const __m256i pairs = _mm256_or_si256(t, _mm256_slli_epi32(t, 16));
+  const __m256i tLo = _mm256_permutevar8x32_epi32(pairs, _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3));
+  const __m256i tHi = _mm256_permutevar8x32_epi32(pairs, _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7));
+  const __m256i k255 = _mm256_set1_epi16(255), k = _mm256_set1_epi16(int16_t(32897));
+  const __m256i cLo = _mm256_cvtepu8_epi16(_mm256_castsi256_si128(c)), cHi = _mm256_cvtepu8_epi16(_mm256_extracti128_si256(c, 1));
+  const __m256i dLo = _mm256_cvtepu8_epi16(_mm256_castsi256_si128(d)), dHi = _mm256_cvtepu8_epi16(_mm256_extracti128_si256(d, 1));
+  const __m256i xLo = _mm256_add_epi16(_mm256_mullo_epi16(cLo, tLo), _mm256_mullo_epi16(dLo, _mm256_sub_epi16(k255, tLo)));
+  const __m256i xHi = _mm256_add_epi16(_mm256_mullo_epi16(cHi, tHi), _mm256_mullo_epi16(dHi, _mm256_sub_epi16(k255, tHi)));
+  const __m256i rLo = _mm256_srli_epi16(_mm256_mulhi_epu16(xLo, k), 7), rHi = _mm256_srli_epi16(_mm256_mulhi_epu16(xHi, k), 7);
+  return _mm256_permute4x64_epi64(_mm256_packus_epi16(rLo, rHi), 0xD8);
 }
 
 // Adds the shares of `count` pixels to the column sums and takes away those
@@ -405,7 +404,7 @@ VL_AVX2 inline __m256i boxPair(const Sums* box) {
 // pixels, 1 ÷ n given.
 VL_AVX2 void blurCombine8(uint32_t* row, int32_t lanes, const int32_t* v8, const Sums* box, int32_t n,
                           __m256 perBox) {
-  const __m256i zero = _mm256_setzero_si256(), k = _mm256_set1_epi32(32897), k255 = _mm256_set1_epi32(255);
+  const __m256i zero = _mm256_setzero_si256(), k255 = _mm256_set1_epi32(255);
   const __m256i rgbMask = _mm256_set1_epi32(0x00FFFFFF);
   const __m256i v = load8(v8);
   const __m256i inRow = _mm256_cmpgt_epi32(_mm256_set1_epi32(lanes), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
@@ -428,16 +427,11 @@ VL_AVX2 void blurCombine8(uint32_t* row, int32_t lanes, const int32_t* v8, const
   const __m256i c = _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi32(ca, 24), _mm256_slli_epi32(cr, 16)),
                                     _mm256_or_si256(_mm256_slli_epi32(cg, 8), cb));
   const __m256i d = _mm256_maskload_epi32(reinterpret_cast<const int*>(row), inRow);
-  // lerp8 of alpha and, unless v is full, of each colour byte.
-  const __m256i tk = _mm256_mullo_epi32(v, k), rest = _mm256_sub_epi32(_mm256_set1_epi32(8388735), tk);
-  const __m256i alphaOut = lerpByte8(c, d, tk, rest, 24);
-  __m256i rgb = _mm256_or_si256(
-      _mm256_or_si256(_mm256_slli_epi32(lerpByte8(c, d, tk, rest, 16), 16), _mm256_slli_epi32(lerpByte8(c, d, tk, rest, 8), 8)),
-      lerpByte8(c, d, tk, rest, 0));
-  rgb = _mm256_blendv_epi8(rgb, _mm256_and_si256(c, rgbMask), _mm256_cmpgt_epi32(v, _mm256_set1_epi32(254)));
+  // lerp8 of alpha and of each colour byte (at full v the colour itself).
+  const __m256i mixed = lerpBytes8(c, d, v);
   // Nothing left to colour: the colour stays, alpha 0.
-  __m256i out = _mm256_or_si256(_mm256_slli_epi32(alphaOut, 24), rgb);
-  out = _mm256_blendv_epi8(out, _mm256_and_si256(d, rgbMask), _mm256_cmpeq_epi32(alphaOut, zero));
+  const __m256i out = _mm256_blendv_epi8(mixed, _mm256_and_si256(d, rgbMask),
+                                         _mm256_cmpeq_epi32(_mm256_srli_epi32(mixed, 24), zero));
   _mm256_maskstore_epi32(reinterpret_cast<int*>(row), active, out);
 }
 
@@ -922,36 +916,57 @@ VL_AVX2 inline __m256i mul8x8(__m256i a, __m256i b) {
   return _mm256_srli_epi32(_mm256_mullo_epi32(_mm256_mullo_epi32(a, b), _mm256_set1_epi32(32897)), 23);
 }
 
-// The normal final combine of one colour into eight pixels at a time, each
-// with its value (0 or less: untouched): combineOver, or blendRGB with the
-// transparency locked. Over a partly transparent pixel the colour's share is
-// trunc(v × 255 ÷ a2), a2 = a + mul8(v, 255 − a) ≥ v, which also gives the
-// transparent and opaque cases.
+// The normal final combine of colour c (0x00RRGGBB lanes) into eight
+// pixels d with values v in 0 … 255 (0: untouched): combineOver, or blendRGB
+// with the transparency locked. Over a partly transparent pixel the
+// colour's share is trunc(v × 255 ÷ a2), a2 = a + mul8(v, 255 − a) ≥ v,
+// which also gives the transparent and opaque cases.
+template <bool Locked>
+VL_AVX2 inline __attribute__((always_inline)) __m256i over8(__m256i d, __m256i v, __m256i c) {
+  const __m256i zero = _mm256_setzero_si256(), k255 = _mm256_set1_epi32(255);
+  const __m256i active = _mm256_cmpgt_epi32(v, zero);
+  __m256i t = v, alphaOut = _mm256_and_si256(d, _mm256_set1_epi32(int32_t(0xFF000000u)));
+  if constexpr (!Locked) {
+    const __m256i a = _mm256_srli_epi32(d, 24);
+    const __m256i a2 = _mm256_add_epi32(a, mul8x8(v, _mm256_sub_epi32(k255, a)));
+    const __m256i safe = _mm256_blendv_epi8(_mm256_set1_epi32(1), a2, active);
+    t = quotient8(_mm256_mullo_epi32(v, k255), safe, _mm256_rcp_ps(_mm256_cvtepi32_ps(safe)));
+    alphaOut = _mm256_slli_epi32(a2, 24);
+  }
+  const __m256i rgb = _mm256_and_si256(lerpBytes8(c, d, t), _mm256_set1_epi32(0x00FFFFFF));
+  return _mm256_blendv_epi8(d, _mm256_or_si256(alphaOut, rgb), active);
+}
+
+// over8 along a run whose values are given, eight pixels at a time (the
+// last n mod 8 are left).
 template <bool Locked>
 VL_AVX2 void overValuesRun8(uint32_t* row, const int32_t* values, int32_t n, uint32_t colour) {
-  const __m256i zero = _mm256_setzero_si256(), k255 = _mm256_set1_epi32(255), k = _mm256_set1_epi32(32897);
-  const __m256i c = _mm256_set1_epi32(int32_t(colour & 0x00FFFFFFu));
-  const __m256i alphaMask = _mm256_set1_epi32(int32_t(0xFF000000u));
+  const __m256i k255 = _mm256_set1_epi32(255), c = _mm256_set1_epi32(int32_t(colour & 0x00FFFFFFu));
   for (int32_t i = 0; i + 8 <= n; i += 8) {
     const __m256i v = _mm256_min_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(values + i)), k255);
-    const __m256i active = _mm256_cmpgt_epi32(v, zero);
-    if (_mm256_testz_si256(active, active)) continue;
-    const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + i));
-    __m256i t = v, alphaOut = _mm256_and_si256(d, alphaMask);
-    if constexpr (!Locked) {
-      const __m256i a = _mm256_srli_epi32(d, 24);
-      const __m256i a2 = _mm256_add_epi32(a, mul8x8(v, _mm256_sub_epi32(k255, a)));
-      const __m256i safe = _mm256_blendv_epi8(_mm256_set1_epi32(1), a2, active);
-      t = quotient8(_mm256_mullo_epi32(v, k255), safe, _mm256_rcp_ps(_mm256_cvtepi32_ps(safe)));
-      alphaOut = _mm256_slli_epi32(a2, 24);
+    if (_mm256_testz_si256(v, v)) continue;
+    __m256i* p = reinterpret_cast<__m256i*>(row + i);
+    _mm256_storeu_si256(p, over8<Locked>(_mm256_loadu_si256(p), v, c));
+  }
+}
+
+// over8 along a run of coverage bytes, the values mul8(coverage, O).
+template <bool Locked>
+VL_AVX2 void overCoverageRun8(uint32_t* row, const uint8_t* coverage, int32_t n, int O, uint32_t colour) {
+  const __m256i o = _mm256_set1_epi32(O), c = _mm256_set1_epi32(int32_t(colour & 0x00FFFFFFu));
+  const __m256i alphaMask = _mm256_set1_epi32(int32_t(0xFF000000u));
+  for (int32_t i = 0; i + 8 <= n; i += 8) {
+    const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(coverage + i));
+    const int64_t all = _mm_cvtsi128_si64(bytes);
+    if (all == 0) continue;
+    __m256i* p = reinterpret_cast<__m256i*>(row + i);
+    if (all == -1 && O == 255) {
+      // Full value everywhere: the colour outright, opaque unless locked.
+      const __m256i a = Locked ? _mm256_and_si256(_mm256_loadu_si256(p), alphaMask) : alphaMask;
+      _mm256_storeu_si256(p, _mm256_or_si256(a, c));
+      continue;
     }
-    const __m256i tk = _mm256_mullo_epi32(t, k), rest = _mm256_sub_epi32(_mm256_set1_epi32(8388735), tk);
-    __m256i rgb = _mm256_or_si256(
-        _mm256_or_si256(_mm256_slli_epi32(lerpByte8(c, d, tk, rest, 16), 16), _mm256_slli_epi32(lerpByte8(c, d, tk, rest, 8), 8)),
-        lerpByte8(c, d, tk, rest, 0));
-    rgb = _mm256_blendv_epi8(rgb, c, _mm256_cmpgt_epi32(t, _mm256_set1_epi32(254)));
-    const __m256i out = _mm256_or_si256(alphaOut, rgb);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + i), _mm256_blendv_epi8(d, out, active));
+    _mm256_storeu_si256(p, over8<Locked>(_mm256_loadu_si256(p), mul8x8(_mm256_cvtepu8_epi32(bytes), o), c));
   }
 }
 
@@ -979,9 +994,21 @@ bool lightnessTargetsAvx2(const uint32_t* in, uint32_t* out, int32_t n, const in
   return true;
 }
 
+int32_t overCoverageAvx2(uint32_t* row, const uint8_t* coverage, int32_t n, int O, uint32_t colour, bool locked) {
+  if (simdLevel() != SimdLevel::Avx2) return 0;
+  if (locked) {
+    overCoverageRun8<true>(row, coverage, n, O, colour);
+  } else {
+    overCoverageRun8<false>(row, coverage, n, O, colour);
+  }
+  return n / 8 * 8;
+}
+
 #else
 
 bool lightnessTargetsAvx2(const uint32_t*, uint32_t*, int32_t, const int32_t*) { return false; }
+
+int32_t overCoverageAvx2(uint32_t*, const uint8_t*, int32_t, int, uint32_t, bool) { return 0; }
 
 #endif
 
