@@ -274,8 +274,9 @@ class TPaper {
   int32_t selectionFlags() const { return int32_t(selectionEnabled) * 65536 + selectionVisible; }
 
   // A stroke's end hands the layer rectangle it is about to change (layer
-  // coordinates) to undo, before the flow image is committed.
-  bool pushStrokeUndo(int32_t layer, Area layerRect);
+  // coordinates) to undo, before the flow image is committed; with the flow
+  // given, undo keeps only the tiles the stroke touched.
+  bool pushStrokeUndo(int32_t layer, Area layerRect, const TFlowImage* flow = nullptr);
 
   // Undo and redo.
   bool canUndo() const;
