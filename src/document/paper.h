@@ -131,7 +131,8 @@ class TPaper {
   // block the stroke touched (asked before the commit forgets them); none
   // when the stroke marked no blocks and its whole rectangle is to be rendered.
   std::vector<Area> strokeThumbRuns(int32_t layer, const TFlowImage& flow) const;
-  void renderThumbRuns(int32_t layer, const std::vector<Area>& runs);
+  // Leaves those runs for the layer to render when its thumbnail is read.
+  void deferThumbRuns(int32_t layer, const std::vector<Area>& runs);
   void drawToWindow(int32_t left, int32_t bottom, int32_t right, int32_t top);
   // Whether the composite may be stretched to the window without smoothing.
   bool directPaintAllowed() const;

@@ -126,7 +126,7 @@ Area EndStroke(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& sessi
   if (thumbRuns.empty()) {
     paper.updateLayerThumb(false, s.layerIndex, paperRect);
   } else {
-    paper.renderThumbRuns(s.layerIndex, thumbRuns);
+    paper.deferThumbRuns(s.layerIndex, thumbRuns);
   }
   return paperRect;
 }
