@@ -865,50 +865,62 @@ VL_AVX2 inline __attribute__((always_inline)) __m256i towardTarget8(__m256i d, _
   return _mm256_blendv_epi8(mixed, d, _mm256_cmpeq_epi32(target, _mm256_and_si256(d, _mm256_set1_epi32(0x00FFFFFF))));
 }
 
-// One run of a burn or dodge row: pixel i of `row` takes strength
-// (profile[index[i]] × A16) >> 32 where index[i] ≥ 0 and that is positive.
+// Lanes 0 … left − 1 of eight: a run's last, short step reads and writes
+// only its own pixels.
+VL_AVX2 inline __m256i lanesBelow(int32_t left) {
+  return _mm256_cmpgt_epi32(_mm256_set1_epi32(left), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+}
+
+VL_AVX2 inline __m256i loadLanes(const void* p, __m256i lanes) {
+  return _mm256_maskload_epi32(static_cast<const int*>(p), lanes);
+}
+
+// The airbrush loop's values of the eight pixels from index: (profile[index]
+// × A16) >> 32 where index ≥ 0, 0 elsewhere and beyond the run.
+VL_AVX2 inline __m256i airValues8(const int32_t* index, __m256i inRow, const int32_t* profile, __m256i a16) {
+  const __m256i idx = loadLanes(index, inRow);
+  const __m256i inside = _mm256_and_si256(inRow, _mm256_cmpgt_epi32(idx, _mm256_set1_epi32(-1)));
+  return mulShift(_mm256_mask_i32gather_epi32(_mm256_setzero_si256(), profile, idx, inside, 4), a16, 32);
+}
+
+// One run of a burn or dodge row, eight pixels at a time: pixel i of `row`
+// takes strength (profile[index[i]] × A16) >> 32 where index[i] ≥ 0 and that
+// is positive.
 VL_AVX2 void lightnessRun8(uint32_t* row, const int32_t* index, int32_t n, const int32_t* profile, int32_t A16,
                            const int32_t* shiftTable) {
   const __m256i a16 = _mm256_set1_epi32(A16), zero = _mm256_setzero_si256();
-  for (int32_t i = 0; i + 8 <= n; i += 8) {
-    const __m256i idx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(index + i));
-    const __m256i inside = _mm256_cmpgt_epi32(idx, _mm256_set1_epi32(-1));
-    if (_mm256_testz_si256(inside, inside)) continue;
-    const __m256i p = _mm256_mask_i32gather_epi32(zero, profile, idx, inside, 4);
-    const __m256i v = mulShift(p, a16, 32);
+  for (int32_t i = 0; i < n; i += 8) {
+    const __m256i inRow = lanesBelow(n - i);
+    const __m256i v = airValues8(index + i, inRow, profile, a16);
     const __m256i active = _mm256_cmpgt_epi32(v, zero);
     if (_mm256_testz_si256(active, active)) continue;
-    const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + i));
+    const __m256i d = loadLanes(row + i, inRow);
     const __m256i moved = towardTarget8(d, lightnessTarget8(d, shiftTable), v);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + i), _mm256_blendv_epi8(d, moved, active));
+    _mm256_maskstore_epi32(reinterpret_cast<int*>(row + i), active, moved);
   }
 }
 
 // The same with each pixel's value given (the selection already applied).
 VL_AVX2 void lightnessValuesRun8(uint32_t* row, const int32_t* values, int32_t n, const int32_t* shiftTable) {
   const __m256i zero = _mm256_setzero_si256();
-  for (int32_t i = 0; i + 8 <= n; i += 8) {
-    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(values + i));
+  for (int32_t i = 0; i < n; i += 8) {
+    const __m256i inRow = lanesBelow(n - i);
+    const __m256i v = loadLanes(values + i, inRow);
     const __m256i active = _mm256_cmpgt_epi32(v, zero);
     if (_mm256_testz_si256(active, active)) continue;
-    const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + i));
+    const __m256i d = loadLanes(row + i, inRow);
     const __m256i moved = towardTarget8(d, lightnessTarget8(d, shiftTable), v);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + i), _mm256_blendv_epi8(d, moved, active));
+    _mm256_maskstore_epi32(reinterpret_cast<int*>(row + i), active, moved);
   }
 }
 
-// The airbrush loop's values of a run: (profile[index] × A16) >> 32 where
-// index ≥ 0, 0 elsewhere.
+// The airbrush loop's values of a run.
 VL_AVX2 void airValuesRun8(const int32_t* index, int32_t n, const int32_t* profile, int32_t A16, int32_t* out) {
-  const __m256i a16 = _mm256_set1_epi32(A16), zero = _mm256_setzero_si256();
-  int32_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    const __m256i idx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(index + i));
-    const __m256i inside = _mm256_cmpgt_epi32(idx, _mm256_set1_epi32(-1));
-    const __m256i p = _mm256_mask_i32gather_epi32(zero, profile, idx, inside, 4);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), mulShift(p, a16, 32));
+  const __m256i a16 = _mm256_set1_epi32(A16);
+  for (int32_t i = 0; i < n; i += 8) {
+    const __m256i inRow = lanesBelow(n - i);
+    _mm256_maskstore_epi32(out + i, inRow, airValues8(index + i, inRow, profile, a16));
   }
-  for (; i < n; ++i) out[i] = index[i] < 0 ? 0 : int32_t((int64_t(profile[index[i]]) * A16) >> 32);
 }
 
 // mul8 of lanes whose product is at most 255 × 255.
@@ -937,16 +949,15 @@ VL_AVX2 inline __attribute__((always_inline)) __m256i over8(__m256i d, __m256i v
   return _mm256_blendv_epi8(d, _mm256_or_si256(alphaOut, rgb), active);
 }
 
-// over8 along a run whose values are given, eight pixels at a time (the
-// last n mod 8 are left).
+// over8 along a run whose values are given, eight pixels at a time.
 template <bool Locked>
 VL_AVX2 void overValuesRun8(uint32_t* row, const int32_t* values, int32_t n, uint32_t colour) {
   const __m256i k255 = _mm256_set1_epi32(255), c = _mm256_set1_epi32(int32_t(colour & 0x00FFFFFFu));
-  for (int32_t i = 0; i + 8 <= n; i += 8) {
-    const __m256i v = _mm256_min_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(values + i)), k255);
+  for (int32_t i = 0; i < n; i += 8) {
+    const __m256i inRow = lanesBelow(n - i);
+    const __m256i v = _mm256_min_epi32(loadLanes(values + i, inRow), k255);
     if (_mm256_testz_si256(v, v)) continue;
-    __m256i* p = reinterpret_cast<__m256i*>(row + i);
-    _mm256_storeu_si256(p, over8<Locked>(_mm256_loadu_si256(p), v, c));
+    _mm256_maskstore_epi32(reinterpret_cast<int*>(row + i), inRow, over8<Locked>(loadLanes(row + i, inRow), v, c));
   }
 }
 
@@ -1193,7 +1204,7 @@ void airbrushDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float 
 #if defined(__SSE2__)
   if (simdLevel() == SimdLevel::Avx2 && !s.chain.usesGradation()) {
     // Values a run at a time, the selection on them, then eight pixels'
-    // combines at a time; the rest of each run as below.
+    // combines at a time.
     if (A16 <= 0) return;
     const int32_t* profile = airProfile(s.airMap);
     const bool locked = s.chain.lockAlpha();
@@ -1202,14 +1213,11 @@ void airbrushDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float 
       airValuesRun8(index, n, profile, A16, values);
       s.chain.ScaleRun(start, py, n, values);
       uint32_t* row = flow.colour.Row(py) + start;
-      const int32_t whole = n / 8 * 8;
       if (locked) {
-        overValuesRun8<true>(row, values, whole, colour);
+        overValuesRun8<true>(row, values, n, colour);
       } else {
-        overValuesRun8<false>(row, values, whole, colour);
+        overValuesRun8<false>(row, values, n, colour);
       }
-      for (int32_t i = whole; i < n; ++i)
-        if (values[i] > 0) row[i] = combineFinal(row[i], colour, values[i], locked);
     });
     return;
   }
@@ -1286,20 +1294,14 @@ void lightnessDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float
                                  reinterpret_cast<LightnessMemoEntry*>(s.lightnessMemo.get())};
 #if defined(__SSE2__)
   if (simdLevel() == SimdLevel::Avx2) {
-    // Eight pixels at a time; the rest of each run as below.
+    // Eight pixels at a time.
     const int32_t* profile = airProfile(s.airMap);
     if (A16 <= 0) return;
     const bool plain = s.chain.plain();
     airRuns(b, x, y, size, [&](int32_t py, int32_t start, int32_t n, const int32_t* index) {
       uint32_t* row = flow.colour.Row(py) + start;
-      const int32_t whole = n / 8 * 8;
       if (plain) {
-        lightnessRun8(row, index, whole, profile, A16, s.lightnessShift.data());
-        for (int32_t i = whole; i < n; ++i) {
-          if (index[i] < 0) continue;
-          const int value = int((int64_t(profile[index[i]]) * A16) >> 32);
-          if (value > 0) row[i] = combine(row[i], 0u, value);
-        }
+        lightnessRun8(row, index, n, profile, A16, s.lightnessShift.data());
         return;
       }
       // The selection scales a run's values first; the lightness goes
@@ -1314,9 +1316,7 @@ void lightnessDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float
           if (value > 0) s.chain.GradationStage(start + i, py, value, colour);
           values[i] = value;
         }
-      lightnessValuesRun8(row, values, whole, s.lightnessShift.data());
-      for (int32_t i = whole; i < n; ++i)
-        if (values[i] > 0) row[i] = combine(row[i], 0u, values[i]);
+      lightnessValuesRun8(row, values, n, s.lightnessShift.data());
     });
     return;
   }
