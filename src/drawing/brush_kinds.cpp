@@ -74,14 +74,36 @@ bool airBox(Size ext, float x, float y, float r, Box& b) {
 // vector form does the same single-precision operations in the same order,
 // so both give the same indices; it only takes the division's latency off
 // the pixel loop.
+#if defined(__SSE2__)
+// Eight pixels at a time while eight are left; returns how many it did.
+__attribute__((target("avx2"))) int32_t profileIndices8(int32_t x0, int32_t n, float x, float dy2, float size,
+                                                        int32_t* out) {
+  const __m256 half = _mm256_set1_ps(0.5f), cx = _mm256_set1_ps(x), ry = _mm256_set1_ps(dy2), r = _mm256_set1_ps(size);
+  const __m256 scale = _mm256_set1_ps(2047.0f);
+  const __m256i last = _mm256_set1_epi32(kAirProfileSize - 1), none = _mm256_set1_epi32(-1);
+  __m256i px = _mm256_add_epi32(_mm256_set1_epi32(x0), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256 dx = _mm256_sub_ps(_mm256_add_ps(_mm256_cvtepi32_ps(px), half), cx);
+    const __m256 d = _mm256_sqrt_ps(_mm256_add_ps(_mm256_mul_ps(dx, dx), ry));
+    const __m256i inside = _mm256_castps_si256(_mm256_cmp_ps(d, r, _CMP_LT_OQ));
+    const __m256i q = _mm256_min_epi32(_mm256_cvttps_epi32(_mm256_div_ps(_mm256_mul_ps(d, scale), r)), last);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_blendv_epi8(none, q, inside));
+    px = _mm256_add_epi32(px, _mm256_set1_epi32(8));
+  }
+  return i;
+}
+#endif
+
 void profileIndices(int32_t x0, int32_t n, float x, float dy2, float size, int32_t* out) {
   int32_t i = 0;
 #if defined(__SSE2__)
+  if (simdLevel() == SimdLevel::Avx2) i = profileIndices8(x0, n, x, dy2, size, out);
   const int32_t vectorEnd = simdLevel() == SimdLevel::None ? 0 : n;
   const __m128 half = _mm_set1_ps(0.5f), cx = _mm_set1_ps(x), ry = _mm_set1_ps(dy2), r = _mm_set1_ps(size);
   const __m128 scale = _mm_set1_ps(2047.0f);
   const __m128i last = _mm_set1_epi32(kAirProfileSize - 1), none = _mm_set1_epi32(-1), four = _mm_set1_epi32(4);
-  __m128i px = _mm_setr_epi32(x0, x0 + 1, x0 + 2, x0 + 3);
+  __m128i px = _mm_setr_epi32(x0 + i, x0 + i + 1, x0 + i + 2, x0 + i + 3);
   for (; i + 4 <= vectorEnd; i += 4) {
     const __m128 dx = _mm_sub_ps(_mm_add_ps(_mm_cvtepi32_ps(px), half), cx);
     const __m128 d = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), ry));
@@ -938,7 +960,9 @@ VL_AVX2 inline __attribute__((always_inline)) __m256i over8(__m256i d, __m256i v
   const __m256i zero = _mm256_setzero_si256(), k255 = _mm256_set1_epi32(255);
   const __m256i active = _mm256_cmpgt_epi32(v, zero);
   __m256i t = v, alphaOut = _mm256_and_si256(d, _mm256_set1_epi32(int32_t(0xFF000000u)));
-  if constexpr (!Locked) {
+  // Over opaque pixels the alpha stays and the colour blends by v itself.
+  const __m256i opaque = _mm256_cmpeq_epi32(alphaOut, _mm256_set1_epi32(int32_t(0xFF000000u)));
+  if (!Locked && !_mm256_testc_si256(opaque, active)) {
     const __m256i a = _mm256_srli_epi32(d, 24);
     const __m256i a2 = _mm256_add_epi32(a, mul8x8(v, _mm256_sub_epi32(k255, a)));
     const __m256i safe = _mm256_blendv_epi8(_mm256_set1_epi32(1), a2, active);
