@@ -870,21 +870,11 @@ VL_AVX2 inline __attribute__((always_inline)) __m256i lightnessTarget8(__m256i d
   return _mm256_blendv_epi8(target, rgb, _mm256_cmpeq_epi32(shift, _mm256_setzero_si256()));
 }
 
-// blendRGB(d, target, v) for v in 1 … 255, d itself where the target is d's colour.
+// blendRGB(d, target, v) for v in 1 … 255: every colour byte lerps (at 255
+// the target's own), alpha stays.
 VL_AVX2 inline __attribute__((always_inline)) __m256i towardTarget8(__m256i d, __m256i target, __m256i v) {
-  const __m256i k255 = _mm256_set1_epi32(255), k = _mm256_set1_epi32(32897);
   const __m256i alphaMask = _mm256_set1_epi32(int32_t(0xFF000000u));
-  const __m256i tk = _mm256_mullo_epi32(v, k), rest = _mm256_sub_epi32(_mm256_set1_epi32(8388735), tk);
-  __m256i mixed = _mm256_and_si256(d, alphaMask);
-  for (int shiftBits : {16, 8, 0}) {
-    const __m256i sc = _mm256_and_si256(_mm256_srli_epi32(target, shiftBits), k255);
-    const __m256i dc = _mm256_and_si256(_mm256_srli_epi32(d, shiftBits), k255);
-    const __m256i c = _mm256_srli_epi32(_mm256_add_epi32(_mm256_mullo_epi32(sc, tk), _mm256_mullo_epi32(dc, rest)), 23);
-    mixed = _mm256_or_si256(mixed, _mm256_slli_epi32(c, shiftBits));
-  }
-  const __m256i full = _mm256_or_si256(_mm256_and_si256(d, alphaMask), target);
-  mixed = _mm256_blendv_epi8(mixed, full, _mm256_cmpgt_epi32(v, _mm256_set1_epi32(254)));
-  return _mm256_blendv_epi8(mixed, d, _mm256_cmpeq_epi32(target, _mm256_and_si256(d, _mm256_set1_epi32(0x00FFFFFF))));
+  return _mm256_or_si256(_mm256_and_si256(d, alphaMask), _mm256_andnot_si256(alphaMask, lerpBytes8(target, d, v)));
 }
 
 // Lanes 0 … left − 1 of eight: a run's last, short step reads and writes
