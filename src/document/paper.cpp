@@ -245,8 +245,10 @@ void TFlowImage::MarkTouched(Area a) {
   if (across != touchedAcross || down != touchedDown) {
     try {
       touched.assign(size_t(across) * size_t(down), 0);
+      rebuiltSums.assign(size_t(across) * size_t(down), 0);
     } catch (const std::bad_alloc&) {
       touched.clear();
+      rebuiltSums.clear();
       touchedAcross = touchedDown = 0;
       anyTouched = false;
       return;
@@ -262,6 +264,7 @@ void TFlowImage::MarkTouched(Area a) {
 
 void TFlowImage::ClearTouched() {
   if (anyTouched) std::fill(touched.begin(), touched.end(), 0);
+  std::fill(rebuiltSums.begin(), rebuiltSums.end(), 0);
   anyTouched = false;
 }
 

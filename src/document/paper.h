@@ -56,6 +56,13 @@ class TFlowImage {
   bool Touched(int32_t column, int32_t row) const { return touched[size_t(column + row * touchedAcross)] != 0; }
   void ClearTouched();
   int32_t touchedAcross = 0, touchedDown = 0;
+  // Per touched block, the sum of its coverage when a stroke last rebuilt
+  // its pixels from it (0 before). Coverage only grows during a stroke, so
+  // an equal sum means equal coverage and pixels that are already right.
+  // Cleared with the touched blocks; null before any block is touched.
+  uint32_t* RebuiltSum(int32_t column, int32_t row) {
+    return rebuiltSums.empty() ? nullptr : &rebuiltSums[size_t(column + row * touchedAcross)];
+  }
 
   // Makes the buffer hold `image` (none: nothing) with transparent white
   // beyond it, and no coverage. The buffer remembers which of its 32 × 32
@@ -70,6 +77,7 @@ class TFlowImage {
 
  private:
   std::vector<uint8_t> touched;
+  std::vector<uint32_t> rebuiltSums;
   bool anyTouched = false;
   // Per block: 1 when it holds blockValue throughout.
   std::vector<uint8_t> blockKnown;

@@ -4,6 +4,10 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
 #include "document/blend_modes.h"
 #include "document/paper.h"
 #include "drawing/brush_kinds.h"
@@ -234,20 +238,39 @@ void paintLegacyDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, flo
   }
 }
 
-void rebuildCoverage(TPaper& paper, TFlowImage& flow, TStroke& s, Area rect) {
-  if (!brushTraits(s.kind).coverage) return;
-  const CLayerData* layer = paper.layerAt(s.layerIndex);
-  if (!layer || !layer->pixels || !flow.colour.IsAllocated() || !flow.colour.ClipArea(rect)) return;
-  // Beyond a layer smaller than the buffer nothing is painted, so nothing
-  // piles up there from one segment to the next.
-  if (!clipArea(rect, layer->pixels->size())) return;
-  // Start again from the layer's own pixels, then lay the coverage over them.
-  layer->pixels->ReadInto(flow.colour, {rect.x, rect.y}, false, 255, rect);
+namespace {
+
+// The sum of a block's coverage bytes (the block clipped to the channel):
+// at most 1024 × 255.
+uint32_t coverageSum(const TChannel& ch, int32_t column, int32_t row) {
+  const int32_t x0 = column << 5, y0 = row << 5;
+  const int32_t w = std::min(32, ch.width - x0), h = std::min(32, ch.height - y0);
+  uint32_t sum = 0;
+#if defined(__SSE2__)
+  if (w == 32) {
+    __m128i total = _mm_setzero_si128();
+    for (int32_t y = y0; y < y0 + h; ++y) {
+      const auto* p = reinterpret_cast<const __m128i*>(ch.Row(y) + x0);
+      total = _mm_add_epi64(total, _mm_add_epi64(_mm_sad_epu8(_mm_loadu_si128(p), _mm_setzero_si128()),
+                                                 _mm_sad_epu8(_mm_loadu_si128(p + 1), _mm_setzero_si128())));
+    }
+    return uint32_t(_mm_cvtsi128_si64(total) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(total, total)));
+  }
+#endif
+  for (int32_t y = y0; y < y0 + h; ++y) {
+    const uint8_t* p = ch.Row(y) + x0;
+    for (int32_t x = 0; x < w; ++x) sum += p[x];
+  }
+  return sum;
+}
+
+// The layer's own pixels over `rect`, then the coverage laid over them.
+void rebuildArea(const CLayerData& layer, TFlowImage& flow, TStroke& s, Area rect, int O) {
+  layer.pixels->ReadInto(flow.colour, {rect.x, rect.y}, false, 255, rect);
   if (s.kind == kBrushBlur2) {
-    reblur(*layer->pixels, flow, rect);
+    reblur(*layer.pixels, flow, rect);
     return;
   }
-  const int O = s.EffectiveOpacity255(paper.drawGeneration == DrawGeneration::Legacy);
   const auto& mulO = MUL[std::clamp(O, 0, 255)];
   const bool locked = s.chain.lockAlpha();
   // The coverage met the mask and tone when it was written: only the
@@ -266,7 +289,6 @@ void rebuildCoverage(TPaper& paper, TFlowImage& flow, TStroke& s, Area rect) {
     }
     return;
   }
-  // The rectangle is clipped already.
   for (int32_t y = rect.y; y < rect.bottom(); ++y) {
     const uint8_t* c = flow.coverage.Row(y);
     uint32_t* d = flow.colour.Row(y);
@@ -274,6 +296,38 @@ void rebuildCoverage(TPaper& paper, TFlowImage& flow, TStroke& s, Area rect) {
     for (int32_t x = rect.x + done; x < rect.right(); ++x)
       if (c[x]) d[x] = combineFinal(d[x], s.colour, mulO[c[x]], locked);
   }
+}
+
+}  // namespace
+
+void rebuildCoverage(TPaper& paper, TFlowImage& flow, TStroke& s, Area rect) {
+  if (!brushTraits(s.kind).coverage) return;
+  const CLayerData* layer = paper.layerAt(s.layerIndex);
+  if (!layer || !layer->pixels || !flow.colour.IsAllocated() || !flow.colour.ClipArea(rect)) return;
+  // Beyond a layer smaller than the buffer nothing is painted, so nothing
+  // piles up there from one segment to the next.
+  if (!clipArea(rect, layer->pixels->size())) return;
+  const int O = s.EffectiveOpacity255(paper.drawGeneration == DrawGeneration::Legacy);
+  // Block by block. A block rebuilt whole whose coverage has not grown
+  // since holds what a rebuild would give; one rebuilt in part is rebuilt
+  // again next time.
+  constexpr uint32_t kInPart = ~uint32_t(0);  // above any sum of 1024 bytes
+  for (int32_t r = rect.y >> 5; r <= (rect.bottom() - 1) >> 5; ++r)
+    for (int32_t c = rect.x >> 5; c <= (rect.right() - 1) >> 5; ++c) {
+      const Area block(intersect(Area(c << 5, r << 5, 32, 32).bounds(), flow.coverage.area().bounds()));
+      const Area part(intersect(block.bounds(), rect.bounds()));
+      uint32_t* seen = r < flow.touchedDown && c < flow.touchedAcross ? flow.RebuiltSum(c, r) : nullptr;
+      if (seen) {
+        if (!(part == block)) {
+          *seen = kInPart;
+        } else {
+          const uint32_t sum = coverageSum(flow.coverage, c, r);
+          if (sum == *seen) continue;
+          *seen = sum;
+        }
+      }
+      rebuildArea(*layer, flow, s, part, O);
+    }
 }
 
 }  // namespace vl

@@ -980,6 +980,54 @@ TEST_F(BrushFixture, BlurVectorDabsGiveTheScalarPixels) {
   setSimdLevel(before);
 }
 
+// After every segment of a pen stroke the buffer holds, everywhere, the
+// layer with the coverage laid over it: blocks whose coverage did not grow
+// may be skipped by the rebuild, never left stale. Partly transparent paint,
+// pressure, through a partial selection and without one.
+TEST(PenRebuild, EverySegmentLeavesTheLayerUnderItsCoverage) {
+  for (bool selected : {false, true}) {
+    SCOPED_TRACE(selected);
+    TPaper paper;
+    TFlowImage flow{paper};
+    ASSERT_TRUE(paper.newPaper(flow, "t", 72, 150, 220));
+    CBlockVMTC& layer = *paper.layerAt(0)->pixels;
+    TMTC paint(layer.width, layer.height);
+    for (int32_t y = 0; y < paint.height; ++y)
+      for (int32_t x = 0; x < paint.width; ++x)
+        paint.Row(y)[x] = makePixel(uint32_t(60 + (x * 7 + y * 3) % 196), uint32_t(x), uint32_t(y), 90);
+    ASSERT_TRUE(layer.WriteFrom(paint, {0, 0}, 255, paint.area()));
+    if (selected) {
+      CBlockVCH noise(layer.width, layer.height);
+      for (int32_t y = 0; y < noise.height; ++y)
+        for (int32_t x = 0; x < noise.width; ++x) noise.SetPixel(x, y, uint8_t(((x * 7) ^ (y * 13)) | 0x40));
+      std::unique_ptr<CMaskData> old;
+      ASSERT_TRUE(paper.masks.BuildFromChannel(0, noise, kMaskNew, {0, 0}, old));
+      paper.selectionEnabled = 1;
+    }
+    paper.loadLayerToFlow(flow, 0, true);
+    TStroke stroke;
+    stroke.ResetDefaults(kBrushPen);
+    stroke.SetColour(0x204080);
+    stroke.SetWidth(14);
+    stroke.layerIndex = 0;
+    StrokeSession session;
+    BeginStrokeOffset(paper, flow, stroke, session, false, 0.4f, 20, 10);
+    const int O = stroke.EffectiveOpacity255(false);
+    for (int i = 1; i <= 40; ++i) {
+      const float x = 10 + 5.0f * i, y = 20 + float((i * 37) % 110), pressure = 0.3f + float(i % 7) / 10;
+      AddStrokePoint(paper, flow, stroke, session, false, pressure, y, x);
+      for (int32_t py = 0; py < layer.height; ++py)
+        for (int32_t px = 0; px < layer.width; ++px) {
+          const uint8_t c = flow.coverage.Row(py)[px];
+          const uint32_t under = layer.Pixel(px, py);
+          const uint32_t want = c ? combineFinal(under, stroke.colour, mul8(c, O), false) : under;
+          ASSERT_EQ(flow.colour.Row(py)[px], want) << "point " << i << " at " << px << ", " << py;
+        }
+    }
+    EndStroke(paper, flow, stroke, session, false);
+  }
+}
+
 TEST_F(KindStrokes, SameStrokeTwiceGivesTheSamePixels) {
   for (const KindCase& k : kKinds) {
     FillPattern();
