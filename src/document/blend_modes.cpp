@@ -419,6 +419,9 @@ bool composeArea(const TMTC& composite, Point& dst, const CBlockVMTC& image, Are
   return true;
 }
 
+// How many rows ahead a tile's rows are fetched while rows are composed.
+constexpr int32_t kAhead = 4;
+
 bool drawsNumbers(const ComposeParams& p) { return p.dissolve && p.random && !p.legacy && LayerParam(p.mode); }
 
 }  // namespace
@@ -474,10 +477,10 @@ void composeImage(TMTC& composite, Point dst, const CBlockVMTC& image, Area src,
     uint32_t* d = composite.Row(ip.y + oy) + ip.x + ox;
     if (t.allocated) {
       const uint32_t* s = image.TileRow(t, ty) + tx;
-      // Tiles lie apart in memory: fetch this tile's next row while the other
-      // tiles of the row are composed.
-      if (ty + 1 < image.tileSize) {
-        const char* next = reinterpret_cast<const char*>(image.TileRow(t, ty + 1));
+      // Tiles lie apart in memory: fetch this tile's rows a few ahead, while
+      // the other tiles of the row are composed.
+      if (ty + kAhead < image.tileSize) {
+        const char* next = reinterpret_cast<const char*>(image.TileRow(t, ty + kAhead));
         __builtin_prefetch(next);
         __builtin_prefetch(next + 64);
       }
