@@ -426,6 +426,14 @@ void TPaper::recomposeRect(Area rect, bool overlay) {
         for (int32_t x = band.x; x < band.right();) {
           const int32_t next = std::min(band.right(), (x & ~(kColumn - 1)) + kColumn);
           const Area piece(x, y, next - x, std::min(kBand, band.bottom() - y));
+          // The next piece's rows lie a paper width apart: asking for them
+          // now lets their misses overlap with this piece's work.
+          if (next < band.right())
+            for (int32_t j = 0; j < piece.height; ++j) {
+              const char* p = reinterpret_cast<const char*>(compositeImage.Row(y + j) + next);
+              const int32_t bytes = std::min(kColumn, band.right() - next) * 4;
+              for (int32_t b = 0; b < bytes; b += 64) __builtin_prefetch(p + b, 1);
+            }
           if (!filled) paperUnder(piece);
           for (size_t k = i; k < end; ++k) composeLayer(visible[k], piece, paramsOf(k));
           x = next;
