@@ -421,19 +421,19 @@ void TPaper::recomposeRect(Area rect, bool overlay) {
       }
       size_t end = i + 1;
       while (end < visible.size() && !wholeBand(visible[end])) ++end;
-      // A band the dissolving layers leave uncut is taken kBand rows at a time here.
+      // Where dissolving layers whose rows disagree make the rectangle one
+      // band, the layers between them still go kBand rows at a time.
       for (int32_t y = band.y; y < band.bottom(); y += kBand)
         for (int32_t x = band.x; x < band.right();) {
           const int32_t next = std::min(band.right(), (x & ~(kColumn - 1)) + kColumn);
           const Area piece(x, y, next - x, std::min(kBand, band.bottom() - y));
           // The next piece's rows lie a paper width apart: asking for them
           // now lets their misses overlap with this piece's work.
-          if (next < band.right())
-            for (int32_t j = 0; j < piece.height; ++j) {
-              const char* p = reinterpret_cast<const char*>(compositeImage.Row(y + j) + next);
-              const int32_t bytes = std::min(kColumn, band.right() - next) * 4;
-              for (int32_t b = 0; b < bytes; b += 64) __builtin_prefetch(p + b, 1);
-            }
+          const int32_t nextBytes = std::min(kColumn, band.right() - next) * 4;
+          for (int32_t j = 0; j < piece.height && nextBytes > 0; ++j) {
+            const char* p = reinterpret_cast<const char*>(compositeImage.Row(y + j) + next);
+            for (int32_t b = 0; b < nextBytes; b += 64) __builtin_prefetch(p + b, 1);
+          }
           if (!filled) paperUnder(piece);
           for (size_t k = i; k < end; ++k) composeLayer(visible[k], piece, paramsOf(k));
           x = next;
@@ -446,14 +446,16 @@ void TPaper::recomposeRect(Area rect, bool overlay) {
   // Threads take bands when there is enough to share: each band starts every
   // dissolving layer's generator where the bands above it leave it.
   const int64_t work = int64_t(rect.width) * rect.height * int64_t(visible.size() + 1);
-  std::vector<RandomState> starts;  // band × dissolving layer
-  std::vector<int32_t> drawing;     // the entries of visible that draw numbers
+  std::vector<RandomState> starts;       // band × dissolving layer
+  std::vector<int32_t> drawing;          // the entries of visible that draw numbers
+  std::vector<ComposeParams> bandParams;  // band × visible, drawing from the band's starts
   bool threaded = bands > 1 && work >= kThreadedComposeWork && corePool().Threads() > 1;
   if (threaded) {
     try {
       for (size_t i = 0; i < visible.size(); ++i)
         if (visible[i].params.dissolve) drawing.push_back(int32_t(i));
       starts.resize(size_t(bands) * drawing.size());
+      if (!drawing.empty()) bandParams.resize(size_t(bands) * visible.size());
     } catch (const std::bad_alloc&) {
       threaded = false;
     }
@@ -470,19 +472,17 @@ void TPaper::recomposeRect(Area rect, bool overlay) {
         r.Skip(uint64_t(draws(v, bandAt(b))));
       }
     }
-    corePool().Run(bands, [&](int32_t b) {
-      // The band's own copies of the dissolving layers' parameters and generators.
-      std::vector<ComposeParams> params;
-      std::vector<RandomState> generators;
-      if (!drawing.empty()) {
-        params.reserve(visible.size());
-        generators.assign(starts.begin() + ptrdiff_t(size_t(b) * drawing.size()),
-                          starts.begin() + ptrdiff_t(size_t(b + 1) * drawing.size()));
-        for (const Visible& v : visible) params.push_back(v.params);
-        for (size_t k = 0; k < drawing.size(); ++k) params[size_t(drawing[k])].random = &generators[k];
+    // Each band draws from generators of its own: its entries of starts.
+    if (!bandParams.empty())
+      for (int32_t b = 0; b < bands; ++b) {
+        ComposeParams* params = bandParams.data() + size_t(b) * visible.size();
+        for (size_t i = 0; i < visible.size(); ++i) params[i] = visible[i].params;
+        for (size_t k = 0; k < drawing.size(); ++k)
+          params[size_t(drawing[k])].random = &starts[size_t(b) * drawing.size() + k];
       }
+    corePool().Run(bands, [&](int32_t b) {
       composeBand(bandAt(b), [&](size_t i) -> const ComposeParams& {
-        return params.empty() ? visible[i].params : params[i];
+        return bandParams.empty() ? visible[i].params : bandParams[size_t(b) * visible.size() + i];
       });
     });
   }
