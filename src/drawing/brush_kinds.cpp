@@ -212,8 +212,10 @@ inline int32_t divide(int64_t num, int64_t den, double inv) {
 constexpr int32_t kMaxBlurKernel = 1024;
 constexpr float kMaxBlurRadius = 16384;
 
+// In the byte order of a pixel, so that the vector paths widen pixels into
+// sums directly.
 struct Sums {
-  int32_t a = 0, r = 0, g = 0, b = 0;
+  int32_t b = 0, g = 0, r = 0, a = 0;
   void add(const Sums& o) { a += o.a, r += o.r, g += o.g, b += o.b; }
   void sub(const Sums& o) { a -= o.a, r -= o.r, g -= o.g, b -= o.b; }
 };
@@ -222,12 +224,14 @@ struct Sums {
 // the layer's transparency is locked.
 template <bool Locked>
 Sums share(uint32_t p) {
+  Sums s;
   if constexpr (Locked) {
-    return {0, int32_t(red(p)), int32_t(green(p)), int32_t(blue(p))};
+    s.r = int32_t(red(p)), s.g = int32_t(green(p)), s.b = int32_t(blue(p));
   } else {
     const auto& m = MUL[alpha(p)];
-    return {int32_t(alpha(p)), m[red(p)], m[green(p)], m[blue(p)]};
+    s.a = int32_t(alpha(p)), s.r = m[red(p)], s.g = m[green(p)], s.b = m[blue(p)];
   }
+  return s;
 }
 
 // Working memory of the blur: the column sums and two rows of pixels, kept
@@ -268,10 +272,11 @@ void readRowClamped(const CBlockVMTC& src, int32_t y, int32_t x0, int32_t count,
     const TileDesc t = src.TileView(x >> 5, y >> 5);
     if (t.allocated) {
       const uint32_t* row = reinterpret_cast<const uint32_t*>(t.data) + ((y & 31) << 5);
-      for (; j < end; ++j) out[j] = row[(x0 + j) & 31];
+      std::memcpy(out + j, row + (x & 31), size_t(end - j) * sizeof(uint32_t));
     } else {
-      for (; j < end; ++j) out[j] = t.uniform;
+      std::fill(out + j, out + end, t.uniform);
     }
+    j = end;
   }
   for (; j < count; ++j) out[j] = lastPixel;
 }
@@ -300,68 +305,193 @@ struct FadeBands {
   }
 };
 
+
 #if defined(__SSE2__)
 #define VL_AVX2 __attribute__((target("avx2")))
 
-// floor(num ÷ den) of non-negative integers below 2^53 whose quotient is at
-// most 255: the double quotient lies at least 1 ÷ den from the next integer,
-// far beyond its rounding, so its truncation is the integer one.
-VL_AVX2 inline __m128i quotient4(__m256d num, __m256d den) { return _mm256_cvttpd_epi32(_mm256_div_pd(num, den)); }
-
 VL_AVX2 inline __m256i load8(const int32_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
 
-VL_AVX2 inline __m256d lanes4(__m256i x, int h) {
-  return _mm256_cvtepi32_pd(h ? _mm256_extracti128_si256(x, 1) : _mm256_castsi256_si128(x));
+// The shares of four pixels as sixteen 16-bit lanes in Sums order:
+// MUL[a][c] = (a × c × 32897) >> 23 for the colours, a itself for alpha.
+VL_AVX2 inline __m256i shares4(const uint32_t* p) {
+  const __m256i v = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+  const __m256i a = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(v, 0xFF), 0xFF);
+  const __m256i q = _mm256_srli_epi16(_mm256_mulhi_epu16(_mm256_mullo_epi16(v, a), _mm256_set1_epi16(int16_t(32897))), 7);
+  return _mm256_blend_epi16(q, v, 0x88);
 }
 
-// lerp8(byte of c, byte of d, v) for the byte at `bits`.
-VL_AVX2 inline __m256i lerpByte8(__m256i c, __m256i d, __m256i tk, __m256i rest, int bits) {
-  const __m256i k255 = _mm256_set1_epi32(255);
-  const __m256i sc = _mm256_and_si256(_mm256_srli_epi32(c, bits), k255);
-  const __m256i dc = _mm256_and_si256(_mm256_srli_epi32(d, bits), k255);
-  return _mm256_srli_epi32(_mm256_add_epi32(_mm256_mullo_epi32(sc, tk), _mm256_mullo_epi32(dc, rest)), 23);
+// lerp8(byte of c, byte of d, t) for all four bytes of eight pixels, t per
+// pixel (0 … 255): it equals (c t + d (255 − t)) ÷ 255 rounded down, whose
+// sum fits 16-bit lanes.
+VL_AVX2 inline __m256i lerpBytes8(__m256i c, __m256i d, __m256i t) {
+  const __m256i pairs = _mm256_or_si256(t, _mm256_slli_epi32(t, 16));
+  const __m256i tLo = _mm256_permutevar8x32_epi32(pairs, _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3));
+  const __m256i tHi = _mm256_permutevar8x32_epi32(pairs, _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7));
+  const __m256i k255 = _mm256_set1_epi16(255), k = _mm256_set1_epi16(int16_t(32897));
+  const __m256i cLo = _mm256_cvtepu8_epi16(_mm256_castsi256_si128(c)), cHi = _mm256_cvtepu8_epi16(_mm256_extracti128_si256(c, 1));
+  const __m256i dLo = _mm256_cvtepu8_epi16(_mm256_castsi256_si128(d)), dHi = _mm256_cvtepu8_epi16(_mm256_extracti128_si256(d, 1));
+  const __m256i xLo = _mm256_add_epi16(_mm256_mullo_epi16(cLo, tLo), _mm256_mullo_epi16(dLo, _mm256_sub_epi16(k255, tLo)));
+  const __m256i xHi = _mm256_add_epi16(_mm256_mullo_epi16(cHi, tHi), _mm256_mullo_epi16(dHi, _mm256_sub_epi16(k255, tHi)));
+  const __m256i rLo = _mm256_srli_epi16(_mm256_mulhi_epu16(xLo, k), 7), rHi = _mm256_srli_epi16(_mm256_mulhi_epu16(xHi, k), 7);
+  return _mm256_permute4x64_epi64(_mm256_packus_epi16(rLo, rHi), 0xD8);
+}
+
+// Adds the shares of `count` pixels to the column sums and takes away those
+// of `leaving`, when given.
+VL_AVX2 void slideShares(Sums* sums, const uint32_t* adding, const uint32_t* leaving, int32_t count) {
+  int32_t j = 0;
+  for (; j + 4 <= count; j += 4) {
+    __m256i d = shares4(adding + j);
+    if (leaving) d = _mm256_sub_epi16(d, shares4(leaving + j));
+    __m256i* p = reinterpret_cast<__m256i*>(sums + j);
+    _mm256_storeu_si256(p, _mm256_add_epi32(_mm256_loadu_si256(p), _mm256_cvtepi16_epi32(_mm256_castsi256_si128(d))));
+    _mm256_storeu_si256(p + 1,
+                        _mm256_add_epi32(_mm256_loadu_si256(p + 1), _mm256_cvtepi16_epi32(_mm256_extracti128_si256(d, 1))));
+  }
+  for (; j < count; ++j) {
+    sums[j].add(share<false>(adding[j]));
+    if (leaving) sums[j].sub(share<false>(leaving[j]));
+  }
+}
+
+// The blur's fade values of `count` pixels of a row from px0 on, four at a
+// time: mul8(255 − band, vmax), 0 at or beyond the radius. Distances in
+// 16.16 stay below 2^26 here, so the squares are exact doubles and the
+// rounded root is off by at most one, which the tests mend; the band's
+// quotient lies at least 1 ÷ S16 from the next integer, far beyond its
+// rounding.
+VL_AVX2 void fadeValues(int32_t* out, int32_t count, int32_t px0, int64_t dy, int64_t X16, int64_t S16, int vmax) {
+  const __m256d one = _mm256_set1_pd(1.0), radius = _mm256_set1_pd(double(S16)), k255 = _mm256_set1_pd(255.0);
+  const __m256d dy2 = _mm256_set1_pd(double(dy * dy)), offset = _mm256_set1_pd(double(32768 - X16));
+  const __m256d step = _mm256_set1_pd(4 * 65536.0);
+  const __m128i top = _mm_set1_epi32(255), scale = _mm_set1_epi32(vmax * 32897);
+  const double x0 = double(px0) * 65536.0;
+  __m256d x = _mm256_setr_pd(x0, x0 + 65536.0, x0 + 2 * 65536.0, x0 + 3 * 65536.0);
+  for (int32_t i = 0; i < count; i += 4) {
+    const __m256d dx = _mm256_add_pd(x, offset);
+    const __m256d d2 = _mm256_add_pd(_mm256_mul_pd(dx, dx), dy2);
+    __m256d r = _mm256_floor_pd(_mm256_sqrt_pd(d2));
+    r = _mm256_sub_pd(r, _mm256_and_pd(_mm256_cmp_pd(_mm256_mul_pd(r, r), d2, _CMP_GT_OQ), one));
+    const __m256d next = _mm256_add_pd(r, one);
+    r = _mm256_add_pd(r, _mm256_and_pd(_mm256_cmp_pd(_mm256_mul_pd(next, next), d2, _CMP_LE_OQ), one));
+    __m256d band = _mm256_floor_pd(_mm256_div_pd(_mm256_mul_pd(r, k255), radius));
+    band = _mm256_blendv_pd(band, k255, _mm256_cmp_pd(r, radius, _CMP_GE_OQ));
+    const __m128i fade = _mm_sub_epi32(top, _mm256_cvttpd_epi32(band));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_srli_epi32(_mm_mullo_epi32(fade, scale), 23));
+    x = _mm256_add_pd(x, step);
+  }
+}
+
+// trunc(num ÷ den) of lanes with 0 ≤ num < 2^31, 0 < den < 2^23 and a
+// quotient of at most 255, from an estimate within 0.1 of it (a reciprocal
+// good to 12 bits) mended by one step either way.
+VL_AVX2 inline __m256i quotient8(__m256i num, __m256i den, __m256 inverse) {
+  __m256i q = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(num), inverse));
+  q = _mm256_add_epi32(q, _mm256_cmpgt_epi32(_mm256_mullo_epi32(q, den), num));
+  const __m256i one = _mm256_set1_epi32(1);
+  const __m256i past = _mm256_cmpgt_epi32(_mm256_mullo_epi32(_mm256_add_epi32(q, one), den), num);
+  return _mm256_add_epi32(q, _mm256_andnot_si256(past, one));
+}
+
+// Boxes i and i + 4 in one register.
+VL_AVX2 inline __m256i boxPair(const Sums* box) {
+  return _mm256_set_m128i(_mm_loadu_si128(reinterpret_cast<const __m128i*>(box + 4)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(box)));
 }
 
 // The blur's colour and AlphaBlendCombine for up to eight pixels of a row
-// (`lanes` of them): value v (0: untouched), the box's alpha and
-// premultiplied sums, over n pixels.
-VL_AVX2 void blurCombine8(uint32_t* row, int32_t lanes, const int32_t* v8, const int32_t* sa, const int32_t* sr,
-                          const int32_t* sg, const int32_t* sb, int32_t n) {
-  const __m256i zero = _mm256_setzero_si256(), k = _mm256_set1_epi32(32897);
+// (`lanes` of them): value v (0: untouched) and the boxes' sums over n
+// pixels, 1 ÷ n given.
+VL_AVX2 void blurCombine8(uint32_t* row, int32_t lanes, const int32_t* v8, const Sums* box, int32_t n,
+                          __m256 perBox) {
+  const __m256i zero = _mm256_setzero_si256(), k255 = _mm256_set1_epi32(255);
   const __m256i rgbMask = _mm256_set1_epi32(0x00FFFFFF);
-  const __m256d box = _mm256_set1_pd(double(n)), times255 = _mm256_set1_pd(255.0);
-  const __m256i v = load8(v8), a = load8(sa);
+  const __m256i v = load8(v8);
   const __m256i inRow = _mm256_cmpgt_epi32(_mm256_set1_epi32(lanes), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+  // Boxes 0 … 7 turned into eight lanes of each sum.
+  const __m256i t0 = boxPair(box), t1 = boxPair(box + 1), t2 = boxPair(box + 2), t3 = boxPair(box + 3);
+  const __m256i u0 = _mm256_unpacklo_epi32(t0, t1), u1 = _mm256_unpackhi_epi32(t0, t1);
+  const __m256i u2 = _mm256_unpacklo_epi32(t2, t3), u3 = _mm256_unpackhi_epi32(t2, t3);
+  const __m256i sb = _mm256_unpacklo_epi64(u0, u2), sg = _mm256_unpackhi_epi64(u0, u2);
+  const __m256i sr = _mm256_unpacklo_epi64(u1, u3), sa = _mm256_unpackhi_epi64(u1, u3);
   const __m256i active =
-      _mm256_and_si256(inRow, _mm256_and_si256(_mm256_cmpgt_epi32(v, zero), _mm256_cmpgt_epi32(a, zero)));
+      _mm256_and_si256(inRow, _mm256_and_si256(_mm256_cmpgt_epi32(v, zero), _mm256_cmpgt_epi32(sa, zero)));
   if (_mm256_testz_si256(active, active)) return;
   // Lanes without alpha divide by one and are dropped below.
-  const __m256i safe = _mm256_blendv_epi8(_mm256_set1_epi32(1), a, active);
-  __m128i part[2];
-  for (int h = 0; h < 2; ++h) {
-    const __m256d alphaSum = lanes4(safe, h);
-    const __m128i ca = quotient4(lanes4(a, h), box);
-    const __m128i cr = quotient4(_mm256_mul_pd(lanes4(load8(sr), h), times255), alphaSum);
-    const __m128i cg = quotient4(_mm256_mul_pd(lanes4(load8(sg), h), times255), alphaSum);
-    const __m128i cb = quotient4(_mm256_mul_pd(lanes4(load8(sb), h), times255), alphaSum);
-    part[h] = _mm_or_si128(_mm_or_si128(_mm_slli_epi32(ca, 24), _mm_slli_epi32(cr, 16)),
-                           _mm_or_si128(_mm_slli_epi32(cg, 8), cb));
-  }
-  const __m256i c = _mm256_set_m128i(part[1], part[0]);
+  const __m256i safe = _mm256_blendv_epi8(_mm256_set1_epi32(1), sa, active);
+  const __m256 perAlpha = _mm256_rcp_ps(_mm256_cvtepi32_ps(safe));
+  const __m256i ca = quotient8(sa, _mm256_set1_epi32(n), perBox);
+  const __m256i cr = quotient8(_mm256_mullo_epi32(sr, k255), safe, perAlpha);
+  const __m256i cg = quotient8(_mm256_mullo_epi32(sg, k255), safe, perAlpha);
+  const __m256i cb = quotient8(_mm256_mullo_epi32(sb, k255), safe, perAlpha);
+  const __m256i c = _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi32(ca, 24), _mm256_slli_epi32(cr, 16)),
+                                    _mm256_or_si256(_mm256_slli_epi32(cg, 8), cb));
   const __m256i d = _mm256_maskload_epi32(reinterpret_cast<const int*>(row), inRow);
-  // lerp8 of alpha and, unless v is full, of each colour byte.
-  const __m256i tk = _mm256_mullo_epi32(v, k), rest = _mm256_sub_epi32(_mm256_set1_epi32(8388735), tk);
-  const __m256i alphaOut = lerpByte8(c, d, tk, rest, 24);
-  __m256i rgb = _mm256_or_si256(
-      _mm256_or_si256(_mm256_slli_epi32(lerpByte8(c, d, tk, rest, 16), 16), _mm256_slli_epi32(lerpByte8(c, d, tk, rest, 8), 8)),
-      lerpByte8(c, d, tk, rest, 0));
-  rgb = _mm256_blendv_epi8(rgb, _mm256_and_si256(c, rgbMask), _mm256_cmpgt_epi32(v, _mm256_set1_epi32(254)));
+  // lerp8 of alpha and of each colour byte (at full v the colour itself).
+  const __m256i mixed = lerpBytes8(c, d, v);
   // Nothing left to colour: the colour stays, alpha 0.
-  __m256i out = _mm256_or_si256(_mm256_slli_epi32(alphaOut, 24), rgb);
-  out = _mm256_blendv_epi8(out, _mm256_and_si256(d, rgbMask), _mm256_cmpeq_epi32(alphaOut, zero));
+  const __m256i out = _mm256_blendv_epi8(mixed, _mm256_and_si256(d, rgbMask),
+                                         _mm256_cmpeq_epi32(_mm256_srli_epi32(mixed, 24), zero));
   _mm256_maskstore_epi32(reinterpret_cast<int*>(row), active, out);
 }
 
+// Where the vector blur's arithmetic holds: distances below 2^26 in 16.16
+// and premultiplied sums × 255 below 2^31.
+bool blurFitsAvx2(int64_t S16, int32_t k, int32_t columns) {
+  const int64_t n = (2 * int64_t(k) + 1) * (2 * int64_t(k) + 1);
+  return S16 < (int64_t(1) << 25) && n * 255 * 255 < (int64_t(1) << 31) && columns > 0;
+}
+
+// The unlocked blur, its fades scaled by the selection when `chain` is
+// given: the column sums slide four pixels at a time, the boxes along each
+// row, the fades, colours and combines eight at a time; the arithmetic of
+// the loop below, pixel for pixel.
+VL_AVX2 void blurRowsAvx2(TFlowImage& flow, const BlurScratch& w, const CBlockVMTC& src, const Box& b, int64_t X16,
+                          int64_t Y16, int64_t S16, int vmax, int32_t k, int32_t columns, const PixelChain* chain) {
+  const int32_t n = (2 * k + 1) * (2 * k + 1), c0 = b.x0 - k;
+  const __m256 perBox = _mm256_set1_ps(1.0f / float(n));
+  std::fill(w.sums, w.sums + columns, Sums{});
+  for (int32_t r = b.y0 - k; r <= b.y0 + k; ++r) {
+    readRowClamped(src, r, c0, columns, w.adding);
+    slideShares(w.sums, w.adding, nullptr, columns);
+  }
+  constexpr int32_t kRun = 64;
+  alignas(32) int32_t v8[kRun];
+  alignas(32) Sums boxes[kRun];
+  const auto* sums = reinterpret_cast<const __m128i*>(w.sums);
+  for (int32_t py = b.y0; py < b.y1; ++py) {
+    if (py > b.y0) {
+      readRowClamped(src, py + k, c0, columns, w.adding);
+      readRowClamped(src, py - k - 1, c0, columns, w.leaving);
+      slideShares(w.sums, w.adding, w.leaving, columns);
+    }
+    // Only the row's run near the circle is looked at (a pixel inside has
+    // dx² < S16² − dy²); the fades decide.
+    const int64_t dy = (int64_t(py) << 16) + 32768 - Y16;
+    const double chord2 = double(S16) * double(S16) - double(dy) * double(dy);
+    if (chord2 <= 0) continue;
+    const double half = std::sqrt(chord2), centre = double(X16 - 32768);
+    const int32_t from = std::max(b.x0, int32_t(std::floor((centre - half) / 65536.0)) - 1);
+    const int32_t to = std::min(b.x1, int32_t(std::ceil((centre + half) / 65536.0)) + 1);
+    if (from >= to) continue;
+    __m128i box = _mm_setzero_si128();
+    for (int32_t j = from - b.x0; j <= from - b.x0 + 2 * k; ++j) box = _mm_add_epi32(box, _mm_loadu_si128(sums + j));
+    uint32_t* row = flow.colour.Row(py);
+    for (int32_t start = from; start < to; start += kRun) {
+      const int32_t count = std::min(kRun, to - start);
+      fadeValues(v8, count, start, dy, X16, S16, vmax);
+      if (chain) chain->ScaleRun(start, py, count, v8);
+      for (int32_t j = 0; j < count; ++j) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(boxes + j), box);
+        const int32_t i = start + j - b.x0;
+        if (i + 2 * k + 1 < columns)
+          box = _mm_add_epi32(box, _mm_sub_epi32(_mm_loadu_si128(sums + i + 2 * k + 1), _mm_loadu_si128(sums + i)));
+      }
+      for (int32_t j = 0; j < count; j += 8)
+        blurCombine8(row + start + j, std::min(8, count - j), v8 + j, boxes + j, n, perBox);
+    }
+  }
+}
 #undef VL_AVX2
 #endif
 
@@ -370,13 +500,24 @@ void blurLoop(TFlowImage& flow, TStroke& s, const CBlockVMTC& src, const Box& b,
               int vmax, int32_t k, Writer writer, Combine combine) {
   const int32_t n = (2 * k + 1) * (2 * k + 1);
   const int64_t X16 = int64_t(x * 65536), Y16 = int64_t(y * 65536), S16 = int64_t(size * 65536);
-  const FadeBands bands(S16);
-  const double perBox = 1.0 / double(n);
   // Column j of the sums is layer column x0 − k + j, summed over the rows
   // py − k … py + k; the box of pixel x0 + i is columns i … i + 2k.
   const int32_t columns = (b.x1 - b.x0) + 2 * k, c0 = b.x0 - k;
   BlurScratch w{};
   const bool sliding = blurScratch(s, columns, w);
+#if defined(__SSE2__)
+  if constexpr (!Locked && std::is_same_v<Combine, AlphaBlendCombine>) {
+    // A selection scales the fades; a gradation colour takes the pixel loop.
+    const bool staged = std::is_same_v<Writer, ChainWriter<true>>;
+    if (sliding && simdLevel() == SimdLevel::Avx2 && blurFitsAvx2(S16, k, columns) &&
+        !writer.chain->usesGradation()) {
+      blurRowsAvx2(flow, w, src, b, X16, Y16, S16, vmax, k, columns, staged ? writer.chain : nullptr);
+      return;
+    }
+  }
+#endif
+  const FadeBands bands(S16);
+  const double perBox = 1.0 / double(n);
   if (sliding) {
     std::fill(w.sums, w.sums + columns, Sums{});
     for (int32_t r = b.y0 - k; r <= b.y0 + k; ++r) {
@@ -408,41 +549,6 @@ void blurLoop(TFlowImage& flow, TStroke& s, const CBlockVMTC& src, const Box& b,
     const int64_t dy = (int64_t(py) << 16) + 32768 - Y16;
     uint32_t* row = flow.colour.Row(py);
     int32_t m = -1;  // the band of the previous pixel, none yet
-#if defined(__SSE2__)
-    if constexpr (!Locked && std::is_same_v<Writer, ChainWriter<false>> && std::is_same_v<Combine, AlphaBlendCombine>) {
-      if (sliding && simdLevel() == SimdLevel::Avx2) {
-        // The bands and boxes along the row first, eight pixels' colours
-        // and combines at a time after: the same arithmetic, pixel by pixel.
-        constexpr int32_t kRun = 64;
-        alignas(32) int32_t v8[kRun], sa[kRun], sr[kRun], sg[kRun], sb[kRun];
-        for (int32_t start = b.x0; start < b.x1; start += kRun) {
-          const int32_t count = std::min(kRun, b.x1 - start);
-          for (int32_t j = 0; j < count; ++j) {
-            const int32_t px = start + j;
-            const int64_t dx = (int64_t(px) << 16) + 32768 - X16;
-            const uint64_t d2 = uint64_t(dx * dx + dy * dy);
-            if (m < 0) {
-              m = bands.Band(d2);
-            } else {
-              while (d2 >= bands.from[m + 1]) ++m;
-              while (d2 < bands.from[m]) --m;
-            }
-            v8[j] = m < 255 ? mul8(255 - m, vmax) : 0;
-            sa[j] = box.a, sr[j] = box.r, sg[j] = box.g, sb[j] = box.b;
-            const int32_t i = px - b.x0;
-            if (i + 2 * k + 1 < columns) {
-              box.add(w.sums[i + 2 * k + 1]);
-              box.sub(w.sums[i]);
-            }
-          }
-          for (int32_t j = count; j < kRun; ++j) v8[j] = sa[j] = sr[j] = sg[j] = sb[j] = 0;
-          for (int32_t j = 0; j < count; j += 8)
-            blurCombine8(row + start + j, std::min(8, count - j), v8 + j, sa + j, sr + j, sg + j, sb + j, n);
-        }
-        continue;
-      }
-    }
-#endif
     for (int32_t px = b.x0; px < b.x1; ++px) {
       const int64_t dx = (int64_t(px) << 16) + 32768 - X16;
       const uint64_t d2 = uint64_t(dx * dx + dy * dy);
@@ -791,6 +897,79 @@ VL_AVX2 void lightnessValuesRun8(uint32_t* row, const int32_t* values, int32_t n
   }
 }
 
+// The airbrush loop's values of a run: (profile[index] × A16) >> 32 where
+// index ≥ 0, 0 elsewhere.
+VL_AVX2 void airValuesRun8(const int32_t* index, int32_t n, const int32_t* profile, int32_t A16, int32_t* out) {
+  const __m256i a16 = _mm256_set1_epi32(A16), zero = _mm256_setzero_si256();
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256i idx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(index + i));
+    const __m256i inside = _mm256_cmpgt_epi32(idx, _mm256_set1_epi32(-1));
+    const __m256i p = _mm256_mask_i32gather_epi32(zero, profile, idx, inside, 4);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), mulShift(p, a16, 32));
+  }
+  for (; i < n; ++i) out[i] = index[i] < 0 ? 0 : int32_t((int64_t(profile[index[i]]) * A16) >> 32);
+}
+
+// mul8 of lanes whose product is at most 255 × 255.
+VL_AVX2 inline __m256i mul8x8(__m256i a, __m256i b) {
+  return _mm256_srli_epi32(_mm256_mullo_epi32(_mm256_mullo_epi32(a, b), _mm256_set1_epi32(32897)), 23);
+}
+
+// The normal final combine of colour c (0x00RRGGBB lanes) into eight
+// pixels d with values v in 0 … 255 (0: untouched): combineOver, or blendRGB
+// with the transparency locked. Over a partly transparent pixel the
+// colour's share is trunc(v × 255 ÷ a2), a2 = a + mul8(v, 255 − a) ≥ v,
+// which also gives the transparent and opaque cases.
+template <bool Locked>
+VL_AVX2 inline __attribute__((always_inline)) __m256i over8(__m256i d, __m256i v, __m256i c) {
+  const __m256i zero = _mm256_setzero_si256(), k255 = _mm256_set1_epi32(255);
+  const __m256i active = _mm256_cmpgt_epi32(v, zero);
+  __m256i t = v, alphaOut = _mm256_and_si256(d, _mm256_set1_epi32(int32_t(0xFF000000u)));
+  if constexpr (!Locked) {
+    const __m256i a = _mm256_srli_epi32(d, 24);
+    const __m256i a2 = _mm256_add_epi32(a, mul8x8(v, _mm256_sub_epi32(k255, a)));
+    const __m256i safe = _mm256_blendv_epi8(_mm256_set1_epi32(1), a2, active);
+    t = quotient8(_mm256_mullo_epi32(v, k255), safe, _mm256_rcp_ps(_mm256_cvtepi32_ps(safe)));
+    alphaOut = _mm256_slli_epi32(a2, 24);
+  }
+  const __m256i rgb = _mm256_and_si256(lerpBytes8(c, d, t), _mm256_set1_epi32(0x00FFFFFF));
+  return _mm256_blendv_epi8(d, _mm256_or_si256(alphaOut, rgb), active);
+}
+
+// over8 along a run whose values are given, eight pixels at a time (the
+// last n mod 8 are left).
+template <bool Locked>
+VL_AVX2 void overValuesRun8(uint32_t* row, const int32_t* values, int32_t n, uint32_t colour) {
+  const __m256i k255 = _mm256_set1_epi32(255), c = _mm256_set1_epi32(int32_t(colour & 0x00FFFFFFu));
+  for (int32_t i = 0; i + 8 <= n; i += 8) {
+    const __m256i v = _mm256_min_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(values + i)), k255);
+    if (_mm256_testz_si256(v, v)) continue;
+    __m256i* p = reinterpret_cast<__m256i*>(row + i);
+    _mm256_storeu_si256(p, over8<Locked>(_mm256_loadu_si256(p), v, c));
+  }
+}
+
+// over8 along a run of coverage bytes, the values mul8(coverage, O).
+template <bool Locked>
+VL_AVX2 void overCoverageRun8(uint32_t* row, const uint8_t* coverage, int32_t n, int O, uint32_t colour) {
+  const __m256i o = _mm256_set1_epi32(O), c = _mm256_set1_epi32(int32_t(colour & 0x00FFFFFFu));
+  const __m256i alphaMask = _mm256_set1_epi32(int32_t(0xFF000000u));
+  for (int32_t i = 0; i + 8 <= n; i += 8) {
+    const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(coverage + i));
+    const int64_t all = _mm_cvtsi128_si64(bytes);
+    if (all == 0) continue;
+    __m256i* p = reinterpret_cast<__m256i*>(row + i);
+    if (all == -1 && O == 255) {
+      // Full value everywhere: the colour outright, opaque unless locked.
+      const __m256i a = Locked ? _mm256_and_si256(_mm256_loadu_si256(p), alphaMask) : alphaMask;
+      _mm256_storeu_si256(p, _mm256_or_si256(a, c));
+      continue;
+    }
+    _mm256_storeu_si256(p, over8<Locked>(_mm256_loadu_si256(p), mul8x8(_mm256_cvtepu8_epi32(bytes), o), c));
+  }
+}
+
 VL_AVX2 void lightnessTargetsRun8(const uint32_t* in, uint32_t* out, int32_t n, const int32_t* shift) {
   int32_t i = 0;
   for (; i + 8 <= n; i += 8)
@@ -815,9 +994,21 @@ bool lightnessTargetsAvx2(const uint32_t* in, uint32_t* out, int32_t n, const in
   return true;
 }
 
+int32_t overCoverageAvx2(uint32_t* row, const uint8_t* coverage, int32_t n, int O, uint32_t colour, bool locked) {
+  if (simdLevel() != SimdLevel::Avx2) return 0;
+  if (locked) {
+    overCoverageRun8<true>(row, coverage, n, O, colour);
+  } else {
+    overCoverageRun8<false>(row, coverage, n, O, colour);
+  }
+  return n / 8 * 8;
+}
+
 #else
 
 bool lightnessTargetsAvx2(const uint32_t*, uint32_t*, int32_t, const int32_t*) { return false; }
+
+int32_t overCoverageAvx2(uint32_t*, const uint8_t*, int32_t, int, uint32_t, bool) { return 0; }
 
 #endif
 
@@ -999,6 +1190,30 @@ void airbrushDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float 
   if (emptySize(ext) || !airBox(ext, x, y, size, b)) return;
   const int32_t A16 = unitFix(s.EffectiveOpacity(legacyOf(paper)) * alpha);
   const uint32_t colour = s.colour & 0x00FFFFFFu;
+#if defined(__SSE2__)
+  if (simdLevel() == SimdLevel::Avx2 && !s.chain.usesGradation()) {
+    // Values a run at a time, the selection on them, then eight pixels'
+    // combines at a time; the rest of each run as below.
+    if (A16 <= 0) return;
+    const int32_t* profile = airProfile(s.airMap);
+    const bool locked = s.chain.lockAlpha();
+    airRuns(b, x, y, size, [&](int32_t py, int32_t start, int32_t n, const int32_t* index) {
+      int32_t values[kAirRun];
+      airValuesRun8(index, n, profile, A16, values);
+      s.chain.ScaleRun(start, py, n, values);
+      uint32_t* row = flow.colour.Row(py) + start;
+      const int32_t whole = n / 8 * 8;
+      if (locked) {
+        overValuesRun8<true>(row, values, whole, colour);
+      } else {
+        overValuesRun8<false>(row, values, whole, colour);
+      }
+      for (int32_t i = whole; i < n; ++i)
+        if (values[i] > 0) row[i] = combineFinal(row[i], colour, values[i], locked);
+    });
+    return;
+  }
+#endif
   withNormalCombine(s.chain, [&](auto writer, auto combine) {
     airLoop(b, x, y, size, airProfile(s.airMap), A16, [&](int32_t py) {
       uint32_t* row = flow.colour.Row(py);
@@ -1087,14 +1302,18 @@ void lightnessDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float
         }
         return;
       }
-      // The selection scales the values first, a pixel at a time; the
-      // lightness, the costly part, still goes eight at a time.
+      // The selection scales a run's values first; the lightness goes
+      // eight pixels at a time.
       int32_t values[kAirRun];
-      for (int32_t i = 0; i < n; ++i) {
-        int value = index[i] < 0 ? 0 : int((int64_t(profile[index[i]]) * A16) >> 32);
-        uint32_t colour = 0;
-        values[i] = value > 0 && s.chain.Stages(start + i, py, value, colour) ? value : 0;
-      }
+      airValuesRun8(index, n, profile, A16, values);
+      s.chain.ScaleRun(start, py, n, values);
+      if (s.chain.usesGradation())
+        for (int32_t i = 0; i < n; ++i) {
+          uint32_t colour = 0;
+          int value = values[i];
+          if (value > 0) s.chain.GradationStage(start + i, py, value, colour);
+          values[i] = value;
+        }
       lightnessValuesRun8(row, values, whole, s.lightnessShift.data());
       for (int32_t i = whole; i < n; ++i)
         if (values[i] > 0) row[i] = combine(row[i], 0u, values[i]);

@@ -86,5 +86,8 @@ void lightnessShifts(const int32_t* curve, int32_t* shift);
 // lightnessTarget of n pixels, eight at a time: the AVX2 twin of the scalar
 // function, false (nothing done) where the processor lacks AVX2.
 bool lightnessTargetsAvx2(const uint32_t* in, uint32_t* out, int32_t n, const int32_t* shift);
+// The final combine of colour into the first n pixels of a row with values
+// mul8(coverage, O), eight at a time; how many it did (0 without AVX2).
+int32_t overCoverageAvx2(uint32_t* row, const uint8_t* coverage, int32_t n, int O, uint32_t colour, bool locked);
 
 }  // namespace vl

@@ -270,7 +270,8 @@ void rebuildCoverage(TPaper& paper, TFlowImage& flow, TStroke& s, Area rect) {
   for (int32_t y = rect.y; y < rect.bottom(); ++y) {
     const uint8_t* c = flow.coverage.Row(y);
     uint32_t* d = flow.colour.Row(y);
-    for (int32_t x = rect.x; x < rect.right(); ++x)
+    const int32_t done = overCoverageAvx2(d + rect.x, c + rect.x, rect.width, std::clamp(O, 0, 255), s.colour, locked);
+    for (int32_t x = rect.x + done; x < rect.right(); ++x)
       if (c[x]) d[x] = combineFinal(d[x], s.colour, mulO[c[x]], locked);
   }
 }

@@ -131,6 +131,22 @@ class PixelChain {
     return value > 0;
   }
 
+  // The mask and tone stages for `count` values of a row from (x, y), each
+  // scaled as Stages scales it (0 where nothing is left); the gradation is
+  // not applied.
+  void ScaleRun(int32_t x, int32_t y, int32_t count, int32_t* values) const {
+    if (!mask) return;
+    const int32_t from = std::clamp(-x, 0, count), to = std::clamp(maskWidth - x, from, count);
+    if (uint32_t(y) >= uint32_t(maskHeight)) {
+      std::fill(values, values + count, 0);
+      return;
+    }
+    std::fill(values, values + from, 0);
+    std::fill(values + to, values + count, 0);
+    const uint8_t* m = maskRow0 + ptrdiff_t(y) * maskStride + x;
+    for (int32_t i = from; i < to; ++i) values[i] = mul8(std::clamp(values[i], 0, 255), m[i]);
+  }
+
   // The gradation alone: value scaled by the gradation colour's alpha, its
   // RGB taken. Coverage brushes met the mask and tone when the coverage was
   // written, so their rebuild passes this stage only.

@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <functional>
+#include <random>
 #include <vector>
 
 #include "document/blend_modes.h"
@@ -947,6 +948,35 @@ TEST_F(KindStrokes, VectorLoopsGiveTheScalarPixels) {
         }
     }
   paper.selectionEnabled = 0;
+  setSimdLevel(before);
+}
+
+// The blur's vector sums, fades and divisions against the scalar ones on
+// random paint (transparent, partial and opaque pixels mixed): fractional
+// centres and radii, kernels from 1 to 30 and every strength, at the edges
+// too.
+TEST_F(BrushFixture, BlurVectorDabsGiveTheScalarPixels) {
+  const SimdLevel before = simdLevel();
+  if (setSimdLevel(SimdLevel::Avx2) != SimdLevel::Avx2) GTEST_SKIP() << "no AVX2";
+  std::mt19937 random(7);
+  Fill([&](int32_t, int32_t) {
+    const uint32_t a = random() % 4 == 0 ? 0 : random() % 3 == 0 ? 255 : random() & 0xFF;
+    return (a << 24) | (random() & 0xFFFFFF);
+  });
+  std::uniform_real_distribution<float> place(-4, 52), radius(0.5f, 30), unit(0, 1);
+  for (int i = 0; i < 120; ++i) {
+    Kind(kBrushBlur);
+    stroke.SetEffect(float(random() % 101));
+    const float size = radius(random), alpha = unit(random), x = place(random), y = place(random);
+    std::vector<uint32_t> byLevel[2];
+    for (int vector = 0; vector < 2; ++vector) {
+      setSimdLevel(vector ? SimdLevel::Avx2 : SimdLevel::None);
+      paper.loadLayerToFlow(flow, 0, true);
+      Dab(size, alpha, x, y);
+      byLevel[vector].assign(flow.colour.Row(0), flow.colour.Row(0) + 48 * 48);
+    }
+    EXPECT_EQ(byLevel[1], byLevel[0]) << "size " << size << " at " << x << ", " << y << " effect " << stroke.effect;
+  }
   setSimdLevel(before);
 }
 
