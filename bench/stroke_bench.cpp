@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "document/paper.h"
+#include "drawing/brush_kinds.h"
 #include "drawing/stroke_protocol.h"
 
 namespace {
@@ -246,6 +247,56 @@ BENCHMARK(BM_BrushStroke)
                     vl::kBrushAirbrush, vl::kBrushSmudge, vl::kBrushDarken, vl::kBrushLighten},
                    {0, 1, 2}})
     ->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Burn and dodge carry each pixel through the colour model and back (two
+// divisions, the hue's sectors, both lightness bounds) before they blend.
+// This times that transform alone, eight pixels at a time, over as many
+// pixels as the burn stroke's dabs cover, against libmypaint's whole soft
+// dabs of the same stroke: below 1, the transform alone takes longer than
+// libmypaint's dabs do in all.
+void BM_LightnessTransformAlone(benchmark::State& state) {
+  const int w = int(state.range(0));
+  const float r = kWidths[w];
+  int64_t pixels = 0, dabs = 0;
+  for (const auto& segment : dabCentres(intervalOf(vl::kBrushDarken, r)))
+    for (const auto& [x, y] : segment) {
+      ++dabs;
+      for (int32_t py = int32_t(std::floor(y - r)); py < int32_t(std::ceil(y + r)); ++py)
+        for (int32_t px = int32_t(std::floor(x - r)); px < int32_t(std::ceil(x + r)); ++px) {
+          const float dx = float(px) + 0.5f - x, dy = float(py) + 0.5f - y;
+          pixels += dx * dx + dy * dy < r * r;
+        }
+    }
+  vl::TStroke s;
+  setUp(s, vl::kBrushDarken, r);
+  vl::buildLightnessCurve(s);
+  // The painted content, a row band at a time.
+  const vl::TMTC& content = contentImage();
+  std::vector<uint32_t> out(size_t(content.width));
+  double seconds = 0;
+  int64_t iterations = 0;
+  for (auto _ : state) {
+    const double start = cpuSeconds();
+    for (int64_t done = 0, row = 0; done < pixels; done += content.width, row = (row + 1) % content.height) {
+      const int32_t n = int32_t(std::min<int64_t>(content.width, pixels - done));
+      if (!vl::lightnessTargetsAvx2(content.Row(int32_t(row)), out.data(), n, s.lightnessShift.data())) {
+        state.SkipWithError("no AVX2");
+        return;
+      }
+      benchmark::DoNotOptimize(out.data());
+    }
+    const double t = cpuSeconds() - start;
+    state.SetIterationTime(t);
+    seconds += t;
+    ++iterations;
+  }
+  state.SetLabel("burn's transform alone, width " + std::to_string(int(r)) + ", vs soft");
+  state.counters["pixels"] = double(pixels);
+  state.counters["ns/pixel"] = seconds * 1e9 / double(pixels * iterations);
+  if (referenceRate[kSoft][w] > 0 && seconds > 0)
+    state.counters["vs_libmypaint"] = (double(dabs) / referenceRate[kSoft][w]) / (seconds / double(iterations));
+}
+BENCHMARK(BM_LightnessTransformAlone)->Arg(0)->Arg(1)->Arg(2)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // Rates of the unmasked strokes by kind and width, for the masked ones below.
 double unmaskedRate[vl::kBrushKindCount][3] = {};

@@ -96,6 +96,7 @@ bool CLayerData::CopyAll(const CLayerData& other) {
   if (other.thumbnail.IsAllocated()) {
     if (thumbnail.Resize(other.thumbnail.width, other.thumbnail.height)) {
       thumbnail.Copy({0, 0}, other.thumbnail, other.thumbnail.area());
+      thumbnailRuns = other.thumbnailRuns;
     } else {
       ok = false;
     }
@@ -212,14 +213,42 @@ bool CLayerData::SizeThumbnail(int32_t boxWidth, int32_t boxHeight) {
   // A very long paper would round one side down to nothing.
   w = std::max<int64_t>(w, 1);
   h = std::max<int64_t>(h, 1);
+  thumbnailRuns.clear();
   if (w > kMaxLayerSide || h > kMaxLayerSide || !thumbnail.Resize(int32_t(w), int32_t(h))) return false;
   thumbnail.Fill(0x00FFFFFFu);
   return true;
 }
 
 void CLayerData::RenderThumbnail() {
+  thumbnailRuns.clear();
   if (!pixels || !thumbnail.IsAllocated()) return;
   pixels->RenderReduced(thumbnail, thumbnail.area(), Area(offsetX, offsetY, paperWidth, paperHeight));
+}
+
+void CLayerData::DeferThumbnailRuns(const std::vector<Area>& runs) {
+  if (!thumbnail.IsAllocated()) return;
+  // Past a few hundred runs the whole thumbnail is one.
+  constexpr size_t kMostRuns = 256;
+  for (const Area& run : runs) {
+    if (run.empty()) continue;
+    if (thumbnailRuns.size() >= kMostRuns) {
+      thumbnailRuns.assign(1, thumbnail.area());
+      return;
+    }
+    thumbnailRuns.push_back(run);
+  }
+}
+
+const TMTC& CLayerData::Thumbnail() const {
+  if (thumbnailRuns.empty()) return thumbnail;
+  // Bringing the picture of the pixels up to date changes nothing a reader
+  // of the layer could tell apart.
+  CLayerData& self = const_cast<CLayerData&>(*this);
+  if (pixels && thumbnail.IsAllocated())
+    for (const Area& run : thumbnailRuns)
+      pixels->RenderReduced(self.thumbnail, thumbnail.area(), Area(offsetX, offsetY, paperWidth, paperHeight), &run);
+  thumbnailRuns.clear();
+  return thumbnail;
 }
 
 bool CLayerData::SetAlpha(uint8_t value) { return pixels && pixels->SetAlpha(Area(pixels->size()), value); }
@@ -233,6 +262,7 @@ int64_t CLayerData::MemoryUsed() const {
 void CLayerData::FreePixels() {
   pixels.reset();
   thumbnail.Free();
+  thumbnailRuns.clear();
   visible = 0;
 }
 

@@ -83,6 +83,13 @@ class CLayerData {
   bool SizeThumbnail(int32_t boxWidth, int32_t boxHeight);
   // The paper area of the image reduced into the thumbnail.
   void RenderThumbnail();
+  // Runs of thumbnail pixels (thumbnail coordinates) whose boxes read pixels
+  // a stroke changed: they are rendered when the thumbnail is next looked at
+  // (Thumbnail()), so strokes nobody looks at in between, as in a replay
+  // without a window, cost nothing there.
+  void DeferThumbnailRuns(const std::vector<Area>& runs);
+  // The thumbnail, brought up to date first.
+  const TMTC& Thumbnail() const;
 
   bool SetAlpha(uint8_t value);
   bool InvertAlpha();
@@ -112,6 +119,8 @@ class CLayerData {
   RandomState random;
   std::unique_ptr<CBlockVMTC> pixels;
   TMTC thumbnail;
+  // Reading the thumbnail through Thumbnail() renders these first.
+  mutable std::vector<Area> thumbnailRuns;
   // Layers of the legacy generation keep an eight-step undo of their own,
   // which the paper attaches from its undo manager.
   bool wantsOwnUndo = false;

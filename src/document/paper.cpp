@@ -631,12 +631,10 @@ std::vector<Area> TPaper::strokeThumbRuns(int32_t layer, const TFlowImage& flow)
   return runs;
 }
 
-void TPaper::renderThumbRuns(int32_t layer, const std::vector<Area>& runs) {
+void TPaper::deferThumbRuns(int32_t layer, const std::vector<Area>& runs) {
   CLayerData* l = layers.At(layer);
   if (!l || !l->pixels || !l->thumbnail.IsAllocated() || width <= 0 || height <= 0) return;
-  for (const Area& run : runs)
-    if (!run.empty())
-      l->pixels->RenderReduced(l->thumbnail, l->thumbnail.area(), Area(l->offsetX, l->offsetY, width, height), &run);
+  l->DeferThumbnailRuns(runs);
 }
 
 void TPaper::drawGrid(Area rect) {

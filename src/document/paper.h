@@ -131,7 +131,8 @@ class TPaper {
   // block the stroke touched (asked before the commit forgets them); none
   // when the stroke marked no blocks and its whole rectangle is to be rendered.
   std::vector<Area> strokeThumbRuns(int32_t layer, const TFlowImage& flow) const;
-  void renderThumbRuns(int32_t layer, const std::vector<Area>& runs);
+  // Leaves those runs for the layer to render when its thumbnail is read.
+  void deferThumbRuns(int32_t layer, const std::vector<Area>& runs);
   void drawToWindow(int32_t left, int32_t bottom, int32_t right, int32_t top);
   // Whether the composite may be stretched to the window without smoothing.
   bool directPaintAllowed() const;
@@ -274,8 +275,9 @@ class TPaper {
   int32_t selectionFlags() const { return int32_t(selectionEnabled) * 65536 + selectionVisible; }
 
   // A stroke's end hands the layer rectangle it is about to change (layer
-  // coordinates) to undo, before the flow image is committed.
-  bool pushStrokeUndo(int32_t layer, Area layerRect);
+  // coordinates) to undo, before the flow image is committed; with the flow
+  // given, undo keeps only the tiles the stroke touched.
+  bool pushStrokeUndo(int32_t layer, Area layerRect, const TFlowImage* flow = nullptr);
 
   // Undo and redo.
   bool canUndo() const;

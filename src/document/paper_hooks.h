@@ -98,6 +98,10 @@ struct UndoEntry {
   std::vector<uint8_t> visibility;  // the visible flags before a visibility command
   // Saved pixels: a layer image the change replaces as a whole.
   std::unique_ptr<CBlockVMTC> image;
+  // Rectangle records of strokes: the tiles of the (tile-aligned) rectangle
+  // the change touches, row by row; the record holds and trades those alone.
+  // Empty: all of them.
+  std::vector<uint8_t> tiles;
   // The name counter (of layers, or of masks) before and after a change
   // that named something new; −1 when it named nothing.
   int32_t counterBefore = -1, counterAfter = -1;

@@ -967,7 +967,7 @@ bool TPaper::pasteOpenedImage(TFlowImage& flow, const TMTC& image, bool record, 
   return pasteIntoLayer(flow, 0, image, false, layerName, attributes);
 }
 
-bool TPaper::pushStrokeUndo(int32_t layer, Area layerRect) {
+bool TPaper::pushStrokeUndo(int32_t layer, Area layerRect, const TFlowImage* flow) {
   const CLayerData* l = layers.At(layer);
   if (!l || !l->pixels || !l->pixels->ClipArea(layerRect)) return false;
   // Whole tiles, so undo and redo trade tiles instead of copying pixels.
@@ -979,6 +979,17 @@ bool TPaper::pushStrokeUndo(int32_t layer, Area layerRect) {
   e.layerIndex = layer;
   e.layer = l;
   e.rect = Area(b);
+  // The layer changes only in the blocks the stroke touched (its commit
+  // writes those alone), and the flow's blocks are the layer's tiles.
+  if (flow && flow->AnyTouched() && !e.rect.empty()) {
+    const int32_t across = (e.rect.width + mask) >> 5, down = (e.rect.height + mask) >> 5;
+    const int32_t c0 = e.rect.x >> 5, r0 = e.rect.y >> 5;
+    if (mask == 31 && c0 + across <= flow->touchedAcross && r0 + down <= flow->touchedDown) {
+      e.tiles.assign(size_t(across) * size_t(down), 0);
+      for (int32_t r = 0; r < down; ++r)
+        for (int32_t c = 0; c < across; ++c) e.tiles[size_t(r) * size_t(across) + size_t(c)] = flow->Touched(c0 + c, r0 + r);
+    }
+  }
   return pushUndo(PaperOp::Stroke, std::move(e), true);
 }
 

@@ -11,10 +11,11 @@ namespace vl {
 
 namespace {
 
-// The pixels of `rect` of an image exchanged with a saved copy of them.
-bool swapRect(CBlockVMTC& image, Area rect, std::unique_ptr<CBlockVMTC>& saved) {
+// The pixels of `rect` of an image (or of its tiles flagged in `tiles`)
+// exchanged with a saved copy of them.
+bool swapRect(CBlockVMTC& image, Area rect, std::unique_ptr<CBlockVMTC>& saved, const std::vector<uint8_t>& tiles) {
   if (!saved || !image.ClipArea(rect) || rect.width != saved->width || rect.height != saved->height) return false;
-  return image.ExchangeArea(*saved, {rect.x, rect.y});
+  return image.ExchangeArea(*saved, {rect.x, rect.y}, tiles.empty() ? nullptr : &tiles);
 }
 
 }  // namespace
@@ -41,7 +42,7 @@ bool TPaper::applyUndo(UndoEntry& e, bool isUndo, UndoOutcome& out) {
   switch (info.cls) {
     case UndoClass::Rect: {
       CLayerData* l = recordLayer();
-      return l && swapRect(*l->pixels, e.rect, e.image);
+      return l && swapRect(*l->pixels, e.rect, e.image, e.tiles);
     }
     case UndoClass::LayerWithData: {
       CLayerData* l = recordLayer();

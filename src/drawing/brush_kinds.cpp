@@ -74,14 +74,36 @@ bool airBox(Size ext, float x, float y, float r, Box& b) {
 // vector form does the same single-precision operations in the same order,
 // so both give the same indices; it only takes the division's latency off
 // the pixel loop.
+#if defined(__SSE2__)
+// Eight pixels at a time while eight are left; returns how many it did.
+__attribute__((target("avx2"))) int32_t profileIndices8(int32_t x0, int32_t n, float x, float dy2, float size,
+                                                        int32_t* out) {
+  const __m256 half = _mm256_set1_ps(0.5f), cx = _mm256_set1_ps(x), ry = _mm256_set1_ps(dy2), r = _mm256_set1_ps(size);
+  const __m256 scale = _mm256_set1_ps(2047.0f);
+  const __m256i last = _mm256_set1_epi32(kAirProfileSize - 1), none = _mm256_set1_epi32(-1);
+  __m256i px = _mm256_add_epi32(_mm256_set1_epi32(x0), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256 dx = _mm256_sub_ps(_mm256_add_ps(_mm256_cvtepi32_ps(px), half), cx);
+    const __m256 d = _mm256_sqrt_ps(_mm256_add_ps(_mm256_mul_ps(dx, dx), ry));
+    const __m256i inside = _mm256_castps_si256(_mm256_cmp_ps(d, r, _CMP_LT_OQ));
+    const __m256i q = _mm256_min_epi32(_mm256_cvttps_epi32(_mm256_div_ps(_mm256_mul_ps(d, scale), r)), last);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_blendv_epi8(none, q, inside));
+    px = _mm256_add_epi32(px, _mm256_set1_epi32(8));
+  }
+  return i;
+}
+#endif
+
 void profileIndices(int32_t x0, int32_t n, float x, float dy2, float size, int32_t* out) {
   int32_t i = 0;
 #if defined(__SSE2__)
+  if (simdLevel() == SimdLevel::Avx2) i = profileIndices8(x0, n, x, dy2, size, out);
   const int32_t vectorEnd = simdLevel() == SimdLevel::None ? 0 : n;
   const __m128 half = _mm_set1_ps(0.5f), cx = _mm_set1_ps(x), ry = _mm_set1_ps(dy2), r = _mm_set1_ps(size);
   const __m128 scale = _mm_set1_ps(2047.0f);
   const __m128i last = _mm_set1_epi32(kAirProfileSize - 1), none = _mm_set1_epi32(-1), four = _mm_set1_epi32(4);
-  __m128i px = _mm_setr_epi32(x0, x0 + 1, x0 + 2, x0 + 3);
+  __m128i px = _mm_setr_epi32(x0 + i, x0 + i + 1, x0 + i + 2, x0 + i + 3);
   for (; i + 4 <= vectorEnd; i += 4) {
     const __m128 dx = _mm_sub_ps(_mm_add_ps(_mm_cvtepi32_ps(px), half), cx);
     const __m128 d = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), ry));
@@ -848,67 +870,69 @@ VL_AVX2 inline __attribute__((always_inline)) __m256i lightnessTarget8(__m256i d
   return _mm256_blendv_epi8(target, rgb, _mm256_cmpeq_epi32(shift, _mm256_setzero_si256()));
 }
 
-// blendRGB(d, target, v) for v in 1 … 255, d itself where the target is d's colour.
+// blendRGB(d, target, v) for v in 1 … 255: every colour byte lerps (at 255
+// the target's own), alpha stays.
 VL_AVX2 inline __attribute__((always_inline)) __m256i towardTarget8(__m256i d, __m256i target, __m256i v) {
-  const __m256i k255 = _mm256_set1_epi32(255), k = _mm256_set1_epi32(32897);
   const __m256i alphaMask = _mm256_set1_epi32(int32_t(0xFF000000u));
-  const __m256i tk = _mm256_mullo_epi32(v, k), rest = _mm256_sub_epi32(_mm256_set1_epi32(8388735), tk);
-  __m256i mixed = _mm256_and_si256(d, alphaMask);
-  for (int shiftBits : {16, 8, 0}) {
-    const __m256i sc = _mm256_and_si256(_mm256_srli_epi32(target, shiftBits), k255);
-    const __m256i dc = _mm256_and_si256(_mm256_srli_epi32(d, shiftBits), k255);
-    const __m256i c = _mm256_srli_epi32(_mm256_add_epi32(_mm256_mullo_epi32(sc, tk), _mm256_mullo_epi32(dc, rest)), 23);
-    mixed = _mm256_or_si256(mixed, _mm256_slli_epi32(c, shiftBits));
-  }
-  const __m256i full = _mm256_or_si256(_mm256_and_si256(d, alphaMask), target);
-  mixed = _mm256_blendv_epi8(mixed, full, _mm256_cmpgt_epi32(v, _mm256_set1_epi32(254)));
-  return _mm256_blendv_epi8(mixed, d, _mm256_cmpeq_epi32(target, _mm256_and_si256(d, _mm256_set1_epi32(0x00FFFFFF))));
+  return _mm256_or_si256(_mm256_and_si256(d, alphaMask), _mm256_andnot_si256(alphaMask, lerpBytes8(target, d, v)));
 }
 
-// One run of a burn or dodge row: pixel i of `row` takes strength
-// (profile[index[i]] × A16) >> 32 where index[i] ≥ 0 and that is positive.
+// Lanes 0 … left − 1 of eight: a run's last, short step reads and writes
+// only its own pixels.
+VL_AVX2 inline __m256i lanesBelow(int32_t left) {
+  return _mm256_cmpgt_epi32(_mm256_set1_epi32(left), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+}
+
+VL_AVX2 inline __m256i loadLanes(const void* p, __m256i lanes) {
+  return _mm256_maskload_epi32(static_cast<const int*>(p), lanes);
+}
+
+// The airbrush loop's values of the eight pixels from index: (profile[index]
+// × A16) >> 32 where index ≥ 0, 0 elsewhere and beyond the run.
+VL_AVX2 inline __m256i airValues8(const int32_t* index, __m256i inRow, const int32_t* profile, __m256i a16) {
+  const __m256i idx = loadLanes(index, inRow);
+  const __m256i inside = _mm256_and_si256(inRow, _mm256_cmpgt_epi32(idx, _mm256_set1_epi32(-1)));
+  return mulShift(_mm256_mask_i32gather_epi32(_mm256_setzero_si256(), profile, idx, inside, 4), a16, 32);
+}
+
+// One run of a burn or dodge row, eight pixels at a time: pixel i of `row`
+// takes strength (profile[index[i]] × A16) >> 32 where index[i] ≥ 0 and that
+// is positive.
 VL_AVX2 void lightnessRun8(uint32_t* row, const int32_t* index, int32_t n, const int32_t* profile, int32_t A16,
                            const int32_t* shiftTable) {
   const __m256i a16 = _mm256_set1_epi32(A16), zero = _mm256_setzero_si256();
-  for (int32_t i = 0; i + 8 <= n; i += 8) {
-    const __m256i idx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(index + i));
-    const __m256i inside = _mm256_cmpgt_epi32(idx, _mm256_set1_epi32(-1));
-    if (_mm256_testz_si256(inside, inside)) continue;
-    const __m256i p = _mm256_mask_i32gather_epi32(zero, profile, idx, inside, 4);
-    const __m256i v = mulShift(p, a16, 32);
+  for (int32_t i = 0; i < n; i += 8) {
+    const __m256i inRow = lanesBelow(n - i);
+    const __m256i v = airValues8(index + i, inRow, profile, a16);
     const __m256i active = _mm256_cmpgt_epi32(v, zero);
     if (_mm256_testz_si256(active, active)) continue;
-    const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + i));
+    const __m256i d = loadLanes(row + i, inRow);
     const __m256i moved = towardTarget8(d, lightnessTarget8(d, shiftTable), v);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + i), _mm256_blendv_epi8(d, moved, active));
+    _mm256_maskstore_epi32(reinterpret_cast<int*>(row + i), active, moved);
   }
 }
 
 // The same with each pixel's value given (the selection already applied).
 VL_AVX2 void lightnessValuesRun8(uint32_t* row, const int32_t* values, int32_t n, const int32_t* shiftTable) {
   const __m256i zero = _mm256_setzero_si256();
-  for (int32_t i = 0; i + 8 <= n; i += 8) {
-    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(values + i));
+  for (int32_t i = 0; i < n; i += 8) {
+    const __m256i inRow = lanesBelow(n - i);
+    const __m256i v = loadLanes(values + i, inRow);
     const __m256i active = _mm256_cmpgt_epi32(v, zero);
     if (_mm256_testz_si256(active, active)) continue;
-    const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + i));
+    const __m256i d = loadLanes(row + i, inRow);
     const __m256i moved = towardTarget8(d, lightnessTarget8(d, shiftTable), v);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + i), _mm256_blendv_epi8(d, moved, active));
+    _mm256_maskstore_epi32(reinterpret_cast<int*>(row + i), active, moved);
   }
 }
 
-// The airbrush loop's values of a run: (profile[index] × A16) >> 32 where
-// index ≥ 0, 0 elsewhere.
+// The airbrush loop's values of a run.
 VL_AVX2 void airValuesRun8(const int32_t* index, int32_t n, const int32_t* profile, int32_t A16, int32_t* out) {
-  const __m256i a16 = _mm256_set1_epi32(A16), zero = _mm256_setzero_si256();
-  int32_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    const __m256i idx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(index + i));
-    const __m256i inside = _mm256_cmpgt_epi32(idx, _mm256_set1_epi32(-1));
-    const __m256i p = _mm256_mask_i32gather_epi32(zero, profile, idx, inside, 4);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), mulShift(p, a16, 32));
+  const __m256i a16 = _mm256_set1_epi32(A16);
+  for (int32_t i = 0; i < n; i += 8) {
+    const __m256i inRow = lanesBelow(n - i);
+    _mm256_maskstore_epi32(out + i, inRow, airValues8(index + i, inRow, profile, a16));
   }
-  for (; i < n; ++i) out[i] = index[i] < 0 ? 0 : int32_t((int64_t(profile[index[i]]) * A16) >> 32);
 }
 
 // mul8 of lanes whose product is at most 255 × 255.
@@ -926,7 +950,9 @@ VL_AVX2 inline __attribute__((always_inline)) __m256i over8(__m256i d, __m256i v
   const __m256i zero = _mm256_setzero_si256(), k255 = _mm256_set1_epi32(255);
   const __m256i active = _mm256_cmpgt_epi32(v, zero);
   __m256i t = v, alphaOut = _mm256_and_si256(d, _mm256_set1_epi32(int32_t(0xFF000000u)));
-  if constexpr (!Locked) {
+  // Over opaque pixels the alpha stays and the colour blends by v itself.
+  const __m256i opaque = _mm256_cmpeq_epi32(alphaOut, _mm256_set1_epi32(int32_t(0xFF000000u)));
+  if (!Locked && !_mm256_testc_si256(opaque, active)) {
     const __m256i a = _mm256_srli_epi32(d, 24);
     const __m256i a2 = _mm256_add_epi32(a, mul8x8(v, _mm256_sub_epi32(k255, a)));
     const __m256i safe = _mm256_blendv_epi8(_mm256_set1_epi32(1), a2, active);
@@ -937,16 +963,15 @@ VL_AVX2 inline __attribute__((always_inline)) __m256i over8(__m256i d, __m256i v
   return _mm256_blendv_epi8(d, _mm256_or_si256(alphaOut, rgb), active);
 }
 
-// over8 along a run whose values are given, eight pixels at a time (the
-// last n mod 8 are left).
+// over8 along a run whose values are given, eight pixels at a time.
 template <bool Locked>
 VL_AVX2 void overValuesRun8(uint32_t* row, const int32_t* values, int32_t n, uint32_t colour) {
   const __m256i k255 = _mm256_set1_epi32(255), c = _mm256_set1_epi32(int32_t(colour & 0x00FFFFFFu));
-  for (int32_t i = 0; i + 8 <= n; i += 8) {
-    const __m256i v = _mm256_min_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(values + i)), k255);
+  for (int32_t i = 0; i < n; i += 8) {
+    const __m256i inRow = lanesBelow(n - i);
+    const __m256i v = _mm256_min_epi32(loadLanes(values + i, inRow), k255);
     if (_mm256_testz_si256(v, v)) continue;
-    __m256i* p = reinterpret_cast<__m256i*>(row + i);
-    _mm256_storeu_si256(p, over8<Locked>(_mm256_loadu_si256(p), v, c));
+    _mm256_maskstore_epi32(reinterpret_cast<int*>(row + i), inRow, over8<Locked>(loadLanes(row + i, inRow), v, c));
   }
 }
 
@@ -1193,7 +1218,7 @@ void airbrushDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float 
 #if defined(__SSE2__)
   if (simdLevel() == SimdLevel::Avx2 && !s.chain.usesGradation()) {
     // Values a run at a time, the selection on them, then eight pixels'
-    // combines at a time; the rest of each run as below.
+    // combines at a time.
     if (A16 <= 0) return;
     const int32_t* profile = airProfile(s.airMap);
     const bool locked = s.chain.lockAlpha();
@@ -1202,14 +1227,11 @@ void airbrushDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float 
       airValuesRun8(index, n, profile, A16, values);
       s.chain.ScaleRun(start, py, n, values);
       uint32_t* row = flow.colour.Row(py) + start;
-      const int32_t whole = n / 8 * 8;
       if (locked) {
-        overValuesRun8<true>(row, values, whole, colour);
+        overValuesRun8<true>(row, values, n, colour);
       } else {
-        overValuesRun8<false>(row, values, whole, colour);
+        overValuesRun8<false>(row, values, n, colour);
       }
-      for (int32_t i = whole; i < n; ++i)
-        if (values[i] > 0) row[i] = combineFinal(row[i], colour, values[i], locked);
     });
     return;
   }
@@ -1286,20 +1308,14 @@ void lightnessDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float
                                  reinterpret_cast<LightnessMemoEntry*>(s.lightnessMemo.get())};
 #if defined(__SSE2__)
   if (simdLevel() == SimdLevel::Avx2) {
-    // Eight pixels at a time; the rest of each run as below.
+    // Eight pixels at a time.
     const int32_t* profile = airProfile(s.airMap);
     if (A16 <= 0) return;
     const bool plain = s.chain.plain();
     airRuns(b, x, y, size, [&](int32_t py, int32_t start, int32_t n, const int32_t* index) {
       uint32_t* row = flow.colour.Row(py) + start;
-      const int32_t whole = n / 8 * 8;
       if (plain) {
-        lightnessRun8(row, index, whole, profile, A16, s.lightnessShift.data());
-        for (int32_t i = whole; i < n; ++i) {
-          if (index[i] < 0) continue;
-          const int value = int((int64_t(profile[index[i]]) * A16) >> 32);
-          if (value > 0) row[i] = combine(row[i], 0u, value);
-        }
+        lightnessRun8(row, index, n, profile, A16, s.lightnessShift.data());
         return;
       }
       // The selection scales a run's values first; the lightness goes
@@ -1314,9 +1330,7 @@ void lightnessDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float
           if (value > 0) s.chain.GradationStage(start + i, py, value, colour);
           values[i] = value;
         }
-      lightnessValuesRun8(row, values, whole, s.lightnessShift.data());
-      for (int32_t i = whole; i < n; ++i)
-        if (values[i] > 0) row[i] = combine(row[i], 0u, values[i]);
+      lightnessValuesRun8(row, values, n, s.lightnessShift.data());
     });
     return;
   }

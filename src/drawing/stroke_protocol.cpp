@@ -101,7 +101,7 @@ Area EndStroke(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& sessi
   paper.strokeFlow = nullptr;
   paper.reseedDissolve = false;
   // Undo keeps the layer's pixels from before the commit.
-  if (record && changes) paper.pushStrokeUndo(s.layerIndex, rect);
+  if (record && changes) paper.pushStrokeUndo(s.layerIndex, rect, &flow);
   Area paperRect;
   if (layer) paperRect = Area(rect.x - layer->offsetX, rect.y - layer->offsetY, rect.width, rect.height);
   // The thumbnail pixels that read what the stroke touched, found while the
@@ -126,7 +126,7 @@ Area EndStroke(TPaper& paper, TFlowImage& flow, TStroke& s, StrokeSession& sessi
   if (thumbRuns.empty()) {
     paper.updateLayerThumb(false, s.layerIndex, paperRect);
   } else {
-    paper.renderThumbRuns(s.layerIndex, thumbRuns);
+    paper.deferThumbRuns(s.layerIndex, thumbRuns);
   }
   return paperRect;
 }

@@ -434,9 +434,12 @@ bool CBlockVMTC::WriteChanged(const TMTC& buf, Point dst, Area src) {
   });
 }
 
-bool CBlockVMTC::CopyFrom(const CBlockVMTC& other, Point dst, Area src) {
+bool CBlockVMTC::CopyFrom(const CBlockVMTC& other, Point dst, Area src, const std::vector<uint8_t>* onlyTiles) {
   if (!valid || !other.valid || !clipCopy(dst, src, other.size(), size())) return false;
+  if (onlyTiles && onlyTiles->size() != size_t(tilesAcross) * size_t(tilesDown)) return false;
   bool ok = WalkPair(*this, dst, other, src, [&](TileDesc& dt, const Area& dl, const TileDesc& st, Point sl) {
+    if (onlyTiles && !(*onlyTiles)[size_t(dt.row) * size_t(tilesAcross) + size_t(dt.column)])
+      return true;
     if (!st.allocated && !dt.allocated && dt.coveredBy(dl)) {
       dt.uniform = st.uniform;
       return true;
@@ -458,15 +461,19 @@ bool CBlockVMTC::CopyFrom(const CBlockVMTC& other, Point dst, Area src) {
   return ok;
 }
 
-bool CBlockVMTC::ExchangeArea(CBlockVMTC& other, Point at) {
+bool CBlockVMTC::ExchangeArea(CBlockVMTC& other, Point at, const std::vector<uint8_t>* onlyTiles) {
   const Area a(at.x, at.y, other.width, other.height);
   if (!valid || !other.valid || tileSize != other.tileSize || at.x < 0 || at.y < 0 ||
       int64_t(at.x) + other.width > width || int64_t(at.y) + other.height > height)
     return false;
+  if (onlyTiles && onlyTiles->size() != size_t(other.tilesAcross) * size_t(other.tilesDown)) return false;
   // Pieces that lie in one tile of each image; whole when both tiles are
   // covered entirely, which happens only where the grids line up.
   auto walk = [&](auto&& fn) {
     return other.Walk(Area(other.size()), [&](TileDesc& st, const Area& sl, Point sp) {
+      if (onlyTiles &&
+          !(*onlyTiles)[size_t(st.row) * size_t(other.tilesAcross) + size_t(st.column)])
+        return true;
       const int32_t ox = at.x + sp.x - sl.x, oy = at.y + sp.y - sl.y;
       return Walk(Area(sl.x + ox, sl.y + oy, sl.width, sl.height), [&](TileDesc& dt, const Area& dl, Point dp) {
         const Point sLocal{dp.x - ox, dp.y - oy};

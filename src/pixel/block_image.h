@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "pixel/dib.h"
 #include "pixel/geometry.h"
@@ -261,12 +262,15 @@ class CBlockVMTC : public CBlockImage {
   // A full-strength write that leaves alone every unallocated tile whose
   // uniform colour the buffer repeats there, so untouched tiles stay cheap.
   bool WriteChanged(const TMTC& buf, Point dst, Area src);
-  bool CopyFrom(const CBlockVMTC& other, Point dst, Area src);
+  // With `onlyTiles`, only this image's tiles whose flag is set (row by row,
+  // tilesAcross to a row) are written; the others stay as they are.
+  bool CopyFrom(const CBlockVMTC& other, Point dst, Area src, const std::vector<uint8_t>* onlyTiles = nullptr);
   // Exchanges the pixels of this image's area at `at`, the other's size, with
-  // all of the other's, both compacted afterwards. Where the tile grids line
-  // up whole tiles trade places without touching their pixels. False, with
-  // nothing exchanged, when the area leaves the image or memory runs out.
-  bool ExchangeArea(CBlockVMTC& other, Point at);
+  // all of the other's (or only its tiles flagged in `onlyTiles`, as above),
+  // both compacted afterwards. Where the tile grids line up whole tiles trade
+  // places without touching their pixels. False, with nothing exchanged,
+  // when the area leaves the image or memory runs out.
+  bool ExchangeArea(CBlockVMTC& other, Point at, const std::vector<uint8_t>* onlyTiles = nullptr);
   bool ComposeFrom(const CBlockVMTC& other, const LayerBlend& blend, Area src, Point dst);
   bool MergeFrom(const CBlockVMTC& other, PixelFn fn, int srcStrength, int dstStrength, Area src, Point dst);
   bool MergeCross(const CBlockVMTC& other, const SCrossMerge& rec, int srcStrength, int dstStrength, Area src,

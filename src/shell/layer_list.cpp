@@ -23,7 +23,7 @@ QString modeName(int mode) { return toQt(text(TextId(int(TextId::ModeMultiply) +
 
 // The thumbnail over white, as the list shows it.
 QPixmap thumbnailOf(const CLayerData& l) {
-  const TMTC& t = l.thumbnail;
+  const TMTC& t = l.Thumbnail();
   QImage img(kThumbnailBox, kThumbnailBox, QImage::Format_RGB32);
   img.fill(Qt::lightGray);
   if (t.IsAllocated()) {

@@ -170,9 +170,12 @@ bool CUndoMngrEx::Push(UndoEntry&& e) {
       if (!l || !l->pixels) return false;
       Area a = x.cls == UndoClass::Rect ? x.rect : Area(l->pixels->size());
       if (!l->pixels->ClipArea(a)) return false;
+      // Touched tiles stand for the rectangle as it was given.
+      if (!(a == x.rect)) x.tiles.clear();
       x.rect = a;
       x.image = std::make_unique<CBlockVMTC>(a.width, a.height);
-      if (!x.image->IsValid() || !x.image->CopyFrom(*l->pixels, {0, 0}, a)) throw std::bad_alloc();
+      if (!x.image->IsValid() || !x.image->CopyFrom(*l->pixels, {0, 0}, a, x.tiles.empty() ? nullptr : &x.tiles))
+        throw std::bad_alloc();
       x.image->Compact();
     }
     x.layer = nullptr;  // the record finds its layer by id from now on

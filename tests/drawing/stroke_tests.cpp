@@ -835,9 +835,10 @@ TEST_F(StrokeFixture, SegmentsLeaveCompositionToTheFrame) {
   paper.view = nullptr;
 }
 
-// A stroke's end renders only the thumbnail pixels that read what it
-// touched; the thumbnail is the one a whole rendering gives, for every kind,
-// on a layer that lies off the paper's origin, in both generations.
+// A stroke's end leaves only the thumbnail pixels that read what it touched
+// to render; the thumbnail read afterwards is the one a whole rendering
+// gives, for every kind, on a layer that lies off the paper's origin, in
+// both generations. Until it is read, the old picture stays.
 TEST_F(StrokeFixture, ThumbnailAfterAStrokeIsTheWholeRendering) {
   for (DrawGeneration generation : {DrawGeneration::Current, DrawGeneration::Legacy})
     for (int kind : {int(kBrushPen), int(kBrushAirbrush), int(kBrushBlur), int(kBrushEraser)}) {
@@ -853,10 +854,13 @@ TEST_F(StrokeFixture, ThumbnailAfterAStrokeIsTheWholeRendering) {
       stroke.ResetDefaults(kind);
       stroke.SetColour(0x102030);
       stroke.SetWidth(9);
+      TMTC old(l.thumbnail.width, l.thumbnail.height);
+      old.Copy({0, 0}, l.thumbnail, l.thumbnail.area());
       Draw({{30, 40, 1}, {200, 90, 0.8f}, {420, 60, 1}, {650, 380, 0.7f}, {640, 390, 0}});
+      EXPECT_EQ(std::memcmp(old.pixels, l.thumbnail.pixels, size_t(old.ByteSize())), 0);
       TMTC whole(l.thumbnail.width, l.thumbnail.height);
       l.pixels->RenderReduced(whole, whole.area(), Area(l.offsetX, l.offsetY, paper.width, paper.height));
-      ASSERT_EQ(std::memcmp(whole.pixels, l.thumbnail.pixels, size_t(whole.ByteSize())), 0);
+      ASSERT_EQ(std::memcmp(whole.pixels, l.Thumbnail().pixels, size_t(whole.ByteSize())), 0);
     }
 }
 

@@ -98,6 +98,34 @@ TEST(Undo, RandomSessionsStepBackAndForthThroughExactStates) {
   }
 }
 
+// A thin diagonal stroke across a painted layer: its record keeps the tiles
+// the stroke crossed, not its whole bounding box, and still steps exactly.
+TEST(Undo, AStrokeKeepsOnlyTheTilesItTouched) {
+  UndoFixture f(999, 640, 640);
+  TMTC paint(640, 640);
+  for (int32_t y = 0; y < 640; ++y)
+    for (int32_t x = 0; x < 640; ++x) paint.Row(y)[x] = makePixel(255, uint32_t(x) & 0xFF, uint32_t(y) & 0xFF, 90);
+  ASSERT_TRUE(f.paper.layerAt(0)->pixels->WriteFrom(paint, {0, 0}, 255, paint.area()));
+  f.paper.loadLayerToFlow(f.flow, 0, true);
+  f.paper.recomposeAll(true);
+  const State before = stateOf(f.paper);
+  f.stroke.ResetDefaults(kBrushPen);
+  f.stroke.SetWidth(3);
+  f.stroke.layerIndex = 0;
+  StrokeSession session;
+  BeginStrokeOffset(f.paper, f.flow, f.stroke, session, true, 1, 5, 5);
+  for (int i = 1; i <= 60; ++i) AddStrokePoint(f.paper, f.flow, f.stroke, session, true, 1, 5 + 10.5f * i, 5 + 10.5f * i);
+  EndStroke(f.paper, f.flow, f.stroke, session, true);
+  const State after = stateOf(f.paper);
+  ASSERT_NE(after, before);
+  // The box is 20 × 20 tiles of 4 KB; the diagonal crosses about 60 of them.
+  EXPECT_LT(f.manager->MemoryBytes(), 80 * 4096);
+  ASSERT_TRUE(f.Undo());
+  EXPECT_EQ(stateOf(f.paper), before);
+  ASSERT_TRUE(f.Redo());
+  EXPECT_EQ(stateOf(f.paper), after);
+}
+
 TEST(Undo, ALimitOfThreeKeepsThreeStrokes) {
   UndoFixture f(3);
   const State blank = stateOf(f.paper);
