@@ -5,12 +5,15 @@
 // wall times (the scaling, on a quiet machine); x_memcpy_cpu compares the
 // processor time of every thread with memcpy's, which a shared machine
 // does not move: divided by the threads it is the ratio a quiet machine
-// with that many free cores would show.
+// with that many free cores would show. x_floor and x_floor_cpu do the same
+// against the streaming floor of the ten layers on one core: every layer
+// read once and the composite read and written once per layer.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <emmintrin.h>
 #include <memory>
 #include <vector>
 
@@ -95,6 +98,40 @@ void BM_MemcpyComposite(benchmark::State& state) {
 }
 BENCHMARK(BM_MemcpyComposite)->Unit(benchmark::kMillisecond)->Repetitions(3);
 
+// The two-image streaming floor of composing the ten layers one after
+// another on one core: each layer's bytes read once and the composite's read
+// and written once per layer, with a trivial operation in place of the
+// blend. Ten buffers of their own, so no layer comes from the cache.
+double floorSeconds = 0, floorCpuSeconds = 0;
+
+void BM_StreamingFloor(benchmark::State& state) {
+  const size_t pixels = size_t(kSide) * kSide;
+  std::vector<std::vector<uint32_t>> layers(kLayers);
+  for (int i = 0; i < kLayers; ++i) layers[size_t(i)].assign(pixels, uint32_t(i) * 0x01010101u);
+  std::vector<uint32_t> composite(pixels, 0);
+  int64_t n = 0;
+  const auto start = std::chrono::steady_clock::now();
+  const double cpuStart = cpuSeconds();
+  for (auto _ : state) {
+    for (const std::vector<uint32_t>& layer : layers) {
+      // Sixteen bytes a step, so the loop waits on memory, not on instructions.
+      const __m128i* s = reinterpret_cast<const __m128i*>(layer.data());
+      __m128i* d = reinterpret_cast<__m128i*>(composite.data());
+      for (size_t i = 0; i < pixels / 4; ++i)
+        _mm_storeu_si128(d + i, _mm_add_epi32(_mm_loadu_si128(d + i), _mm_loadu_si128(s + i)));
+      benchmark::ClobberMemory();
+    }
+    ++n;
+  }
+  const double cpu = (cpuSeconds() - cpuStart) / double(n);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / double(n);
+  if (floorSeconds == 0 || seconds < floorSeconds) floorSeconds = seconds;
+  if (floorCpuSeconds == 0 || cpu < floorCpuSeconds) floorCpuSeconds = cpu;
+  if (memcpySeconds > 0) state.counters["x_memcpy"] = seconds / memcpySeconds;
+  setRate(state);
+}
+BENCHMARK(BM_StreamingFloor)->Unit(benchmark::kMillisecond)->Repetitions(3);
+
 // Arg 0: 1, every tile of every layer allocated and painted; 0, ten empty
 // layers. Arg 1: threads. x_memcpy is the time over one memcpy's.
 void BM_RecomposeWholePaper(benchmark::State& state) {
@@ -115,6 +152,8 @@ void BM_RecomposeWholePaper(benchmark::State& state) {
   setRate(state);
   if (memcpySeconds > 0) state.counters["x_memcpy"] = seconds / memcpySeconds;
   if (memcpyCpuSeconds > 0) state.counters["x_memcpy_cpu"] = cpu / memcpyCpuSeconds;
+  if (floorSeconds > 0) state.counters["x_floor"] = seconds / floorSeconds;
+  if (floorCpuSeconds > 0) state.counters["x_floor_cpu"] = cpu / floorCpuSeconds;
 }
 BENCHMARK(BM_RecomposeWholePaper)
     ->ArgsProduct({{1, 0}, {1, 2, 4}})

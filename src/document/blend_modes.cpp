@@ -419,6 +419,19 @@ bool composeArea(const TMTC& composite, Point& dst, const CBlockVMTC& image, Are
   return true;
 }
 
+// How many rows ahead a tile's rows are fetched while rows are composed.
+constexpr int32_t kAhead = 4;
+
+// Pixels of a composite piece that stays in the nearest caches.
+constexpr int64_t kCachedPiece = 128 * 32;
+
+// A mode's row function, or straight the vector kernel it would call.
+ComposeRowFn rowKernel(const SLayerParam& lp) {
+  if (lp.mode == kModeNormal) return composeRowNormalKernel();
+  if (lp.mode == kModeMultiply) return composeRowMultiplyKernel();
+  return lp.composeRow;
+}
+
 bool drawsNumbers(const ComposeParams& p) { return p.dissolve && p.random && !p.legacy && LayerParam(p.mode); }
 
 }  // namespace
@@ -445,7 +458,7 @@ void composeImage(TMTC& composite, Point dst, const CBlockVMTC& image, Area src,
   // The mode's kernels are chosen once for the whole image, not per row.
   const SLayerParam* lp = LayerParam(p.mode);
   const bool direct = !p.legacy && !(p.dissolve && p.random) && lp;
-  const ComposeRowFn rowFn = direct ? lp->composeRow : nullptr;
+  const ComposeRowFn rowFn = direct ? rowKernel(*lp) : nullptr;
   const ComposeFillFn fillFn = direct ? lp->composeFill : nullptr;
   const int opacity = p.opacity;
   const int32_t ox = dst.x - src.x, oy = dst.y - src.y;
@@ -467,6 +480,47 @@ void composeImage(TMTC& composite, Point dst, const CBlockVMTC& image, Area src,
     });
     return;
   }
+  // A piece of the composite small enough to stay in the cache goes tile by
+  // tile, each tile's memory read straight through, while the next tile of
+  // the walk is fetched a row for a row.
+  if (int64_t(src.width) * src.height <= kCachedPiece) {
+    const int32_t c0 = src.x >> image.tileShift, c1 = (src.right() - 1) >> image.tileShift;
+    const int32_t r1 = (src.bottom() - 1) >> image.tileShift;
+    image.Walk(src, [&](const TileDesc& t, const Area& l, Point ip) {
+      if (!t.allocated && alpha(t.uniform) == 0 && !p.legacy) return true;
+      const int32_t x = ip.x + ox, y = ip.y + oy;
+      if (t.allocated) {
+        const TileDesc next = t.column < c1 ? image.TileView(t.column + 1, t.row)
+                              : t.row < r1  ? image.TileView(c0, t.row + 1)
+                                            : TileDesc{};
+        for (int32_t j = 0; j < l.height; ++j) {
+          if (next.allocated) {
+            const char* n = reinterpret_cast<const char*>(image.TileRow(next, j));
+            __builtin_prefetch(n);
+            __builtin_prefetch(n + 64);
+          }
+          uint32_t* d = composite.Row(y + j) + x;
+          const uint32_t* s = image.TileRow(t, l.y + j) + l.x;
+          if (rowFn) {
+            rowFn(d, s, l.width, opacity);
+          } else {
+            composeRow(p, d, s, l.width);
+          }
+        }
+      } else {
+        for (int32_t j = 0; j < l.height; ++j) {
+          uint32_t* d = composite.Row(y + j) + x;
+          if (fillFn) {
+            fillFn(d, t.uniform, l.width, opacity);
+          } else {
+            composeFill(p, d, t.uniform, l.width);
+          }
+        }
+      }
+      return true;
+    });
+    return;
+  }
   // Row by row, so the composite is written in memory order. The legacy inks
   // ignore alpha, so only the current generation skips transparent tiles.
   image.WalkRows(src, [&](const TileDesc& t, int32_t tx, int32_t ty, int32_t n, Point ip) {
@@ -474,10 +528,10 @@ void composeImage(TMTC& composite, Point dst, const CBlockVMTC& image, Area src,
     uint32_t* d = composite.Row(ip.y + oy) + ip.x + ox;
     if (t.allocated) {
       const uint32_t* s = image.TileRow(t, ty) + tx;
-      // Tiles lie apart in memory: fetch this tile's next row while the other
-      // tiles of the row are composed.
-      if (ty + 1 < image.tileSize) {
-        const char* next = reinterpret_cast<const char*>(image.TileRow(t, ty + 1));
+      // Tiles lie apart in memory: fetch this tile's rows a few ahead, while
+      // the other tiles of the row are composed.
+      if (ty + kAhead < image.tileSize) {
+        const char* next = reinterpret_cast<const char*>(image.TileRow(t, ty + kAhead));
         __builtin_prefetch(next);
         __builtin_prefetch(next + 64);
       }

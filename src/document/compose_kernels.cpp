@@ -110,61 +110,78 @@ VL_AVX2 inline __m256i div255(__m256i x) {
   return _mm256_srli_epi16(_mm256_mulhi_epu16(x, _mm256_set1_epi16(int16_t(32897))), 7);
 }
 
+// Each pixel's bytes split into 16-bit lanes without crossing lanes: blue
+// and red by masking (even bytes), green and alpha by shifting (odd bytes),
+// put back with a shift and an or. The strength goes into the colour lanes
+// and 0 into the alpha lane, where both formulas then give the destination's
+// alpha back exactly ((d × 255 × 32897) >> 23 is d), so it needs no mask.
 template <bool Multiply>
 VL_AVX2 void composeRow(uint32_t* dst, const uint32_t* src, int32_t n, int opacity) {
-  const __m256i zero = _mm256_setzero_si256();
   const __m256i alphaMask = _mm256_set1_epi32(int32_t(0xFF000000u));
-  const __m256i opacity16 = _mm256_set1_epi32(opacity);
+  const __m256i evenBytes = _mm256_set1_epi16(0x00FF);
   const __m256i k255 = _mm256_set1_epi16(255);
+  const __m256i opacity16 = _mm256_set1_epi32(opacity);
+  // Byte 3 of each pixel (its strength) into the even lanes, and into the green lane of the odd ones.
+  const __m256i spreadEven = _mm256_setr_epi8(3, -1, 3, -1, 7, -1, 7, -1, 11, -1, 11, -1, 15, -1, 15, -1,  //
+                                              3, -1, 3, -1, 7, -1, 7, -1, 11, -1, 11, -1, 15, -1, 15, -1);
+  const __m256i spreadOdd = _mm256_setr_epi8(3, -1, -1, -1, 7, -1, -1, -1, 11, -1, -1, -1, 15, -1, -1, -1,  //
+                                             3, -1, -1, -1, 7, -1, -1, -1, 11, -1, -1, -1, 15, -1, -1, -1);
   const bool full = opacity == 255;
   int32_t i = 0;
   for (; i + 8 <= n; i += 8) {
     const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
-    const __m256i sa = _mm256_and_si256(s, alphaMask);
-    if (_mm256_testz_si256(sa, sa)) continue;  // all eight transparent
+    if (_mm256_testz_si256(s, alphaMask)) continue;  // all eight transparent
     const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst + i));
-    __m256i a = _mm256_srli_epi32(s, 24);
-    if (!full) a = div255(_mm256_mullo_epi16(a, opacity16));
-    a = _mm256_or_si256(a, _mm256_slli_epi32(a, 16));
-    const __m256i tlo = _mm256_unpacklo_epi32(a, a), thi = _mm256_unpackhi_epi32(a, a);
-    const __m256i slo = _mm256_unpacklo_epi8(s, zero), shi = _mm256_unpackhi_epi8(s, zero);
-    const __m256i dlo = _mm256_unpacklo_epi8(d, zero), dhi = _mm256_unpackhi_epi8(d, zero);
-    __m256i rlo, rhi;
+    __m256i strength = s;
+    if (!full) strength = _mm256_slli_epi32(div255(_mm256_mullo_epi16(_mm256_srli_epi32(s, 24), opacity16)), 24);
+    const __m256i te = _mm256_shuffle_epi8(strength, spreadEven), to = _mm256_shuffle_epi8(strength, spreadOdd);
+    const __m256i se = _mm256_and_si256(s, evenBytes), so = _mm256_srli_epi16(s, 8);
+    const __m256i de = _mm256_and_si256(d, evenBytes), dd = _mm256_srli_epi16(d, 8);
+    __m256i re, ro;
     if constexpr (Multiply) {
-      const __m256i invlo = _mm256_sub_epi16(k255, div255(_mm256_mullo_epi16(tlo, _mm256_sub_epi16(k255, slo))));
-      const __m256i invhi = _mm256_sub_epi16(k255, div255(_mm256_mullo_epi16(thi, _mm256_sub_epi16(k255, shi))));
-      rlo = div255(_mm256_mullo_epi16(dlo, invlo));
-      rhi = div255(_mm256_mullo_epi16(dhi, invhi));
+      const __m256i inve = _mm256_sub_epi16(k255, div255(_mm256_mullo_epi16(te, _mm256_sub_epi16(k255, se))));
+      const __m256i invo = _mm256_sub_epi16(k255, div255(_mm256_mullo_epi16(to, _mm256_sub_epi16(k255, so))));
+      re = div255(_mm256_mullo_epi16(de, inve));
+      ro = div255(_mm256_mullo_epi16(dd, invo));
     } else {
-      rlo = div255(_mm256_add_epi16(_mm256_mullo_epi16(slo, tlo), _mm256_mullo_epi16(dlo, _mm256_sub_epi16(k255, tlo))));
-      rhi = div255(_mm256_add_epi16(_mm256_mullo_epi16(shi, thi), _mm256_mullo_epi16(dhi, _mm256_sub_epi16(k255, thi))));
+      re = div255(_mm256_add_epi16(_mm256_mullo_epi16(se, te), _mm256_mullo_epi16(de, _mm256_sub_epi16(k255, te))));
+      ro = div255(_mm256_add_epi16(_mm256_mullo_epi16(so, to), _mm256_mullo_epi16(dd, _mm256_sub_epi16(k255, to))));
     }
-    const __m256i r = _mm256_packus_epi16(rlo, rhi);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i),
-                        _mm256_or_si256(_mm256_andnot_si256(alphaMask, r), _mm256_and_si256(alphaMask, d)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_or_si256(re, _mm256_slli_epi16(ro, 8)));
   }
   // Whole tile rows end here; only a clipped row has a rest.
   if (i < n) composeRowSimd<Multiply>(dst + i, src + i, n - i, opacity);
 }
 
+
 #undef VL_AVX2
 
 }  // namespace avx2
 
-void composeRowNormalSimd(uint32_t* dst, const uint32_t* src, int32_t n, int opacity) {
+ComposeRowKernel composeRowNormalKernel() {
   switch (simdLevel()) {
-    case SimdLevel::Avx2: avx2::composeRow<false>(dst, src, n, opacity); break;
-    case SimdLevel::Sse2: composeRowSimd<false>(dst, src, n, opacity); break;
-    case SimdLevel::None: composeRowNormalScalar(dst, src, n, opacity); break;
+    case SimdLevel::Avx2: return avx2::composeRow<false>;
+    case SimdLevel::Sse2: return composeRowSimd<false>;
+    case SimdLevel::None: break;
   }
+  return composeRowNormalScalar;
+}
+
+ComposeRowKernel composeRowMultiplyKernel() {
+  switch (simdLevel()) {
+    case SimdLevel::Avx2: return avx2::composeRow<true>;
+    case SimdLevel::Sse2: return composeRowSimd<true>;
+    case SimdLevel::None: break;
+  }
+  return composeRowMultiplyScalar;
+}
+
+void composeRowNormalSimd(uint32_t* dst, const uint32_t* src, int32_t n, int opacity) {
+  composeRowNormalKernel()(dst, src, n, opacity);
 }
 
 void composeRowMultiplySimd(uint32_t* dst, const uint32_t* src, int32_t n, int opacity) {
-  switch (simdLevel()) {
-    case SimdLevel::Avx2: avx2::composeRow<true>(dst, src, n, opacity); break;
-    case SimdLevel::Sse2: composeRowSimd<true>(dst, src, n, opacity); break;
-    case SimdLevel::None: composeRowMultiplyScalar(dst, src, n, opacity); break;
-  }
+  composeRowMultiplyKernel()(dst, src, n, opacity);
 }
 
 void composeRowNormalSse2(uint32_t* dst, const uint32_t* src, int32_t n, int opacity) {
@@ -201,6 +218,8 @@ void composeFillNormalSimd(uint32_t* dst, uint32_t colour, int32_t n, int opacit
 
 #else
 
+ComposeRowKernel composeRowNormalKernel() { return composeRowNormalScalar; }
+ComposeRowKernel composeRowMultiplyKernel() { return composeRowMultiplyScalar; }
 void composeRowNormalSse2(uint32_t* dst, const uint32_t* src, int32_t n, int opacity) {
   composeRowNormalScalar(dst, src, n, opacity);
 }

@@ -10,6 +10,11 @@ namespace vl {
 void composeRowNormalSimd(uint32_t* dst, const uint32_t* src, int32_t n, int opacity);
 // Multiply mode: the multiply ink at opacity × source alpha ÷ 255.
 void composeRowMultiplySimd(uint32_t* dst, const uint32_t* src, int32_t n, int opacity);
+// The kernel either of them calls at the SIMD level in force, for loops that
+// choose once and then call it row after row.
+using ComposeRowKernel = void (*)(uint32_t* dst, const uint32_t* src, int32_t n, int opacity);
+ComposeRowKernel composeRowNormalKernel();
+ComposeRowKernel composeRowMultiplyKernel();
 // The SSE2 versions alone, whatever the processor has (tests compare both widths).
 void composeRowNormalSse2(uint32_t* dst, const uint32_t* src, int32_t n, int opacity);
 void composeRowMultiplySse2(uint32_t* dst, const uint32_t* src, int32_t n, int opacity);

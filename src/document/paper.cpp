@@ -399,41 +399,73 @@ void TPaper::recomposeRect(Area rect, bool overlay) {
       composeImage(compositeImage, {band.x, band.y}, *v.layer->pixels, source(v, band), params);
     }
   };
-  // The band's rows lie a paper width apart: asking for each row's first
-  // lines at once lets their misses overlap instead of queueing.
-  const auto startBand = [&](const Area& band) {
-    for (int32_t y = band.y; y < band.bottom(); ++y) {
-      const char* p = reinterpret_cast<const char*>(compositeImage.Row(y) + band.x);
-      __builtin_prefetch(p, 1);
-      __builtin_prefetch(p + 64, 1);
-    }
-    compositeImage.FillMasked(band, paperColor, 0x00FFFFFFu);
-  };
   const auto draws = [&](const Visible& v, const Area& band) {
     return v.fromFlow ? composeBufferDraws(compositeImage, {band.x, band.y}, strokeFlow->colour, source(v, band), v.params)
                       : composeDraws(compositeImage, {band.x, band.y}, *v.layer->pixels, source(v, band), v.params);
   };
+  // Within a band the composite goes a column at a time: its piece stays in
+  // the nearest cache while every layer is laid over it, starting from the
+  // paper colour, and each layer's tiles are read through one after another
+  // instead of a row of each of a hundred tiles at a time. A layer that
+  // draws dissolve numbers covers the whole band at once, so its tile walk
+  // keeps its order; the layers either side of it go column by column.
+  constexpr int32_t kColumn = 128;
+  const auto wholeBand = [&](const Visible& v) { return v.params.dissolve && !legacy; };
+  const auto paperUnder = [&](const Area& a) { compositeImage.FillMasked(a, paperColor, 0x00FFFFFFu); };
+  const auto composeBand = [&](const Area& band, auto&& paramsOf) {
+    bool filled = false;
+    for (size_t i = 0; i < visible.size();) {
+      if (wholeBand(visible[i])) {
+        if (!filled) paperUnder(band);
+        filled = true;
+        composeLayer(visible[i], band, paramsOf(i));
+        ++i;
+        continue;
+      }
+      size_t end = i + 1;
+      while (end < visible.size() && !wholeBand(visible[end])) ++end;
+      // Where dissolving layers whose rows disagree make the rectangle one
+      // band, the layers between them still go kBand rows at a time.
+      for (int32_t y = band.y; y < band.bottom(); y += kBand)
+        for (int32_t x = band.x; x < band.right();) {
+          const int32_t next = std::min(band.right(), (x & ~(kColumn - 1)) + kColumn);
+          const Area piece(x, y, next - x, std::min(kBand, band.bottom() - y));
+          // The next piece's rows lie a paper width apart: asking for them
+          // now lets their misses overlap with this piece's work.
+          const int32_t nextBytes = std::min(kColumn, band.right() - next) * 4;
+          for (int32_t j = 0; j < piece.height && nextBytes > 0; ++j) {
+            const char* p = reinterpret_cast<const char*>(compositeImage.Row(y + j) + next);
+            for (int32_t b = 0; b < nextBytes; b += 64) __builtin_prefetch(p + b, 1);
+          }
+          if (!filled) paperUnder(piece);
+          for (size_t k = i; k < end; ++k) composeLayer(visible[k], piece, paramsOf(k));
+          x = next;
+        }
+      filled = true;
+      i = end;
+    }
+    if (!filled) paperUnder(band);
+  };
   // Threads take bands when there is enough to share: each band starts every
   // dissolving layer's generator where the bands above it leave it.
   const int64_t work = int64_t(rect.width) * rect.height * int64_t(visible.size() + 1);
-  std::vector<RandomState> starts;  // band × dissolving layer
-  std::vector<int32_t> drawing;     // the entries of visible that draw numbers
+  std::vector<RandomState> starts;       // band × dissolving layer
+  std::vector<int32_t> drawing;          // the entries of visible that draw numbers
+  std::vector<ComposeParams> bandParams;  // band × visible, drawing from the band's starts
   bool threaded = bands > 1 && work >= kThreadedComposeWork && corePool().Threads() > 1;
   if (threaded) {
     try {
       for (size_t i = 0; i < visible.size(); ++i)
         if (visible[i].params.dissolve) drawing.push_back(int32_t(i));
       starts.resize(size_t(bands) * drawing.size());
+      if (!drawing.empty()) bandParams.resize(size_t(bands) * visible.size());
     } catch (const std::bad_alloc&) {
       threaded = false;
     }
   }
   if (!threaded) {
-    for (int32_t b = 0; b < bands; ++b) {
-      const Area band = bandAt(b);
-      startBand(band);
-      for (const Visible& v : visible) composeLayer(v, band, v.params);
-    }
+    for (int32_t b = 0; b < bands; ++b)
+      composeBand(bandAt(b), [&](size_t i) -> const ComposeParams& { return visible[i].params; });
   } else {
     for (size_t k = 0; k < drawing.size(); ++k) {
       const Visible& v = visible[size_t(drawing[k])];
@@ -443,21 +475,18 @@ void TPaper::recomposeRect(Area rect, bool overlay) {
         r.Skip(uint64_t(draws(v, bandAt(b))));
       }
     }
-    corePool().Run(bands, [&](int32_t b) {
-      const Area band = bandAt(b);
-      startBand(band);
-      size_t k = 0;
-      for (size_t i = 0; i < visible.size(); ++i) {
-        const Visible& v = visible[i];
-        if (k < drawing.size() && size_t(drawing[k]) == i) {
-          RandomState r = starts[size_t(b) * drawing.size() + k++];
-          ComposeParams params = v.params;
-          params.random = &r;
-          composeLayer(v, band, params);
-        } else {
-          composeLayer(v, band, v.params);
-        }
+    // Each band draws from generators of its own: its entries of starts.
+    if (!bandParams.empty())
+      for (int32_t b = 0; b < bands; ++b) {
+        ComposeParams* params = bandParams.data() + size_t(b) * visible.size();
+        for (size_t i = 0; i < visible.size(); ++i) params[i] = visible[i].params;
+        for (size_t k = 0; k < drawing.size(); ++k)
+          params[size_t(drawing[k])].random = &starts[size_t(b) * drawing.size() + k];
       }
+    corePool().Run(bands, [&](int32_t b) {
+      composeBand(bandAt(b), [&](size_t i) -> const ComposeParams& {
+        return bandParams.empty() ? visible[i].params : bandParams[size_t(b) * visible.size() + i];
+      });
     });
   }
   if (overlay && gridShown) drawGrid(rect);

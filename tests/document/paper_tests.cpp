@@ -405,8 +405,8 @@ struct PoolThreads {
 };
 
 // Random papers with layers of every mode, offsets that do and do not line
-// up with the bands, dissolving layers, hidden ones and a stroke shown from
-// the flow: the bands shared among four threads give the composite that one
+// up with the bands, dissolving layers, hidden ones, layers smaller than the
+// paper and a stroke shown from the flow: the bands shared among four threads give the composite that one
 // thread gives, and both the composite of a single pass.
 TEST_F(PaperTest, ThreadedBandsComposeExactlyAsOneThread) {
   PoolThreads restore(1);
@@ -431,6 +431,15 @@ TEST_F(PaperTest, ThreadedBandsComposeExactlyAsOneThread) {
       l.dissolve = i % 2 == 0;
       l.dissolveAmount = uint8_t(g.next());
       l.random = RandomState(int32_t(g.next()), 0, 255);
+    }
+    // Two layers smaller than the paper, showing in its middle and at its
+    // lower right, so many pieces of the composite miss them or cut them.
+    for (int32_t k = 0; k < 2; ++k) {
+      const int32_t ox = k ? 120 - paper.width : -101, oy = k ? 90 - paper.height : -77;
+      CLayerData& small = addLayer(90 + 37 * k, 70 + 29 * k, ox, oy);
+      paint(small, Area(0, 0, small.pixels->width, small.pixels->height), g.next());
+      small.mode = uint8_t(k ? kModeMultiply : kModeNormal);
+      small.opacity = uint8_t(k ? 255 : 140);
     }
     paper.currentLayer()->dissolve = 1;
     paper.currentLayer()->random = RandomState(int32_t(seed), 0, 255);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "pixel/simd.h"
 #include "platform/ui_services.h"
 
 namespace vl {
@@ -330,15 +331,21 @@ TEST(FillMasked, MaskSelectsTheBits) {
       {0xAABBCCDDu, 0xFFFFFFFFu, 0xAABBCCDDu},
       {0xAABBCCDDu, 0x00000000u, 0x44112233u},
   };
-  for (const auto& c : cases) {
-    TMTC b(3, 3);
-    b.Fill(0x44112233u);
-    ASSERT_TRUE(b.FillMasked({1, 1, 5, 5}, c.value, c.mask));
-    EXPECT_EQ(b.At(2, 2), c.expected) << std::hex << c.mask;
-    EXPECT_EQ(b.At(1, 1), c.expected);
-    EXPECT_EQ(b.At(0, 1), 0x44112233u);
-    EXPECT_EQ(b.At(1, 0), 0x44112233u);
+  // Wide enough for the four-pixel steps and a rest, with and without vectors.
+  const SimdLevel before = simdLevel();
+  for (SimdLevel level : {SimdLevel::None, SimdLevel::Sse2}) {
+    setSimdLevel(level);
+    for (const auto& c : cases) {
+      TMTC b(11, 3);
+      b.Fill(0x44112233u);
+      ASSERT_TRUE(b.FillMasked({1, 1, 15, 5}, c.value, c.mask));
+      for (int32_t x = 1; x < 11; ++x) EXPECT_EQ(b.At(x, 2), c.expected) << std::hex << c.mask << " x " << x;
+      EXPECT_EQ(b.At(1, 1), c.expected);
+      EXPECT_EQ(b.At(0, 1), 0x44112233u);
+      EXPECT_EQ(b.At(1, 0), 0x44112233u);
+    }
   }
+  setSimdLevel(before);
   TMTC b(3, 3);
   EXPECT_FALSE(b.FillMasked({3, 0, 2, 2}, 1, ~0u));
 }
