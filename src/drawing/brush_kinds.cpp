@@ -1019,6 +1019,33 @@ bool lightnessTargetsAvx2(const uint32_t* in, uint32_t* out, int32_t n, const in
   return true;
 }
 
+namespace {
+
+__attribute__((target("avx2"))) void scaleValuesByMask8(int32_t* values, const uint8_t* mask, int32_t n) {
+  const __m256i zero = _mm256_setzero_si256(), k255 = _mm256_set1_epi32(255), k = _mm256_set1_epi32(32897);
+  for (int32_t i = 0; i < n; i += 8) {
+    const __m256i inRow = _mm256_cmpgt_epi32(_mm256_set1_epi32(n - i), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    const __m256i v = _mm256_min_epi32(_mm256_max_epi32(_mm256_maskload_epi32(values + i, inRow), zero), k255);
+    // The mask row may end with the run: its last bytes are copied, not over-read.
+    alignas(8) uint8_t bytes[8] = {};
+    const uint8_t* from = mask + i;
+    if (n - i < 8) from = static_cast<const uint8_t*>(std::memcpy(bytes, mask + i, size_t(n - i)));
+    const __m256i m = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(from)));
+    const __m256i scaled = _mm256_srli_epi32(_mm256_mullo_epi32(_mm256_mullo_epi32(v, m), k), 23);
+    _mm256_maskstore_epi32(values + i, inRow, scaled);
+  }
+}
+
+}  // namespace
+
+void scaleValuesByMask(int32_t* values, const uint8_t* mask, int32_t n) {
+  if (simdLevel() == SimdLevel::Avx2) {
+    scaleValuesByMask8(values, mask, n);
+    return;
+  }
+  for (int32_t i = 0; i < n; ++i) values[i] = mul8(std::clamp(values[i], 0, 255), mask[i]);
+}
+
 int32_t overCoverageAvx2(uint32_t* row, const uint8_t* coverage, int32_t n, int O, uint32_t colour, bool locked) {
   if (simdLevel() != SimdLevel::Avx2) return 0;
   if (locked) {
@@ -1034,6 +1061,10 @@ int32_t overCoverageAvx2(uint32_t* row, const uint8_t* coverage, int32_t n, int 
 bool lightnessTargetsAvx2(const uint32_t*, uint32_t*, int32_t, const int32_t*) { return false; }
 
 int32_t overCoverageAvx2(uint32_t*, const uint8_t*, int32_t, int, uint32_t, bool) { return 0; }
+
+void scaleValuesByMask(int32_t* values, const uint8_t* mask, int32_t n) {
+  for (int32_t i = 0; i < n; ++i) values[i] = mul8(std::clamp(values[i], 0, 255), mask[i]);
+}
 
 #endif
 

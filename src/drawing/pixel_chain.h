@@ -15,6 +15,10 @@
 
 namespace vl {
 
+// values[i] = mul8(clamp(values[i], 0, 255), mask[i]) for n values, eight
+// at a time where the processor allows.
+void scaleValuesByMask(int32_t* values, const uint8_t* mask, int32_t n);
+
 // Normal over onto an alpha-carrying pixel: value 0 does nothing, 255 sets
 // the colour opaque, otherwise the alphas combine and the colour blends.
 inline uint32_t combineOver(uint32_t d, uint32_t colour, int value) {
@@ -143,8 +147,7 @@ class PixelChain {
     }
     std::fill(values, values + from, 0);
     std::fill(values + to, values + count, 0);
-    const uint8_t* m = maskRow0 + ptrdiff_t(y) * maskStride + x;
-    for (int32_t i = from; i < to; ++i) values[i] = mul8(std::clamp(values[i], 0, 255), m[i]);
+    scaleValuesByMask(values + from, maskRow0 + ptrdiff_t(y) * maskStride + x + from, to - from);
   }
 
   // The gradation alone: value scaled by the gradation colour's alpha, its
