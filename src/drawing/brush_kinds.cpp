@@ -286,8 +286,10 @@ void readRowClamped(const CBlockVMTC& src, int32_t y, int32_t x0, int32_t count,
   y = std::clamp(y, 0, src.height - 1);
   const int32_t w = src.width;
   int32_t j = 0;
-  const uint32_t first = src.Pixel(0, y), lastPixel = src.Pixel(w - 1, y);
-  for (; j < count && x0 + j < 0; ++j) out[j] = first;
+  if (x0 < 0) {
+    const uint32_t first = src.Pixel(0, y);
+    for (; j < count && x0 + j < 0; ++j) out[j] = first;
+  }
   while (j < count && x0 + j < w) {
     const int32_t x = x0 + j;
     const int32_t end = std::min({count, j + (32 - (x & 31)), j + (w - x)});
@@ -300,7 +302,7 @@ void readRowClamped(const CBlockVMTC& src, int32_t y, int32_t x0, int32_t count,
     }
     j = end;
   }
-  for (; j < count; ++j) out[j] = lastPixel;
+  if (j < count) std::fill(out + j, out + count, src.Pixel(w - 1, y));
 }
 
 // The blur's fade, 255 − trunc(d × 255 / size) with d = isqrt(d²) in 16.16,
