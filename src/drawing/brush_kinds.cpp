@@ -928,6 +928,24 @@ VL_AVX2 void lightnessValuesRun8(uint32_t* row, const int32_t* values, int32_t n
   }
 }
 
+// Burn or dodge of n pixels anywhere in a buffer (base[offsets[i]], each
+// once) with their values, eight at a time: the rows of a small dab are
+// shorter than the vector, so its pixels are packed rather than run a row
+// at a time.
+VL_AVX2 void lightnessPacked8(uint32_t* base, const int32_t* offsets, const int32_t* values, int32_t n,
+                              const int32_t* shiftTable) {
+  for (int32_t i = 0; i < n; i += 8) {
+    const __m256i inRow = lanesBelow(n - i);
+    const __m256i idx = loadLanes(offsets + i, inRow);
+    const __m256i d =
+        _mm256_mask_i32gather_epi32(_mm256_setzero_si256(), reinterpret_cast<const int*>(base), idx, inRow, 4);
+    alignas(32) uint32_t out[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(out),
+                       towardTarget8(d, lightnessTarget8(d, shiftTable), loadLanes(values + i, inRow)));
+    for (int32_t k = 0; k < std::min(8, n - i); ++k) base[offsets[i + k]] = out[k];
+  }
+}
+
 // The airbrush loop's values of a run.
 VL_AVX2 void airValuesRun8(const int32_t* index, int32_t n, const int32_t* profile, int32_t A16, int32_t* out) {
   const __m256i a16 = _mm256_set1_epi32(A16);
@@ -1332,6 +1350,22 @@ void smudgeDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float al
   });
 }
 
+namespace {
+
+// The selection, and a gradation's alpha, on a run of burn or dodge values.
+void scaleStages(const PixelChain& chain, int32_t x, int32_t y, int32_t n, int32_t* values) {
+  chain.ScaleRun(x, y, n, values);
+  if (!chain.usesGradation()) return;
+  for (int32_t i = 0; i < n; ++i) {
+    uint32_t colour = 0;
+    int value = values[i];
+    if (value > 0) chain.GradationStage(x + i, y, value, colour);
+    values[i] = value;
+  }
+}
+
+}  // namespace
+
 void lightnessDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float alpha, float y, float x) {
   const Size ext = paintExtent(paper, flow, s);
   Box b;
@@ -1345,8 +1379,29 @@ void lightnessDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float
     const int32_t* profile = airProfile(s.airMap);
     if (A16 <= 0) return;
     const bool plain = s.chain.plain();
+    // A small dab's pixels, packed eight to a step across its rows.
+    constexpr int32_t kPacked = 512;
+    constexpr float kPackBelow = 12;
+    int32_t offsets[kPacked], packedValues[kPacked];
+    int32_t packed = 0;
+    uint32_t* const base = flow.colour.Row(0);
     airRuns(b, x, y, size, [&](int32_t py, int32_t start, int32_t n, const int32_t* index) {
       uint32_t* row = flow.colour.Row(py) + start;
+      if (size < kPackBelow) {
+        int32_t values[kAirRun];
+        airValuesRun8(index, n, profile, A16, values);
+        if (!plain) scaleStages(s.chain, start, py, n, values);
+        if (packed + n > kPacked) {
+          lightnessPacked8(base, offsets, packedValues, packed, s.lightnessShift.data());
+          packed = 0;
+        }
+        for (int32_t i = 0; i < n; ++i)
+          if (values[i] > 0) {
+            offsets[packed] = int32_t(row + i - base);
+            packedValues[packed++] = values[i];
+          }
+        return;
+      }
       if (plain) {
         lightnessRun8(row, index, n, profile, A16, s.lightnessShift.data());
         return;
@@ -1355,16 +1410,10 @@ void lightnessDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float
       // eight pixels at a time.
       int32_t values[kAirRun];
       airValuesRun8(index, n, profile, A16, values);
-      s.chain.ScaleRun(start, py, n, values);
-      if (s.chain.usesGradation())
-        for (int32_t i = 0; i < n; ++i) {
-          uint32_t colour = 0;
-          int value = values[i];
-          if (value > 0) s.chain.GradationStage(start + i, py, value, colour);
-          values[i] = value;
-        }
+      scaleStages(s.chain, start, py, n, values);
       lightnessValuesRun8(row, values, n, s.lightnessShift.data());
     });
+    lightnessPacked8(base, offsets, packedValues, packed, s.lightnessShift.data());
     return;
   }
 #endif
