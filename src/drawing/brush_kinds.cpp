@@ -756,16 +756,22 @@ VL_AVX2 inline __m256i mulShift(__m256i a, __m256i b, int shift) {
   return _mm256_blend_epi32(even, _mm256_slli_epi64(odd, 32), 0xAA);
 }
 
-// trunc(a × 65536 ÷ b) for |a| ≤ 65536 and b > 0: the double quotient lies
-// at least 1 ÷ b from the next integer, far beyond its rounding, so its
-// truncation is the integer one.
+// trunc(a × 65536 ÷ b) for |a| ≤ 65536, b > 0 and a quotient of at most
+// 65536 either way. The single-precision quotient lies within 2^-8 of the
+// true one, so its truncation is off by at most one; the remainder a × 65536
+// − t × b, below 2b either way, is exact in wrapping 32-bit arithmetic and
+// mends it.
 VL_AVX2 inline __m256i fixQuotient8(__m256i a, __m256i b) {
-  const __m256d k = _mm256_set1_pd(65536.0);
-  const __m128i lo = _mm256_cvttpd_epi32(_mm256_div_pd(_mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(a)), k),
-                                                       _mm256_cvtepi32_pd(_mm256_castsi256_si128(b))));
-  const __m128i hi = _mm256_cvttpd_epi32(_mm256_div_pd(_mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(a, 1)), k),
-                                                       _mm256_cvtepi32_pd(_mm256_extracti128_si256(b, 1))));
-  return _mm256_set_m128i(hi, lo);
+  const __m256 q = _mm256_div_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(a), _mm256_set1_ps(65536.0f)), _mm256_cvtepi32_ps(b));
+  const __m256i t = _mm256_cvttps_epi32(q);
+  const __m256i r = _mm256_sub_epi32(_mm256_slli_epi32(a, 16), _mm256_mullo_epi32(t, b));
+  const __m256i zero = _mm256_setzero_si256(), one = _mm256_set1_epi32(1);
+  // Truncation toward zero: 0 ≤ r < b for a ≥ 0, −b < r ≤ 0 for a < 0.
+  const __m256i negative = _mm256_cmpgt_epi32(zero, a);
+  const __m256i up = _mm256_blendv_epi8(_mm256_cmpgt_epi32(r, _mm256_sub_epi32(b, one)), _mm256_cmpgt_epi32(r, zero), negative);
+  const __m256i down =
+      _mm256_blendv_epi8(_mm256_cmpgt_epi32(zero, r), _mm256_cmpgt_epi32(_mm256_sub_epi32(one, b), r), negative);
+  return _mm256_add_epi32(_mm256_sub_epi32(t, up), down);
 }
 
 VL_AVX2 inline __m256i clamp8(__m256i v, int lo, int hi) {
