@@ -798,9 +798,12 @@ VL_AVX2 inline void hlsBounds8(__m256i L, __m256i s, __m256i& m1, __m256i& m2) {
   m1 = _mm256_sub_epi32(_mm256_slli_epi32(l, 1), m2);
 }
 
+// v × 255 as a shift and a subtraction (the low 32 bits, as a product gives).
+VL_AVX2 inline __m256i times255(__m256i v) { return _mm256_sub_epi32(_mm256_slli_epi32(v, 8), v); }
+
 // clamp((v × 255) >> 16) of a non-negative v.
 VL_AVX2 inline __m256i hlsByteOf8(__m256i v) {
-  return _mm256_min_epi32(_mm256_srli_epi32(_mm256_mullo_epi32(v, _mm256_set1_epi32(255)), 16), _mm256_set1_epi32(255));
+  return _mm256_min_epi32(_mm256_srli_epi32(times255(v), 16), _mm256_set1_epi32(255));
 }
 
 // The three channel bytes of hlsByte(m1, m2, w) for weights w0, w1, w2. Of
@@ -835,12 +838,13 @@ VL_AVX2 inline __attribute__((always_inline)) __m256i lightnessTarget8(__m256i d
   const __m256i grey = _mm256_cmpeq_epi32(mx, mn);
   const __m256i sum = _mm256_add_epi32(X, N);
   const __m256i half = _mm256_srai_epi32(sum, 1);
-  const __m256i lightness = _mm256_mullo_epi32(half, k255);
+  const __m256i lightness = times255(half);
   const __m256i index = _mm256_blendv_epi8(_mm256_srai_epi32(lightness, 13), _mm256_slli_epi32(mn, 3), grey);
   const __m256i shift = _mm256_i32gather_epi32(shiftTable, index, 4);
   // Greys: the grey of the moved lightness.
   const __m256i greyByte = _mm256_srai_epi32(clamp8(_mm256_add_epi32(_mm256_slli_epi32(mn, 16), shift), 0, kFix255), 16);
-  const __m256i greyTarget = _mm256_mullo_epi32(greyByte, _mm256_set1_epi32(0x010101));
+  const __m256i greyTarget =
+      _mm256_or_si256(_mm256_or_si256(greyByte, _mm256_slli_epi32(greyByte, 8)), _mm256_slli_epi32(greyByte, 16));
   // Colours: saturation and hue, the bounds of both lightnesses, the bytes.
   const __m256i delta = _mm256_blendv_epi8(_mm256_sub_epi32(X, N), one, grey);
   const __m256i den = _mm256_blendv_epi8(_mm256_sub_epi32(_mm256_set1_epi32(2 * kFixOne), sum), sum,
@@ -853,7 +857,8 @@ VL_AVX2 inline __attribute__((always_inline)) __m256i lightnessTarget8(__m256i d
   offset = _mm256_blendv_epi8(offset, _mm256_set1_epi32(2 * kFixOne), greenMax);
   num = _mm256_blendv_epi8(num, _mm256_sub_epi32(fg, fb), redMax);
   offset = _mm256_blendv_epi8(offset, _mm256_setzero_si256(), redMax);
-  __m256i H = _mm256_mullo_epi32(_mm256_add_epi32(fixQuotient8(num, delta), offset), _mm256_set1_epi32(60));
+  const __m256i sector = _mm256_add_epi32(fixQuotient8(num, delta), offset);
+  __m256i H = _mm256_sub_epi32(_mm256_slli_epi32(sector, 6), _mm256_slli_epi32(sector, 2));  // × 60
   const __m256i k360 = _mm256_set1_epi32(kFix360), k120 = _mm256_set1_epi32(120 * kFixOne);
   H = _mm256_add_epi32(H, _mm256_and_si256(_mm256_cmpgt_epi32(_mm256_setzero_si256(), H), k360));
   __m256i h0 = _mm256_add_epi32(H, k120);
