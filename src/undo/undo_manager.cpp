@@ -176,7 +176,9 @@ bool CUndoMngrEx::Push(UndoEntry&& e) {
       x.image = std::make_unique<CBlockVMTC>(a.width, a.height);
       if (!x.image->IsValid() || !x.image->CopyFrom(*l->pixels, {0, 0}, a, x.tiles.empty() ? nullptr : &x.tiles))
         throw std::bad_alloc();
-      x.image->Compact();
+      // A stroke's tiles come from allocated layer tiles, which the layer
+      // keeps compacted: only whole rectangles are worth looking over.
+      if (x.tiles.empty()) x.image->Compact();
     }
     x.layer = nullptr;  // the record finds its layer by id from now on
     r->captured = 1;
