@@ -308,25 +308,19 @@ void rebuildCoverage(TPaper& paper, TFlowImage& flow, TStroke& s, Area rect) {
   // piles up there from one segment to the next.
   if (!clipArea(rect, layer->pixels->size())) return;
   const int O = s.EffectiveOpacity255(paper.drawGeneration == DrawGeneration::Legacy);
-  // Block by block. A block rebuilt whole whose coverage has not grown
-  // since holds what a rebuild would give; one rebuilt in part is rebuilt
-  // again next time.
-  constexpr uint32_t kInPart = ~uint32_t(0);  // above any sum of 1024 bytes
+  // Whole blocks: the buffer's pixels are the layer under the coverage
+  // however often that is laid, so a block whose coverage has not grown
+  // since it was last rebuilt already holds what a rebuild would give.
+  const Area inside(intersect(flow.colour.area().bounds(), Bounds{0, 0, layer->pixels->width, layer->pixels->height}));
   for (int32_t r = rect.y >> 5; r <= (rect.bottom() - 1) >> 5; ++r)
     for (int32_t c = rect.x >> 5; c <= (rect.right() - 1) >> 5; ++c) {
-      const Area block(intersect(Area(c << 5, r << 5, 32, 32).bounds(), flow.coverage.area().bounds()));
-      const Area part(intersect(block.bounds(), rect.bounds()));
-      uint32_t* seen = r < flow.touchedDown && c < flow.touchedAcross ? flow.RebuiltSum(c, r) : nullptr;
-      if (seen) {
-        if (!(part == block)) {
-          *seen = kInPart;
-        } else {
-          const uint32_t sum = coverageSum(flow.coverage, c, r);
-          if (sum == *seen) continue;
-          *seen = sum;
-        }
+      const Area block(intersect(Area(c << 5, r << 5, 32, 32).bounds(), inside.bounds()));
+      if (uint32_t* seen = r < flow.touchedDown && c < flow.touchedAcross ? flow.RebuiltSum(c, r) : nullptr) {
+        const uint32_t sum = coverageSum(flow.coverage, c, r);
+        if (sum == *seen) continue;
+        *seen = sum;
       }
-      rebuildArea(*layer, flow, s, part, O);
+      rebuildArea(*layer, flow, s, block, O);
     }
 }
 
