@@ -65,6 +65,11 @@ void TDrawWindow::MaskLockChanged(bool locked) {
   if (stroke && !strokeInProgress()) stroke->lockAlpha = locked;
 }
 
+void TDrawWindow::strokeEnded() {
+  viewport()->update();
+  if (stroke) emit layerPainted(stroke->layerIndex);
+}
+
 void TDrawWindow::LayersChanged() {
   updateCaption();
   emit layersChanged();
@@ -469,7 +474,7 @@ void TDrawWindow::mouseReleaseEvent(QMouseEvent* event) {
   float x, y;
   paperPoint(event->position(), x, y);
   strokeInput.Release(*paperObj, *flowObj, *stroke, x, y, replaying());
-  viewport()->update();
+  strokeEnded();
 }
 
 // ---- painting with the pen ----
@@ -521,7 +526,7 @@ bool TDrawWindow::tabletInput(QTabletEvent* event) {
   } else if (strokeInProgress()) {
     // Pressure 0 ends the stroke where the pen lifted.
     strokeInput.Release(*paperObj, *flowObj, *stroke, x, y, replaying());
-    viewport()->update();
+    strokeEnded();
   }
   return true;
 }
@@ -530,7 +535,7 @@ void TDrawWindow::tabletLeft() {
   if (!penStroke() || !stroke) return;
   const StrokePoint last = stroke->history[0];
   strokeInput.Release(*paperObj, *flowObj, *stroke, last.x, last.y, replaying());
-  viewport()->update();
+  strokeEnded();
 }
 
 void TDrawWindow::wheelEvent(QWheelEvent* event) {

@@ -122,6 +122,8 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView, public PaperO
  signals:
   // The paper's layers or their attributes changed.
   void layersChanged();
+  // A stroke ended on this layer: its picture changed, nothing else.
+  void layerPainted(int32_t layer);
   // The paper's masks or selection flags changed.
   void masksChanged();
   // A replay moved on, paused or ended.
@@ -156,6 +158,8 @@ class TDrawWindow : public QAbstractScrollArea, public CanvasView, public PaperO
   bool replaying() const { return paperObj->playingBack; }
   // A pen event on the client area; false leaves it to Qt.
   bool tabletInput(QTabletEvent* event);
+  // After a stroke's release: repaint, and tell the layer panel.
+  void strokeEnded();
   // The pen left the tablet: a stroke it drove ends where it last was.
   void tabletLeft();
   // The running stroke is the pen's.

@@ -133,10 +133,20 @@ TLayerList::TLayerList(QWidget* parent) : QDockWidget(toQt(text(TextId::LayerWin
 }
 
 void TLayerList::setCanvas(TDrawWindow* c) {
-  if (canvas) disconnect(canvas, &TDrawWindow::layersChanged, this, &TLayerList::refresh);
+  if (canvas) disconnect(canvas, nullptr, this, nullptr);
   canvas = c;
-  if (canvas) connect(canvas, &TDrawWindow::layersChanged, this, &TLayerList::refresh);
+  if (canvas) {
+    connect(canvas, &TDrawWindow::layersChanged, this, &TLayerList::refresh);
+    connect(canvas, &TDrawWindow::layerPainted, this, &TLayerList::repaintLayer);
+  }
   refresh();
+}
+
+void TLayerList::repaintLayer(int32_t layer) {
+  if (!canvas) return;
+  const CLayerData* l = canvas->paper().layerAt(layer);
+  QListWidgetItem* item = rows->item(layerOfRow(0) - layer);
+  if (l && item) item->setIcon(thumbnailOf(*l));
 }
 
 void TLayerList::showOpacity(int value) {

@@ -28,6 +28,8 @@ class TLayerList : public QDockWidget {
   void setCanvas(TDrawWindow* canvas);
   // Reads the paper again.
   void refresh();
+  // The row of one layer shows its thumbnail as it is now.
+  void repaintLayer(int32_t layer);
 
   // Widgets, for the tests.
   QListWidget* list() const { return rows; }

@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSlider>
+#include <QTest>
 
 #include "document/blend_modes.h"
 #include "drawing/stroke.h"
@@ -31,6 +32,22 @@ class LayerList : public ::testing::Test {
   TDrawWindow canvas;
   TLayerList list;
 };
+
+// A stroke's end shows in its layer's row: the thumbnail is brought up to
+// date when the panel reads it.
+TEST_F(LayerList, AStrokeRepaintsItsLayersThumbnail) {
+  canvas.resize(300, 200);
+  canvas.show();
+  stroke.SetWidth(6);
+  const QImage before = list.list()->item(0)->icon().pixmap(kThumbnailBox, kThumbnailBox).toImage();
+  QWidget* vp = canvas.viewport();
+  QTest::mousePress(vp, Qt::LeftButton, Qt::NoModifier, QPoint(40, 60));
+  for (int x = 50; x <= 200; x += 10) QTest::mouseMove(vp, QPoint(x, 60 + x / 4));
+  QTest::mouseRelease(vp, Qt::LeftButton, Qt::NoModifier, QPoint(200, 110));
+  const QImage after = list.list()->item(0)->icon().pixmap(kThumbnailBox, kThumbnailBox).toImage();
+  EXPECT_NE(after, before);
+  EXPECT_TRUE(paper().layerAt(0)->thumbnailRuns.empty());
+}
 
 TEST_F(LayerList, ButtonsRunThePaperOperations) {
   EXPECT_EQ(list.list()->count(), 1);
