@@ -13,39 +13,13 @@
 #include "paperfile/paper_file.h"
 #include "platform/ui_services.h"
 
+#include "painted_layer.h"
+
 namespace {
 
 constexpr int kSide = 4000;
 constexpr int kLayers = 10;
 constexpr int64_t kLayerBytes = int64_t(kSide) * kSide * 4;
-
-// A painted layer: transparent areas, flat fills, gradients with a little
-// grain, and soft edges.
-void paint(vl::TMTC& img, uint32_t seed) {
-  for (int32_t y = 0; y < img.height; ++y) {
-    uint32_t* row = img.Row(y);
-    for (int32_t x = 0; x < img.width; ++x) {
-      seed = seed * 1103515245u + 12345u;
-      const uint32_t grain = (seed >> 16) & 3;
-      const int zone = ((x >> 8) + (y >> 8) * 3) % 4;
-      uint32_t a = 255, r = 0, g = 0, b = 0;
-      switch (zone) {
-        case 0: a = 0, r = g = b = 255; break;
-        case 1: r = 230, g = 220, b = 200; break;
-        case 2:
-          r = (uint32_t(x) * 255 / uint32_t(img.width) + grain) & 0xFF;
-          g = (uint32_t(y) * 255 / uint32_t(img.height) + grain) & 0xFF;
-          b = (uint32_t(x + y) / 40 + grain) & 0xFF;
-          break;
-        default:
-          a = uint32_t(x & 255);
-          r = 40, g = (uint32_t(y) >> 4) & 0xFF, b = 90;
-          break;
-      }
-      row[x] = a << 24 | r << 16 | g << 8 | b;
-    }
-  }
-}
 
 struct Document {
   vl::TPaper paper;
@@ -56,7 +30,7 @@ struct Document {
     for (int i = 1; i < kLayers; ++i) paper.layers.AppendNew(kSide, kSide, 1, 255, vl::kModeNormal, false);
     for (int i = 0; i < kLayers; ++i) {
       pictures.push_back(std::make_unique<vl::TMTC>(kSide, kSide));
-      paint(*pictures.back(), 77u + uint32_t(i));
+      bench::paintLayer(*pictures.back(), 77u + uint32_t(i), 0x00FFFFFFu);
       vl::CBlockVMTC& image = *paper.layerAt(i)->pixels;
       image.WriteFrom(*pictures.back(), {0, 0}, 255, pictures.back()->area());
       image.Compact();

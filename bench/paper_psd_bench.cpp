@@ -16,6 +16,8 @@
 #include "files/compress.h"
 #include "paperfile/paper_psd.h"
 
+#include "painted_layer.h"
+
 namespace {
 
 constexpr int kSide = 4000;
@@ -23,34 +25,6 @@ constexpr int kLayers = 10;
 constexpr int64_t kLayerBytes = int64_t(kSide) * kSide * 4;
 // Every layer and the composite.
 constexpr int64_t kDocumentBytes = kLayerBytes * (kLayers + 1);
-
-// A painted layer: transparent areas, flat fills, gradients with a little
-// grain, and soft edges.
-void paint(vl::TMTC& img, uint32_t seed) {
-  for (int32_t y = 0; y < img.height; ++y) {
-    uint32_t* row = img.Row(y);
-    for (int32_t x = 0; x < img.width; ++x) {
-      seed = seed * 1103515245u + 12345u;
-      const uint32_t grain = (seed >> 16) & 3;
-      const int zone = ((x >> 8) + (y >> 8) * 3) % 4;
-      uint32_t a = 255, r = 0, g = 0, b = 0;
-      switch (zone) {
-        case 0: a = 0; break;
-        case 1: r = 230, g = 220, b = 200; break;
-        case 2:
-          r = (uint32_t(x) * 255 / uint32_t(img.width) + grain) & 0xFF;
-          g = (uint32_t(y) * 255 / uint32_t(img.height) + grain) & 0xFF;
-          b = (uint32_t(x + y) / 40 + grain) & 0xFF;
-          break;
-        default:
-          a = uint32_t(x & 255);
-          r = 40, g = (uint32_t(y) >> 4) & 0xFF, b = 90;
-          break;
-      }
-      row[x] = a << 24 | r << 16 | g << 8 | b;
-    }
-  }
-}
 
 struct Document {
   vl::TPaper paper;
@@ -60,7 +34,7 @@ struct Document {
     paper.newPaper(flow, "bench", 72, kSide, kSide);
     for (int i = 0; i < kLayers; ++i) {
       if (i > 0) paper.insertLayer(flow, i, true, 255, i % 3 == 2 ? vl::kModeMultiply : vl::kModeNormal, kSide, kSide, false);
-      paint(picture, 77u + uint32_t(i));
+      bench::paintLayer(picture, 77u + uint32_t(i));
       paper.pasteIntoLayer(flow, i, picture, false);
     }
     paper.recomposeAll(false);
