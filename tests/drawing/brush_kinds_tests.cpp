@@ -704,10 +704,10 @@ uint32_t convertedLightnessTarget(uint32_t d, const int32_t* curve, const int32_
   return out;
 }
 
-// The written-out conversion against the colour models, for the strokes'
-// curves and for one whose entries lie anywhere (so the moved lightness
-// meets both of its limits): every grey and a million colours each.
-TEST(LightnessTarget, MatchesTheColourModels) {
+// The strokes' curves (burn and dodge at 0, 37 and 100 %; the strongest
+// darkening one third) and one whose entries lie anywhere, so the moved
+// lightness meets both of its limits.
+std::vector<std::array<int32_t, kLightnessCurveSize>> testCurves() {
   std::vector<std::array<int32_t, kLightnessCurveSize>> curves;
   for (int kind : {kBrushDarken, kBrushLighten})
     for (float effect : {0.0f, 37.0f, 100.0f}) {
@@ -720,6 +720,14 @@ TEST(LightnessTarget, MatchesTheColourModels) {
   std::array<int32_t, kLightnessCurveSize> scrambled{};
   for (uint32_t i = 0; i < kLightnessCurveSize; ++i) scrambled[i] = int32_t((i * 2654435761u) % 65537u);
   curves.push_back(scrambled);
+  return curves;
+}
+
+// The written-out conversion against the colour models, for the strokes'
+// curves and for one whose entries lie anywhere (so the moved lightness
+// meets both of its limits): every grey and a million colours each.
+TEST(LightnessTarget, MatchesTheColourModels) {
+  const std::vector<std::array<int32_t, kLightnessCurveSize>> curves = testCurves();
   const int32_t* straight = straightLightnessCurve();
   for (const auto& curve : curves) {
     for (uint32_t g = 0; g < 256; ++g) {
@@ -741,18 +749,7 @@ TEST(LightnessTarget, MatchesTheColourModels) {
 TEST(LightnessTarget, VectorTwinMatchesTheScalarOne) {
   const SimdLevel before = simdLevel();
   if (setSimdLevel(SimdLevel::Avx2) != SimdLevel::Avx2) GTEST_SKIP() << "no AVX2";
-  std::vector<std::array<int32_t, kLightnessCurveSize>> curves;
-  for (int kind : {kBrushDarken, kBrushLighten})
-    for (float effect : {0.0f, 37.0f, 100.0f}) {
-      TStroke s;
-      s.ResetDefaults(kind);
-      s.SetEffect(effect);
-      buildLightnessCurve(s);
-      curves.push_back(s.lightnessCurve);
-    }
-  std::array<int32_t, kLightnessCurveSize> scrambled{};
-  for (uint32_t i = 0; i < kLightnessCurveSize; ++i) scrambled[i] = int32_t((i * 2654435761u) % 65537u);
-  curves.push_back(scrambled);
+  const std::vector<std::array<int32_t, kLightnessCurveSize>> curves = testCurves();
   const int32_t* straight = straightLightnessCurve();
   std::vector<uint32_t> in;
   for (uint32_t g = 0; g < 256; ++g) in.push_back(0xA5000000u | g * 0x010101u);
