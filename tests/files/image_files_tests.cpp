@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "pixel/bmp.h"
+#include "support/temp_dir.h"
 
 namespace vl {
 namespace {
@@ -55,12 +56,7 @@ BitmapInfoHeader headerFor(const TMTC& img, uint16_t bitCount, int32_t pels) {
 
 class ImageFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/vl_image_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-  }
-  void TearDown() override { fs::remove_all(dir); }
+  void SetUp() override { ASSERT_FALSE(dir.empty()); }
 
   std::string path(const char* name) const { return (dir / name).string(); }
 
@@ -74,7 +70,8 @@ class ImageFiles : public ::testing::Test {
   // The files in the test folder, to see that no temporary is left behind.
   size_t fileCount() const { return size_t(std::distance(fs::directory_iterator(dir), fs::directory_iterator())); }
 
-  fs::path dir;
+  test::TempDir temp;
+  const fs::path dir{temp.path()};
 };
 
 TEST_F(ImageFiles, PngRoundTripKeepsAlphaAndResolution) {

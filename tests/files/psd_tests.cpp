@@ -18,6 +18,7 @@
 
 #include "files/psd_internal.h"
 #include "platform/strings.h"
+#include "support/temp_dir.h"
 
 namespace vl {
 namespace {
@@ -173,15 +174,10 @@ void buildPaper(TestSource& s) {
 class Psd : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/vl_psd_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
+    ASSERT_FALSE(dir.empty());
     setLanguage(Language::English);
   }
-  void TearDown() override {
-    fs::remove_all(dir);
-    setLanguage(Language::Korean);
-  }
+  void TearDown() override { setLanguage(Language::Korean); }
 
   std::string path(const char* name) const { return (dir / name).string(); }
 
@@ -198,7 +194,8 @@ class Psd : public ::testing::Test {
     return psdWrite(*w, file, s);
   }
 
-  fs::path dir;
+  test::TempDir temp;
+  const fs::path dir{temp.path()};
 };
 
 TEST_F(Psd, LayersComeBackAsWritten) {

@@ -25,6 +25,7 @@
 #include "shell/test_process.h"
 #include "support/random_session.h"
 #include "undo/undo_manager.h"
+#include "support/temp_dir.h"
 
 namespace vl {
 namespace {
@@ -118,19 +119,15 @@ uint32_t layerPixelAt(const TPaper& p, int32_t layer, int32_t x, int32_t y) {
 class PaperFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/vl_paperfiles_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
+    ASSERT_FALSE(dir.empty());
     setLanguage(Language::English);
   }
-  void TearDown() override {
-    fs::remove_all(dir);
-    setLanguage(Language::Korean);
-  }
+  void TearDown() override { setLanguage(Language::Korean); }
   std::string path(const std::string& name) const { return (dir / name).string(); }
 
   ScopedUiCapture quiet;
-  fs::path dir;
+  test::TempDir temp;
+  const fs::path dir{temp.path()};
 };
 
 // ---- pictures ----

@@ -16,6 +16,7 @@
 #include "platform/ui_services.h"
 #include "support/random_session.h"
 #include "undo/undo_manager.h"
+#include "support/temp_dir.h"
 
 namespace vl {
 namespace {
@@ -426,16 +427,9 @@ std::string readAll(const fs::path& p) {
 
 class PaperFileOnDisk : public testing::Test {
  protected:
-  void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "vl-vci-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    dir = tmpl;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
-  fs::path dir;
+  void SetUp() override { ASSERT_FALSE(dir.empty()); }
+  test::TempDir temp;
+  const fs::path dir{temp.path()};
 };
 
 // The write that fails after this many more bytes (−1: never), as a full disk does.

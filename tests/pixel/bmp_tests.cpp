@@ -1,4 +1,5 @@
 #include "pixel/bmp.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -101,18 +102,11 @@ void writeFile(const fs::path& p, const std::vector<uint8_t>& bytes) {
 
 class BmpFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "vl_bmp_XXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    dir = tmpl;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
+  void SetUp() override { ASSERT_FALSE(dir.empty()); }
   bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
 
-  fs::path dir;
+  test::TempDir temp;
+  const fs::path dir{temp.path()};
 };
 
 TEST(Bmp, WriteThenReadGivesRowsBottomUp) {

@@ -18,28 +18,11 @@
 #include <thread>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 extern char** environ;
 
 namespace vl::test {
-
-// A fresh folder below the system's temporary folder, removed with the object.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vl-shell-XXXXXX").string();
-    if (::mkdtemp(pattern.data())) dir = pattern;
-    ::chmod(dir.c_str(), 0700);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!dir.empty()) std::filesystem::remove_all(dir, ec);
-  }
-  const std::string& path() const { return dir; }
-  std::string file(const std::string& name) const { return dir + "/" + name; }
-
- private:
-  std::string dir;
-};
 
 inline std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
