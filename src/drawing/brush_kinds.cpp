@@ -333,6 +333,16 @@ struct FadeBands {
 #if defined(__SSE2__)
 #define VL_AVX2 __attribute__((target("avx2")))
 
+// Lanes 0 … left − 1 of eight: a run's last, short step reads and writes
+// only its own pixels.
+VL_AVX2 inline __m256i lanesBelow(int32_t left) {
+  return _mm256_cmpgt_epi32(_mm256_set1_epi32(left), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+}
+
+VL_AVX2 inline __m256i loadLanes(const void* p, __m256i lanes) {
+  return _mm256_maskload_epi32(static_cast<const int*>(p), lanes);
+}
+
 VL_AVX2 inline __m256i load8(const int32_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
 
 // The shares of four pixels as sixteen 16-bit lanes in Sums order:
@@ -431,7 +441,7 @@ VL_AVX2 void blurCombine8(uint32_t* row, int32_t lanes, const int32_t* v8, const
   const __m256i zero = _mm256_setzero_si256(), k255 = _mm256_set1_epi32(255);
   const __m256i rgbMask = _mm256_set1_epi32(0x00FFFFFF);
   const __m256i v = load8(v8);
-  const __m256i inRow = _mm256_cmpgt_epi32(_mm256_set1_epi32(lanes), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+  const __m256i inRow = lanesBelow(lanes);
   // Boxes 0 … 7 turned into eight lanes of each sum.
   const __m256i t0 = boxPair(box), t1 = boxPair(box + 1), t2 = boxPair(box + 2), t3 = boxPair(box + 3);
   const __m256i u0 = _mm256_unpacklo_epi32(t0, t1), u1 = _mm256_unpackhi_epi32(t0, t1);
@@ -890,16 +900,6 @@ VL_AVX2 inline __attribute__((always_inline)) __m256i towardTarget8(__m256i d, _
   return _mm256_or_si256(_mm256_and_si256(d, alphaMask), _mm256_andnot_si256(alphaMask, lerpBytes8(target, d, v)));
 }
 
-// Lanes 0 … left − 1 of eight: a run's last, short step reads and writes
-// only its own pixels.
-VL_AVX2 inline __m256i lanesBelow(int32_t left) {
-  return _mm256_cmpgt_epi32(_mm256_set1_epi32(left), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
-}
-
-VL_AVX2 inline __m256i loadLanes(const void* p, __m256i lanes) {
-  return _mm256_maskload_epi32(static_cast<const int*>(p), lanes);
-}
-
 // The airbrush loop's values of the eight pixels from index: (profile[index]
 // × A16) >> 32 where index ≥ 0, 0 elsewhere and beyond the run.
 VL_AVX2 inline __m256i airValues8(const int32_t* index, __m256i inRow, const int32_t* profile, __m256i a16) {
@@ -1040,23 +1040,12 @@ VL_AVX2 void lightnessTargetsRun8(const uint32_t* in, uint32_t* out, int32_t n, 
   }
 }
 
-#undef VL_AVX2
-
-}  // namespace
-
-bool lightnessTargetsAvx2(const uint32_t* in, uint32_t* out, int32_t n, const int32_t* shift) {
-  if (simdLevel() != SimdLevel::Avx2) return false;
-  lightnessTargetsRun8(in, out, n, shift);
-  return true;
-}
-
-namespace {
-
-__attribute__((target("avx2"))) void scaleValuesByMask8(int32_t* values, const uint8_t* mask, int32_t n) {
+// scaleValuesByMask eight values at a time.
+VL_AVX2 void scaleValuesByMask8(int32_t* values, const uint8_t* mask, int32_t n) {
   const __m256i zero = _mm256_setzero_si256(), k255 = _mm256_set1_epi32(255), k = _mm256_set1_epi32(32897);
   for (int32_t i = 0; i < n; i += 8) {
-    const __m256i inRow = _mm256_cmpgt_epi32(_mm256_set1_epi32(n - i), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
-    const __m256i v = _mm256_min_epi32(_mm256_max_epi32(_mm256_maskload_epi32(values + i, inRow), zero), k255);
+    const __m256i inRow = lanesBelow(n - i);
+    const __m256i v = _mm256_min_epi32(_mm256_max_epi32(loadLanes(values + i, inRow), zero), k255);
     // The mask row may end with the run: its last bytes are copied, not over-read.
     alignas(8) uint8_t bytes[8] = {};
     const uint8_t* from = mask + i;
@@ -1067,14 +1056,14 @@ __attribute__((target("avx2"))) void scaleValuesByMask8(int32_t* values, const u
   }
 }
 
+#undef VL_AVX2
+
 }  // namespace
 
-void scaleValuesByMask(int32_t* values, const uint8_t* mask, int32_t n) {
-  if (simdLevel() == SimdLevel::Avx2) {
-    scaleValuesByMask8(values, mask, n);
-    return;
-  }
-  for (int32_t i = 0; i < n; ++i) values[i] = mul8(std::clamp(values[i], 0, 255), mask[i]);
+bool lightnessTargetsAvx2(const uint32_t* in, uint32_t* out, int32_t n, const int32_t* shift) {
+  if (simdLevel() != SimdLevel::Avx2) return false;
+  lightnessTargetsRun8(in, out, n, shift);
+  return true;
 }
 
 int32_t overCoverageAvx2(uint32_t* row, const uint8_t* coverage, int32_t n, int O, uint32_t colour, bool locked) {
@@ -1093,11 +1082,17 @@ bool lightnessTargetsAvx2(const uint32_t*, uint32_t*, int32_t, const int32_t*) {
 
 int32_t overCoverageAvx2(uint32_t*, const uint8_t*, int32_t, int, uint32_t, bool) { return 0; }
 
+#endif
+
 void scaleValuesByMask(int32_t* values, const uint8_t* mask, int32_t n) {
+#if defined(__SSE2__)
+  if (simdLevel() == SimdLevel::Avx2) {
+    scaleValuesByMask8(values, mask, n);
+    return;
+  }
+#endif
   for (int32_t i = 0; i < n; ++i) values[i] = mul8(std::clamp(values[i], 0, 255), mask[i]);
 }
-
-#endif
 
 Size paintExtent(const TPaper& paper, const TFlowImage& flow, const TStroke& s) {
   const CLayerData* l = paper.layerAt(s.layerIndex);
@@ -1382,8 +1377,6 @@ void lightnessDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float
   Box b;
   if (emptySize(ext) || !airBox(ext, x, y, size, b)) return;
   const int32_t A16 = unitFix(s.EffectiveOpacity(legacyOf(paper)) * alpha);
-  const LightnessCombine combine{s.lightnessCurve.data(), straightLightnessCurve(),
-                                 reinterpret_cast<LightnessMemoEntry*>(s.lightnessMemo.get())};
 #if defined(__SSE2__)
   if (simdLevel() == SimdLevel::Avx2) {
     // Eight pixels at a time.
@@ -1428,6 +1421,8 @@ void lightnessDab(TPaper& paper, TFlowImage& flow, TStroke& s, float size, float
     return;
   }
 #endif
+  const LightnessCombine combine{s.lightnessCurve.data(), straightLightnessCurve(),
+                                 reinterpret_cast<LightnessMemoEntry*>(s.lightnessMemo.get())};
   withChainWriter(s.chain, [&](auto writer) {
     airLoop(b, x, y, size, airProfile(s.airMap), A16, [&](int32_t py) {
       uint32_t* row = flow.colour.Row(py);
